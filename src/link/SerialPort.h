@@ -1,0 +1,108 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+
+#include <deque>
+
+// A numbered serial port with the settings, events and error codes the
+// locator link is written against. Port n is resolved by PortNaming.
+//
+// Events are delivered through OnComm() one at a time and never re-entered:
+// a handler that lets pending events run will not see another OnComm()
+// until it returns, so pieces are always handled in arrival order.
+class SerialPort : public QObject
+{
+    Q_OBJECT
+public:
+    enum Event {
+        EvSend = 1, EvReceive = 2, EvCTS = 3, EvDSR = 4, EvCD = 5, EvRing = 6, EvEOF = 7,
+        EventBreak = 1001, EventCTSTO = 1002, EventDSRTO = 1003, EventFrame = 1004,
+        EventOverrun = 1006, EventCDTO = 1007, EventRxOver = 1008, EventRxParity = 1009,
+        EventTxFull = 1010, EventDCB = 1011,
+    };
+    enum OpenError {
+        NoError = 0,
+        InvalidPortNumber = 8002,  // no such port on this computer
+        PortAlreadyOpen = 8005,
+        PortUnavailable = 8010,    // exists but cannot be opened (in use, no permission, ...)
+        BadSettings = 8015,
+    };
+
+    explicit SerialPort(QObject *parent = nullptr);
+    ~SerialPort() override;
+
+    // Configuration, applied at the next open (or at once where the port is open).
+    void setCommPort(int number) { m_portNumber = number; }
+    int commPort() const { return m_portNumber; }
+    bool setSettings(const QString &settings);   // "115200,n,8,1"
+    QString settings() const { return m_settingsText; }
+    void setRThreshold(int n) { m_rThreshold = n; }
+    void setSThreshold(int n) { m_sThreshold = n; }
+    void setInBufferSize(int n) { m_inBufferSize = n; }
+    void setOutBufferSize(int n) { m_outBufferSize = n; }
+    void setHandshakingNone() {}
+    void setInputLen(int n) { m_inputLen = n; }
+    void setNullDiscard(bool on) { m_nullDiscard = on; }
+    void setEOFEnable(bool on) { m_eofEnable = on; }
+    void setDTREnable(bool on);
+    bool dtrEnabled() const { return m_dtr; }
+
+    // Returns NoError or one of the OpenError codes; lastError() keeps it.
+    int open();
+    void close();
+    bool isOpen() const;
+    int lastError() const { return m_lastError; }
+    QString lastErrorText() const { return m_lastErrorText; }
+    QString devicePath() const;
+
+    // Everything received so far, including what the OS holds but the event
+    // loop has not yet fetched. NUL bytes are dropped when asked to.
+    QByteArray input();
+    // Writes and pushes the bytes to the device before returning.
+    bool output(const QByteArray &bytes);
+
+    int CommEvent() const { return m_commEvent; }
+    // Queues an event for delivery (used for the port's own events and errors).
+    void raiseEvent(int event);
+
+    // Pieces larger than this are not read in one go (the input buffer size).
+    static constexpr int kDefaultInBuffer = 30000;
+
+signals:
+    void OnComm();
+    // The device went away (unplugged, Bluetooth link dropped, pty closed).
+    void deviceLost();
+
+private:
+    void onReadyRead();
+    void onError(QSerialPort::SerialPortError error);
+    void scheduleDispatch();
+    void dispatch();
+    void pullFromOs();
+
+    QSerialPort m_port;
+    int m_portNumber = 1;
+    QString m_settingsText = QStringLiteral("9600,n,8,1");
+    qint32 m_baud = 9600;
+    QSerialPort::Parity m_parity = QSerialPort::NoParity;
+    QSerialPort::DataBits m_dataBits = QSerialPort::Data8;
+    QSerialPort::StopBits m_stopBits = QSerialPort::OneStop;
+    int m_rThreshold = 0;
+    int m_sThreshold = 0;
+    int m_inBufferSize = kDefaultInBuffer;
+    int m_outBufferSize = 512;
+    int m_inputLen = 0;
+    bool m_nullDiscard = false;
+    bool m_eofEnable = false;
+    bool m_dtr = false;
+    int m_lastError = NoError;
+    QString m_lastErrorText;
+    int m_commEvent = 0;
+    std::deque<int> m_pending;
+    bool m_dispatching = false;
+    bool m_dispatchScheduled = false;
+    bool m_receivePending = false;
+};
