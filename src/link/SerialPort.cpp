@@ -186,8 +186,8 @@ void SerialPort::onError(QSerialPort::SerialPortError error)
     case QSerialPort::ResourceError:
         // The device vanished under us; keep nothing half-open.
         m_port.clearError();
-        close();
         emit deviceLost();
+        close();  // whoever handled the loss may have closed it already
         break;
     default:
         // Unsupported line controls on a pty and transient errors do not

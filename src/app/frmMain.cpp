@@ -1,0 +1,596 @@
+#include "frmMain.h"
+#include "ui_frmMain.h"
+
+#include "DataFileFormat.h"
+#include "DataFileHandle.h"
+#include "Folders.h"
+#include "Interaction.h"
+#include "Lamp.h"
+#include "Pacing.h"
+#include "PortList.h"
+#include "Protocol.h"
+#include "WindowHelpers.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QKeyEvent>
+#include <QPainter>
+
+namespace {
+const QColor kRed(255, 0, 0);
+const QColor kDarkGrey(64, 64, 64);
+const QColor kGrey(128, 128, 128);
+const QColor kYellow(255, 255, 0);
+const QColor kDarkRed(192, 0, 0);
+const QColor kGreen(0, 128, 0);
+
+constexpr int kTabConnect = 0;
+constexpr int kTabTransfer = 1;
+constexpr int kTabAnalyse = 2;
+constexpr int kTabSetup = 3;
+
+constexpr int kWatchdogMs = 60000;
+constexpr int kWatchdogAfterTransferMs = 25000;
+constexpr int kAbortRetryMs = 3000;
+
+QPixmap makeLogo()
+{
+    QPixmap pix(220, 56);
+    pix.fill(Qt::transparent);
+    QPainter p(&pix);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(QColor(0, 70, 140));
+    p.setPen(Qt::NoPen);
+    p.drawRoundedRect(QRectF(2, 6, 44, 44), 8, 8);
+    p.setPen(QPen(Qt::white, 4));
+    p.drawLine(14, 16, 14, 40);
+    p.drawLine(14, 28, 34, 16);
+    p.drawLine(14, 28, 34, 40);
+    p.setPen(QColor(0, 70, 140));
+    QFont f = p.font();
+    f.setBold(true);
+    f.setPointSize(18);
+    p.setFont(f);
+    p.drawText(QRectF(54, 4, 166, 30), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("KORVEX"));
+    f.setBold(false);
+    f.setPointSize(9);
+    p.setFont(f);
+    p.drawText(QRectF(54, 32, 166, 20), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Locator PC Toolkit"));
+    return pix;
+}
+
+// Windows virtual-key codes of the keys the hidden shortcuts count.
+int virtualKeyCode(int qtKey)
+{
+    switch (qtKey) {
+    case Qt::Key_Shift: return 16;
+    case Qt::Key_Control: return 17;
+    default:
+        if (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z)
+            return qtKey;  // same codes as the letters' virtual keys
+        return 0;
+    }
+}
+} // namespace
+
+frmMain::frmMain(QWidget *parent)
+    : QWidget(parent)
+    , ui(new Ui::frmMain)
+    , m_receive(m_state, ProcessDataFile(), *this)
+{
+    ui->setupUi(this);
+    ui->Picture1->setPixmap(makeLogo());
+    // The monitor shows whole pieces; its size must not follow their length.
+    ui->lblMonitor->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    ui->lblMonitor->setFixedHeight(48);
+    ui->lblMonitor->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    ui->lblStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+
+    tmrAbort.setInterval(kAbortRetryMs);
+    tmrCommsWatchdog.setInterval(kWatchdogMs);
+
+    connect(&MSComm1, &SerialPort::OnComm, this, &frmMain::MSComm1_OnComm);
+    connect(&MSComm1, &SerialPort::deviceLost, this, &frmMain::linkLost);
+    connect(&tmrAbort, &QTimer::timeout, this, &frmMain::tmrAbort_Timer);
+    connect(&tmrCommsWatchdog, &QTimer::timeout, this, &frmMain::tmrCommsWatchdog_Timer);
+    connect(ui->cmdDownloadAll, &QPushButton::clicked, this, &frmMain::cmdDownloadAll_Click);
+    connect(ui->cmdDownloadByDate, &QPushButton::clicked, this, &frmMain::cmdDownloadByDate_Click);
+    connect(ui->cmdStop, &QPushButton::clicked, this, &frmMain::cmdStop_Click);
+    connect(ui->chkAdvanced, &QCheckBox::clicked, this, &frmMain::chkAdvanced_Click);
+    connect(ui->dtpEnd, &QDateEdit::dateChanged, this, &frmMain::dtpEnd_Change);
+    connect(ui->cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
+
+    Form_Load();
+}
+
+frmMain::~frmMain()
+{
+    qApp->removeEventFilter(this);
+    delete ui;
+}
+
+void frmMain::DoEvents()
+{
+    QCoreApplication::processEvents();
+}
+
+void frmMain::setTextColor(QLabel *label, const QColor &color)
+{
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, color);
+    label->setPalette(pal);
+}
+
+void frmMain::setStatus(const QString &text, const QColor &color)
+{
+    setTextColor(ui->lblStatus, color);
+    ui->lblStatus->setText(text);
+}
+
+void frmMain::setStatus(const QString &text)
+{
+    ui->lblStatus->setText(text);
+}
+
+QString frmMain::UserCharsCaption(int length)
+{
+    const int left = 32 - length;
+    return QStringLiteral("-") + (left >= 0 ? QStringLiteral(" ") : QString()) + QString::number(left)
+        + QStringLiteral(" -");
+}
+
+void frmMain::Form_Load()
+{
+    m_state.Version = QStringLiteral("2.7.016");
+    setWindowTitle(QStringLiteral("Korvex Locator PC Toolkit (V") + m_state.Version + ')');
+
+    adjustSize();
+    CenterWindow(this);
+    qApp->installEventFilter(this);  // the hidden shortcuts work whatever control has the focus
+
+    m_state.DocumentsFolder = GetDocumentsFolder();
+    m_state.AppDataFolder = GetAppDataFolder();
+
+    ui->cmdOpenFile->setEnabled(false);
+    ui->lblOpenFile->setEnabled(false);
+    ui->cmdAnalyse->setEnabled(false);
+    ui->cmdStop->setEnabled(false);
+
+    m_state.TransferFileReady = false;
+    m_state.AbortAcknowledged = false;
+
+    m_state.DataFolder = m_state.DocumentsFolder + QStringLiteral("/korvex/data/");
+    m_state.ImagesFolder = m_state.DocumentsFolder + QStringLiteral("/korvex/images/");
+    m_state.PortListPath = m_state.AppDataFolder + QStringLiteral("/korvex/ports.ini");
+    m_receive.setDataFolder(m_state.DataFolder);
+
+    m_state.LocatorFound = false;
+    m_state.TransferActive = false;
+    m_state.TransferCharCount = 0;
+
+    ui->ProgressBar1->setMaximum(int(ReceiveHandler::kProgressMax));
+    ui->tabstrip->setCurrentIndex(kTabConnect);
+
+    const QDate today = Interaction::current().now().date();
+    for (QDateEdit *picker : {ui->dtpStart, ui->dtpEnd}) {
+        picker->setDisplayFormat(QStringLiteral("dd/MM/yy"));
+        picker->setDate(today);
+    }
+
+    ui->tabstrip->setTabEnabled(kTabTransfer, false);
+    ui->tabstrip->setTabEnabled(kTabSetup, false);
+
+    ui->cmdDownloadAll->setEnabled(false);
+    ui->cmdDownloadAll->setVisible(false);
+    ui->cmdStop->setEnabled(false);
+    ui->cmdStop->setVisible(false);
+    ui->Line1->setVisible(false);
+    ui->Line3->setVisible(false);
+    ui->Label1->setVisible(false);
+
+    setTextColor(ui->lblStatus, kDarkGrey);
+    setTextColor(ui->lblEndError, kRed);
+    setTextColor(ui->lblFirmwareVersion, kGrey);
+    ui->shpMode->setFillColor(kRed);
+
+    m_state.ColumnsLine = QString::fromLatin1(DataFileFormat::ColumnsLine);
+    m_state.ColumnLegends = DataFileFormat::ColumnLegends();
+    m_state.DataFileCommentBlock = DataFileFormat::BuildCommentBlock(m_state.ColumnsLine, m_state.ColumnLegends);
+    m_receive.setCommentBlock(m_state.DataFileCommentBlock);
+
+    ui->cboLocators->clear();
+    for (const PortEntry &e : PortList::LoadPortList(m_state.PortListPath))
+        ui->cboLocators->addItem(e.serialNo, PortList::PortNumber(e.port));
+    ui->cboLocators->setCurrentIndex(-1);
+    ui->cboLocators->setEditText(QStringLiteral("Choose..."));
+
+    SetConnectedState(false);
+}
+
+void frmMain::SetConnectedState(bool state)
+{
+    m_state.Connected = state;
+    if (!state && (MSComm1.isOpen() || MSComm2.isOpen())) {
+        if (MSComm1.isOpen())
+            MSComm1.close();
+        if (MSComm2.isOpen())
+            MSComm2.close();
+        ui->txtModel->clear();
+        ui->txtSerialNo->clear();
+        ui->txtUser->clear();
+        ui->lblUserChars->setText(UserCharsCaption(ui->txtUser->text().size()));
+        ui->lblMonitor->clear();
+        ui->lblStatus->clear();
+        DoEvents();
+        tmrCommsWatchdog.stop();
+        ui->shpMode->setFillColor(kDarkRed);
+        ui->tabstrip->setTabEnabled(kTabTransfer, false);
+        ui->tabstrip->setTabEnabled(kTabSetup, false);
+    }
+    for (QWidget *w : {static_cast<QWidget *>(ui->cmdDownloadAll), static_cast<QWidget *>(ui->cmdDownloadByDate),
+                       static_cast<QWidget *>(ui->cmdSetDate), static_cast<QWidget *>(ui->cmdSetTime),
+                       static_cast<QWidget *>(ui->cmdSetUser), static_cast<QWidget *>(ui->cmdDisconnect),
+                       static_cast<QWidget *>(ui->txtUser)})
+        w->setEnabled(state);
+    m_state.CurrentDataFile.clear();
+}
+
+QString frmMain::MakeLogFileName(const QString &kind)
+{
+    m_state.Identity.model = ui->txtModel->text().trimmed();
+    m_state.Identity.serialNo = ui->txtSerialNo->text().trimmed();
+    m_state.Identity.user = ui->txtUser->text().trimmed();
+    DataFileFormat::NameParts parts;
+    parts.rangeStart = m_state.RangeStart;
+    parts.rangeEnd = m_state.RangeEnd;
+    return DataFileFormat::MakeLogFileName(kind, m_state.Identity, Interaction::current().now(), parts);
+}
+
+void frmMain::OpenWorkingPort(int port)
+{
+    MSComm1.setDTREnable(false);
+    MSComm1.setRThreshold(1);
+    MSComm1.setSThreshold(1);
+    MSComm1.setOutBufferSize(50);
+    MSComm1.setInBufferSize(30000);
+    MSComm1.setSettings(QStringLiteral("115200,n,8,1"));
+    MSComm1.setCommPort(port);
+    MSComm1.open();
+    MSComm1.setHandshakingNone();
+    MSComm1.setInputLen(0);
+    MSComm1.setNullDiscard(true);
+    MSComm1.setEOFEnable(false);
+    MSComm1.setDTREnable(true);
+}
+
+void frmMain::output_string1(const QByteArray &text)
+{
+    Pacing::sendPaced(MSComm1, text, Pacing::outputPauseMs());
+}
+
+void frmMain::output_string2(const QByteArray &text)
+{
+    Pacing::sendPaced(MSComm2, text, Pacing::outputPauseMs());
+}
+
+void frmMain::output_string3(const QByteArray &text)
+{
+    Pacing::sendPaced(MSComm1, text, Pacing::shortPauseMs());
+}
+
+void frmMain::OutputPause()
+{
+    Pacing::pause(Pacing::outputPauseMs());
+}
+
+// ---- Receiving -------------------------------------------------------------
+
+void frmMain::MSComm1_OnComm()
+{
+    MSComm1.setDTREnable(false);
+    const int event = MSComm1.CommEvent();
+    switch (event) {
+    case SerialPort::EvReceive:
+        m_receive.handlePiece(MSComm1.input());
+        break;
+    case SerialPort::EvSend:
+    case SerialPort::EvCTS:
+    case SerialPort::EvDSR:
+    case SerialPort::EvCD:
+        // Waiting input is left for the receive event that follows: reading
+        // it here would throw transfer text away.
+        restartWatchdog();
+        break;
+    case SerialPort::EvEOF:
+        break;
+    default:
+        Interaction::current().message(this, QStringLiteral("Comms error: ") + QString::number(event));
+        restartWatchdog();
+        break;
+    }
+    MSComm1.setDTREnable(true);
+}
+
+void frmMain::restartWatchdog()
+{
+    tmrCommsWatchdog.stop();
+    tmrCommsWatchdog.start();
+}
+
+void frmMain::onPowerDown(const QString &keptFile)
+{
+    ui->cmdAnalyse->setEnabled(true);
+    ui->cmdOpenFile->setEnabled(true);
+    ui->lblOpenFile->setEnabled(true);
+    restartWatchdog();
+    SetConnectedState(false);
+    ui->cmdAnalyse->setEnabled(false);
+    endOfCutShortTransfer(keptFile);
+    setStatus(QStringLiteral("The Locator has powered down. Any downloads may not have completed."), kRed);
+    DoEvents();
+}
+
+void frmMain::onLinkAlive(bool transferActive)
+{
+    ui->shpMode->setFillColor(kGreen);
+    ui->tabstrip->setTabEnabled(kTabTransfer, true);
+    if (!transferActive)
+        ui->tabstrip->setTabEnabled(kTabSetup, true);
+}
+
+void frmMain::onTransferStart()
+{
+    ui->tabstrip->setTabEnabled(kTabConnect, false);
+    ui->tabstrip->setTabEnabled(kTabAnalyse, false);
+    ui->tabstrip->setTabEnabled(kTabSetup, false);
+    ui->cmdOpenFile->setEnabled(false);
+    ui->lblOpenFile->setEnabled(false);
+    ui->cmdDownloadAll->setEnabled(false);
+    ui->cmdDownloadByDate->setEnabled(false);
+}
+
+void frmMain::onLiveLine(const QByteArray &piece, bool fileReady)
+{
+    if (fileReady) {
+        ui->cmdOpenFile->setEnabled(true);
+        ui->lblOpenFile->setEnabled(true);
+    }
+    ui->lblMonitor->setText(QStringLiteral("Live: ") + QString::fromLatin1(piece));
+    DoEvents();
+}
+
+void frmMain::onProgress(qint64 value)
+{
+    ui->ProgressBar1->setValue(int(value));
+}
+
+void frmMain::setTransferControlsIdle()
+{
+    ui->cmdAnalyse->setEnabled(true);
+    ui->cmdOpenFile->setEnabled(true);
+    ui->lblOpenFile->setEnabled(true);
+    ui->tabstrip->setTabEnabled(kTabConnect, true);
+    ui->tabstrip->setTabEnabled(kTabAnalyse, true);
+    ui->tabstrip->setTabEnabled(kTabSetup, true);
+    ui->cmdDownloadByDate->setEnabled(true);
+    ui->cmdDownloadAll->setEnabled(true);
+}
+
+void frmMain::onTransferEnd(bool aborted)
+{
+    tmrAbort.stop();
+    if (aborted) {
+        setStatus(QStringLiteral("File download aborted. Incomplete data written to file"));
+        DoEvents();
+    } else {
+        setStatus(QStringLiteral("File download complete"));
+        DoEvents();
+    }
+    setTransferControlsIdle();
+    ui->ProgressBar1->setValue(ui->ProgressBar1->maximum());
+    tmrCommsWatchdog.setInterval(kWatchdogAfterTransferMs);
+    restartWatchdog();
+}
+
+void frmMain::onTransferText(const QByteArray &shown)
+{
+    ui->lblMonitor->setText(QString::fromLatin1(shown));
+    DoEvents();
+}
+
+void frmMain::onDataFileError(const QString &path, const QString &reason)
+{
+    tmrAbort.stop();
+    // The transfer cannot go on without its file; leave the window usable.
+    ui->tabstrip->setTabEnabled(kTabConnect, true);
+    ui->tabstrip->setTabEnabled(kTabAnalyse, true);
+    ui->cmdDownloadByDate->setEnabled(m_state.Connected);
+    ui->cmdDownloadAll->setEnabled(m_state.Connected);
+    setStatus(QStringLiteral("The data file could not be written."), kRed);
+    Interaction::current().message(this, QStringLiteral("The data file could not be written:\n%1\n%2")
+                                             .arg(QDir::toNativeSeparators(path), reason));
+}
+
+QString frmMain::newDataFileName()
+{
+    return MakeLogFileName(QStringLiteral("DA")) + QStringLiteral(".csv");
+}
+
+// A transfer ended without its end marker: what arrived is kept and is the
+// current file, and the window goes back to a state the user can work from.
+void frmMain::endOfCutShortTransfer(const QString &keptFile)
+{
+    tmrAbort.stop();
+    ui->tabstrip->setTabEnabled(kTabConnect, true);
+    ui->tabstrip->setTabEnabled(kTabAnalyse, true);
+    if (!keptFile.isEmpty()) {
+        m_state.CurrentDataFile = keptFile;
+        ui->cmdOpenFile->setEnabled(true);
+        ui->lblOpenFile->setEnabled(true);
+    }
+}
+
+void frmMain::linkLost()
+{
+    // A device that vanished is a lost link; no need to wait for the watchdog.
+    tmrCommsWatchdog_Timer();
+}
+
+// ---- Transfers -------------------------------------------------------------
+
+bool frmMain::startTransferFile(const QString &kind)
+{
+    tmrAbort.stop();  // a retry left from an earlier Stop must not abort this transfer
+    m_receive.prepareTransfer();
+    ui->ProgressBar1->setValue(0);
+    const QString name = MakeLogFileName(kind) + QStringLiteral(".csv");
+    QString error;
+    if (m_receive.openDataFile(name, &error))
+        return true;
+    const QString path = m_receive.fullPath(name);
+    setStatus(QStringLiteral("The data file could not be created."), kRed);
+    Interaction::current().message(this, QStringLiteral("The data file could not be created:\n%1\n%2")
+                                             .arg(QDir::toNativeSeparators(path), error));
+    return false;
+}
+
+void frmMain::cmdDownloadAll_Click()
+{
+    MSComm1.setDTREnable(false);
+    ui->ProgressBar1->setValue(0);
+    m_state.TransferCharCount = 0;
+    ui->cmdOpenFile->setEnabled(false);
+    ui->lblOpenFile->setEnabled(false);
+    ui->cmdStop->setEnabled(true);
+    if (startTransferFile(QStringLiteral("DA"))) {
+        setStatus(QStringLiteral("Downloading data from the locator, please wait."));
+        DoEvents();
+        output_string1(Protocol::TransferAll);
+    }
+    MSComm1.setDTREnable(true);
+}
+
+void frmMain::cmdDownloadByDate_Click()
+{
+    MSComm1.setDTREnable(false);
+    ui->ProgressBar1->setValue(0);
+    m_state.TransferCharCount = 0;
+    ui->cmdOpenFile->setEnabled(false);
+    ui->lblOpenFile->setEnabled(false);
+    ui->cmdStop->setEnabled(false);
+    m_state.RangeStart = DataFileFormat::RangeDateText(ui->dtpStart->date());
+    m_state.RangeEnd = DataFileFormat::RangeDateText(ui->dtpEnd->date());
+    if (startTransferFile(QStringLiteral("DD"))) {
+        setStatus(QStringLiteral("Downloading data from the locator, please wait."));
+        DoEvents();
+        output_string3(Protocol::TransferByDateCommand(m_state.RangeStart, m_state.RangeEnd));
+    }
+    MSComm1.setDTREnable(true);
+}
+
+void frmMain::cmdStop_Click()
+{
+    MSComm1.setDTREnable(false);
+    setStatus(QStringLiteral("Stopping the download, please wait."));
+    DoEvents();
+    if (!m_state.AbortAcknowledged) {
+        tmrAbort.stop();
+        tmrAbort.start();
+        output_string3(Protocol::Abort);
+    } else {
+        tmrAbort.stop();
+        setStatus(QStringLiteral("Download aborted successfully..."));
+        DoEvents();
+    }
+    MSComm1.setDTREnable(true);
+}
+
+void frmMain::tmrAbort_Timer()
+{
+    // Retry only while there is a transfer to stop; otherwise "A" would be
+    // re-sent forever.
+    const bool transferOpen = m_state.TransferActive || ProcessDataFile().isWriting();
+    if (m_state.AbortAcknowledged || !transferOpen) {
+        tmrAbort.stop();
+        return;
+    }
+    cmdStop_Click();
+}
+
+void frmMain::tmrCommsWatchdog_Timer()
+{
+    const QString kept = m_receive.abandonTransfer();
+    SetConnectedState(false);
+    endOfCutShortTransfer(kept);
+    setStatus(QStringLiteral("Link lost with Locator. Please re-link before proceeding"));
+    DoEvents();
+}
+
+// ---- Window controls -------------------------------------------------------
+
+void frmMain::chkAdvanced_Click()
+{
+    const bool on = ui->chkAdvanced->isChecked();
+    for (QWidget *w : {static_cast<QWidget *>(ui->cmdManagePorts), static_cast<QWidget *>(ui->cmdDownloadAll),
+                       static_cast<QWidget *>(ui->cmdStop)}) {
+        w->setEnabled(on);
+        w->setVisible(on);
+    }
+    ui->Line1->setVisible(on);
+    ui->Line3->setVisible(on);
+    ui->Label1->setVisible(on);
+}
+
+void frmMain::dtpEnd_Change()
+{
+    if (ui->dtpEnd->date() < ui->dtpStart->date()) {
+        ui->dtpEnd->setDate(ui->dtpStart->date());
+        ui->lblEndError->setText(
+            QStringLiteral("End date can not be before start date. End date set to start date."));
+    } else {
+        ui->lblEndError->clear();
+    }
+}
+
+void frmMain::Form_KeyDown(int keyCode)
+{
+    if (keyCode == 16 || keyCode == 17 || keyCode == 65 || keyCode == 84)
+        KeySum += keyCode;
+    if (KeySum == 117) {
+        if (MSComm1.isOpen())
+            MSComm1.close();
+        emit toolsWindowRequested();
+    } else if (KeySum == 82) {
+        emit aboutWindowRequested();
+        KeySum = 0;
+    }
+}
+
+bool frmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType()
+        && static_cast<QWidget *>(watched)->window() == this) {
+        const int code = virtualKeyCode(static_cast<QKeyEvent *>(event)->key());
+        if (code)
+            Form_KeyDown(code);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void frmMain::cmdExit_Click()
+{
+    if (MSComm1.isOpen())
+        MSComm1.close();
+    ProcessDataFile().close();
+    Interaction::current().endProgram(0);
+}
+
+void frmMain::closeEvent(QCloseEvent *event)
+{
+    // Closing by the frame must not leave a data file half-written either.
+    if (MSComm1.isOpen())
+        MSComm1.close();
+    ProcessDataFile().close();
+    QWidget::closeEvent(event);
+}

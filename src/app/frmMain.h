@@ -1,0 +1,89 @@
+#pragma once
+
+#include "AppState.h"
+#include "ReceiveHandler.h"
+#include "SerialPort.h"
+
+#include <QTimer>
+#include <QWidget>
+
+namespace Ui { class frmMain; }
+class QLabel;
+
+// The program's main window: connection, transfers, analysis entry points and setup.
+class frmMain : public QWidget, private ReceiveView
+{
+    Q_OBJECT
+public:
+    explicit frmMain(QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    AppState &state() { return m_state; }
+    Ui::frmMain *form() const { return ui; }
+
+    // Serial ports: MSComm1 carries the link, MSComm2 probes ports while connecting.
+    SerialPort MSComm1;
+    SerialPort MSComm2;
+    QTimer tmrAbort;          // repeats the abort request until acknowledged
+    QTimer tmrCommsWatchdog;  // declares the link lost when the locator falls silent
+    int KeySum = 0;
+
+    // Start-up and shared routines.
+    void Form_Load();
+    void SetConnectedState(bool state);
+    QString MakeLogFileName(const QString &kind);
+    void OpenWorkingPort(int port);
+    void output_string1(const QByteArray &text);
+    void output_string2(const QByteArray &text);
+    void output_string3(const QByteArray &text);
+    static void OutputPause();
+
+    // Event handlers.
+    void MSComm1_OnComm();
+    void cmdDownloadAll_Click();
+    void cmdDownloadByDate_Click();
+    void cmdStop_Click();
+    void tmrAbort_Timer();
+    void tmrCommsWatchdog_Timer();
+    void chkAdvanced_Click();
+    void dtpEnd_Change();
+    void Form_KeyDown(int keyCode);
+    void cmdExit_Click();
+
+    static QString UserCharsCaption(int length);
+
+signals:
+    // Windows built elsewhere are opened through these.
+    void toolsWindowRequested();
+    void aboutWindowRequested();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    // ReceiveView
+    void onPowerDown(const QString &keptFile) override;
+    void onLinkAlive(bool transferActive) override;
+    void onTransferStart() override;
+    void onLiveLine(const QByteArray &piece, bool fileReady) override;
+    void onProgress(qint64 value) override;
+    void onTransferEnd(bool aborted) override;
+    void onTransferText(const QByteArray &shown) override;
+    void onDataFileError(const QString &path, const QString &reason) override;
+    QString newDataFileName() override;
+    void restartWatchdog() override;
+
+    void linkLost();
+    bool startTransferFile(const QString &kind);
+    void endOfCutShortTransfer(const QString &keptFile);
+    void setTransferControlsIdle();
+    void setStatus(const QString &text, const QColor &color);
+    void setStatus(const QString &text);
+    static void setTextColor(QLabel *label, const QColor &color);
+    static void DoEvents();
+
+    Ui::frmMain *ui;
+    AppState m_state;
+    ReceiveHandler m_receive;
+};
