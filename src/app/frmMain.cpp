@@ -100,6 +100,7 @@ frmMain::frmMain(QWidget *parent)
     connect(ui->chkAdvanced, &QCheckBox::clicked, this, &frmMain::chkAdvanced_Click);
     connect(ui->dtpEnd, &QDateEdit::dateChanged, this, &frmMain::dtpEnd_Change);
     connect(ui->cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
+    setupConnecting();
 
     Form_Load();
 }

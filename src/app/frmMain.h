@@ -52,6 +52,16 @@ public:
 
     static QString UserCharsCaption(int length);
 
+    // ---- Connecting (frmMainConnect.cpp) ----
+    void SearchAndConnect();
+    void ScanPorts();
+    void ConnectToKnownPort(int port);
+    void cboLocators_Click();
+    void cmdrescan_Click();
+    void cmdDisconnect_Click();
+    void cmdManagePorts_Click();
+    // ---- end of connecting ----
+
 signals:
     // Windows built elsewhere are opened through these.
     void toolsWindowRequested();
@@ -74,6 +84,7 @@ private:
     QString newDataFileName() override;
     void restartWatchdog() override;
 
+    void setupConnecting();  // wires the connecting handlers (frmMainConnect.cpp)
     void linkLost();
     bool startTransferFile(const QString &kind);
     void endOfCutShortTransfer(const QString &keptFile);
