@@ -186,6 +186,8 @@ void frmMain::Form_Load()
     ui->cmdDownloadAll->setVisible(false);
     ui->cmdStop->setEnabled(false);
     ui->cmdStop->setVisible(false);
+    ui->cmdManagePorts->setEnabled(false);
+    ui->cmdManagePorts->setVisible(false);
     ui->Line1->setVisible(false);
     ui->Line3->setVisible(false);
     ui->Label1->setVisible(false);
@@ -570,8 +572,12 @@ void frmMain::Form_KeyDown(int keyCode)
 
 bool frmMain::eventFilter(QObject *watched, QEvent *event)
 {
+    // A key event travels up from the focus widget through its parents and
+    // passes the application's filter at each step; count it once, at its first stop.
     if (event->type() == QEvent::KeyPress && watched->isWidgetType()
-        && static_cast<QWidget *>(watched)->window() == this) {
+        && static_cast<QWidget *>(watched)->window() == this
+        && watched == (QApplication::focusWidget() ? static_cast<QObject *>(QApplication::focusWidget())
+                                                   : static_cast<QObject *>(this))) {
         const int code = virtualKeyCode(static_cast<QKeyEvent *>(event)->key());
         if (code)
             Form_KeyDown(code);

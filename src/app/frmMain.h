@@ -60,6 +60,15 @@ public:
     void cmdrescan_Click();
     void cmdDisconnect_Click();
     void cmdManagePorts_Click();
+private:
+    int openProbePort(int port);
+    QByteArray readProbePort(bool extraPause);
+    void showAcceptedIdentity(const LocatorIdentity &identity);
+    void recordLocatorPort(const QString &serialNo, int port);
+    bool openWorkingPortOrReport(int port);
+    class frmPortManage *m_portEditor = nullptr;  // created on first use, owned as a child window
+    bool m_connecting = false;                     // a scan or known-port test is running
+public:
     // ---- end of connecting ----
 
 signals:

@@ -182,17 +182,20 @@ void SerialPort::onReadyRead()
 
 void SerialPort::onError(QSerialPort::SerialPortError error)
 {
+    // clearError() itself reports NoError through this signal.
     switch (error) {
+    case QSerialPort::NoError:
+        break;
     case QSerialPort::ResourceError:
-        // The device vanished under us; keep nothing half-open.
-        m_port.clearError();
+    case QSerialPort::ReadError:
+        // The device vanished under us (a hung-up pty or a dropped Bluetooth
+        // link reports a read error on every poll); keep nothing half-open.
         emit deviceLost();
         close();  // whoever handled the loss may have closed it already
         break;
     default:
         // Unsupported line controls on a pty and transient errors do not
         // break the link; the caller sees real failures through output().
-        m_port.clearError();
         break;
     }
 }

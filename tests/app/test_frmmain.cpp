@@ -1,0 +1,566 @@
+// The main window driven offscreen: start-up, connected state, the Advanced
+// switch, hidden shortcuts, the date check, and the receive handling as a
+// locator on a bare pseudo-terminal would exercise it.
+#include "frmMain.h"
+#include "ui_frmMain.h"
+
+#include "DataFileFormat.h"
+#include "DataFileHandle.h"
+#include "Folders.h"
+#include "Lamp.h"
+#include "PtyPair.h"
+#include "ScriptedInteraction.h"
+#include "TestEnvironment.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+const QColor kRed(255, 0, 0);
+const QColor kDarkGrey(64, 64, 64);
+const QColor kDarkRed(192, 0, 0);
+const QColor kGreen(0, 128, 0);
+
+QColor statusColor(frmMain &w)
+{
+    return w.form()->lblStatus->palette().color(QPalette::WindowText);
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+// The control's own switch; a disabled tab page disables its children for display only.
+bool ownEnabled(const QWidget *w)
+{
+    return !w->testAttribute(Qt::WA_ForceDisabled);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+} // namespace
+
+class TestFrmMain : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_env = std::make_unique<TestEnvironment>();
+        m_ui = std::make_unique<ScriptedInteraction>();
+        m_ui->fixedNow = QDateTime(QDate(2026, 12, 6), QTime(19, 55, 1));
+    }
+    void cleanup()
+    {
+        ProcessDataFile().close();
+        m_ui.reset();
+        m_env.reset();
+    }
+
+    void startUpState();
+    void startUpToleratesBadPortList();
+    void connectedStateSwitchesControls();
+    void notConnectedWithOpenPortClearsLink();
+    void advancedShowsHiddenCommands();
+    void ctrlAOpensAboutEachTime();
+    void shiftCtrlTOpensToolsAndClosesPort();
+    void heldCtrlPassesTheSum();
+    void endDateNeverBeforeStart();
+    void exitClosesPortAndDataFile();
+
+    void liveLineLightsLinkAndShowsText();
+    void transferByDateWritesFileAndEndsCleanly();
+    void transferAllStopAndAbort();
+    void powerDownMidTransferKeepsFile();
+    void watchdogDeclaresLinkLostAndKeepsFile();
+    void vanishedDeviceIsALostLink();
+    void commsErrorEventShowsNumber();
+    void dataFileThatCannotBeCreatedIsReported();
+    void unrequestedTransferGetsItsOwnFile();
+
+private:
+    // Opens the working port on a hand-driven pty as a connect would.
+    std::unique_ptr<PtyPair> connectPty(frmMain &w, int com = 4)
+    {
+        auto pty = std::make_unique<PtyPair>(m_env->portsDir(), com);
+        if (!pty->ok())
+            return nullptr;
+        w.OpenWorkingPort(com);
+        if (!w.MSComm1.isOpen())
+            return nullptr;
+        w.SetConnectedState(true);
+        return pty;
+    }
+
+    std::unique_ptr<TestEnvironment> m_env;
+    std::unique_ptr<ScriptedInteraction> m_ui;
+};
+
+void TestFrmMain::startUpState()
+{
+    writeFile(m_env->portListPath(), "\r\n001234,3\r\nA99,12\r\n");
+    frmMain w;
+    auto *ui = w.form();
+    QCOMPARE(w.windowTitle(), QStringLiteral("Korvex Locator PC Toolkit (V2.7.016)"));
+    QCOMPARE(w.state().Version, QStringLiteral("2.7.016"));
+
+    QCOMPARE(ui->cboLocators->count(), 2);
+    QCOMPARE(ui->cboLocators->itemText(0), QStringLiteral("001234"));
+    QCOMPARE(ui->cboLocators->itemData(0).toInt(), 3);
+    QCOMPARE(ui->cboLocators->itemText(1), QStringLiteral("A99"));
+    QCOMPARE(ui->cboLocators->itemData(1).toInt(), 12);
+    QCOMPARE(ui->cboLocators->currentText(), QStringLiteral("Choose..."));
+
+    QVERIFY(!w.MSComm1.isOpen());
+    QVERIFY(!w.MSComm2.isOpen());
+    QCOMPARE(ui->shpMode->fillColor(), kRed);
+    QCOMPARE(ui->tabstrip->currentIndex(), 0);
+    QVERIFY(ui->tabstrip->isTabEnabled(0));
+    QVERIFY(!ui->tabstrip->isTabEnabled(1));
+    QVERIFY(ui->tabstrip->isTabEnabled(2));
+    QVERIFY(!ui->tabstrip->isTabEnabled(3));
+
+    QCOMPARE(ui->lblStatus->text(), QStringLiteral("Ready..."));
+    QCOMPARE(statusColor(w), kDarkGrey);
+    QCOMPARE(ui->lblMonitor->text(), QStringLiteral("Ready to connect..."));
+    QCOMPARE(ui->lblUserChars->text(), QStringLiteral("-32 left-"));
+    QCOMPARE(ui->ProgressBar1->maximum(), 165000);
+    QCOMPARE(ui->dtpStart->date(), QDate(2026, 12, 6));
+    QCOMPARE(ui->dtpEnd->date(), QDate(2026, 12, 6));
+    QCOMPARE(ui->dtpStart->displayFormat(), QStringLiteral("dd/MM/yy"));
+
+    for (QWidget *hidden : {static_cast<QWidget *>(ui->cmdDownloadAll), static_cast<QWidget *>(ui->cmdStop),
+                            static_cast<QWidget *>(ui->cmdManagePorts)}) {
+        QVERIFY2(!hidden->isEnabled() && hidden->isHidden(), qPrintable(hidden->objectName()));
+    }
+    QVERIFY(ui->Line1->isHidden() && ui->Line3->isHidden() && ui->Label1->isHidden());
+    for (QWidget *off : {static_cast<QWidget *>(ui->cmdDownloadByDate), static_cast<QWidget *>(ui->cmdSetDate),
+                         static_cast<QWidget *>(ui->cmdSetTime), static_cast<QWidget *>(ui->cmdSetUser),
+                         static_cast<QWidget *>(ui->txtUser), static_cast<QWidget *>(ui->cmdDisconnect),
+                         static_cast<QWidget *>(ui->cmdAnalyse), static_cast<QWidget *>(ui->cmdOpenFile),
+                         static_cast<QWidget *>(ui->lblOpenFile)}) {
+        QVERIFY2(!off->isEnabled(), qPrintable(off->objectName()));
+    }
+    QVERIFY(ui->cmdOpenExistingFile->isEnabled());
+    QVERIFY(ui->cmdrescan->isEnabled());
+    QVERIFY(ui->cmdExit->isEnabled());
+
+    QCOMPARE(w.state().DataFolder, m_env->documentsDir() + "/korvex/data/");
+    QCOMPARE(w.state().ImagesFolder, m_env->documentsDir() + "/korvex/images/");
+    QCOMPARE(w.state().PortListPath, m_env->portListPath());
+    QCOMPARE(w.state().DataFileCommentBlock, DataFileFormat::DefaultCommentBlock());
+    QVERIFY(!w.tmrAbort.isActive());
+    QVERIFY(!w.tmrCommsWatchdog.isActive());
+    QCOMPARE(w.tmrAbort.interval(), 3000);
+    QCOMPARE(w.tmrCommsWatchdog.interval(), 60000);
+}
+
+void TestFrmMain::startUpToleratesBadPortList()
+{
+    {
+        frmMain w;  // no file, no folder
+        QCOMPARE(w.form()->cboLocators->count(), 0);
+    }
+    writeFile(m_env->portListPath(), "first,1\r\nno comma here\r\n\r\n777,5");
+    frmMain w;
+    QCOMPARE(w.form()->cboLocators->count(), 1);
+    QCOMPARE(w.form()->cboLocators->itemText(0), QStringLiteral("777"));
+    QCOMPARE(w.form()->cboLocators->itemData(0).toInt(), 5);
+}
+
+void TestFrmMain::connectedStateSwitchesControls()
+{
+    frmMain w;
+    auto *ui = w.form();
+    ui->txtModel->setText("LOC2000");
+    w.state().CurrentDataFile = "x.csv";
+    w.SetConnectedState(true);
+    QVERIFY(w.state().Connected);
+    for (QWidget *on : {static_cast<QWidget *>(ui->cmdDownloadAll), static_cast<QWidget *>(ui->cmdDownloadByDate),
+                        static_cast<QWidget *>(ui->cmdSetDate), static_cast<QWidget *>(ui->cmdSetTime),
+                        static_cast<QWidget *>(ui->cmdSetUser), static_cast<QWidget *>(ui->cmdDisconnect),
+                        static_cast<QWidget *>(ui->txtUser)})
+        QVERIFY2(ownEnabled(on), qPrintable(on->objectName()));
+    // Tabs and lamp wait for the locator's first data.
+    QVERIFY(!ui->tabstrip->isTabEnabled(1));
+    QCOMPARE(ui->shpMode->fillColor(), kRed);
+    QVERIFY(w.state().CurrentDataFile.isEmpty());
+
+    // With no port open, false only switches the controls.
+    ui->lblStatus->setText("keep me");
+    w.SetConnectedState(false);
+    QVERIFY(!w.state().Connected);
+    QVERIFY(!ownEnabled(ui->cmdDownloadByDate));
+    QVERIFY(!ownEnabled(ui->txtUser));
+    QCOMPARE(ui->txtModel->text(), QStringLiteral("LOC2000"));
+    QCOMPARE(ui->lblStatus->text(), QStringLiteral("keep me"));
+    QCOMPARE(ui->shpMode->fillColor(), kRed);
+}
+
+void TestFrmMain::notConnectedWithOpenPortClearsLink()
+{
+    frmMain w;
+    auto pty = connectPty(w);
+    QVERIFY(pty);
+    auto *ui = w.form();
+    ui->txtModel->setText("LOC2000");
+    ui->txtSerialNo->setText("001234");
+    ui->txtUser->setText("BOB");
+    pty->send("$live");
+    QTRY_COMPARE(ui->shpMode->fillColor(), kGreen);
+    QVERIFY(w.tmrCommsWatchdog.isActive());
+
+    w.SetConnectedState(false);
+    QVERIFY(!w.MSComm1.isOpen());
+    QVERIFY(ui->txtModel->text().isEmpty() && ui->txtSerialNo->text().isEmpty() && ui->txtUser->text().isEmpty());
+    QCOMPARE(ui->lblUserChars->text(), QStringLiteral("- 32 -"));
+    QVERIFY(ui->lblMonitor->text().isEmpty());
+    QVERIFY(ui->lblStatus->text().isEmpty());
+    QVERIFY(!w.tmrCommsWatchdog.isActive());
+    QCOMPARE(ui->shpMode->fillColor(), kDarkRed);
+    QVERIFY(!ui->tabstrip->isTabEnabled(1));
+    QVERIFY(!ui->tabstrip->isTabEnabled(3));
+}
+
+void TestFrmMain::advancedShowsHiddenCommands()
+{
+    frmMain w;
+    auto *ui = w.form();
+    ui->tabstrip->setTabEnabled(3, true);  // as once the locator's data arrives
+    ui->chkAdvanced->click();
+    QVERIFY(ui->chkAdvanced->isChecked());
+    // Not connected, yet Transfer All and Stop are offered.
+    for (QWidget *b : {static_cast<QWidget *>(ui->cmdManagePorts), static_cast<QWidget *>(ui->cmdDownloadAll),
+                       static_cast<QWidget *>(ui->cmdStop)})
+        QVERIFY2(ownEnabled(b) && !b->isHidden(), qPrintable(b->objectName()));
+    QVERIFY(!ui->Line1->isHidden() && !ui->Line3->isHidden() && !ui->Label1->isHidden());
+    ui->chkAdvanced->click();
+    for (QWidget *b : {static_cast<QWidget *>(ui->cmdManagePorts), static_cast<QWidget *>(ui->cmdDownloadAll),
+                       static_cast<QWidget *>(ui->cmdStop)})
+        QVERIFY2(!ownEnabled(b) && b->isHidden(), qPrintable(b->objectName()));
+    QVERIFY(ui->Label1->isHidden());
+}
+
+// Delivers a key press the way the keyboard does: to the focus widget.
+static void press(QWidget *focus, Qt::Key key, bool autoRepeat = false)
+{
+    focus->setFocus();
+    QKeyEvent ev(QEvent::KeyPress, key, Qt::NoModifier, QString(), autoRepeat);
+    QApplication::sendEvent(QApplication::focusWidget() ? QApplication::focusWidget() : focus->window(), &ev);
+}
+
+static void showAndActivate(QWidget &w)
+{
+    w.show();
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+}
+
+void TestFrmMain::ctrlAOpensAboutEachTime()
+{
+    frmMain w;
+    showAndActivate(w);
+    QSignalSpy about(&w, &frmMain::aboutWindowRequested);
+    QWidget *focus = w.form()->cmdrescan;  // any control: the window sees keys first
+    press(focus, Qt::Key_Control);
+    press(focus, Qt::Key_A);
+    QCOMPARE(about.count(), 1);
+    QCOMPARE(w.KeySum, 0);
+    // A text box ignores Ctrl: the press travels on to the window, still counted once.
+    press(w.form()->txtModel, Qt::Key_Control);
+    press(w.form()->txtModel, Qt::Key_A);
+    QCOMPARE(about.count(), 2);
+    // Other keys do not count.
+    press(focus, Qt::Key_B);
+    QCOMPARE(w.KeySum, 0);
+}
+
+void TestFrmMain::shiftCtrlTOpensToolsAndClosesPort()
+{
+    frmMain w;
+    auto pty = connectPty(w);
+    QVERIFY(pty);
+    showAndActivate(w);
+    QSignalSpy tools(&w, &frmMain::toolsWindowRequested);
+    QSignalSpy about(&w, &frmMain::aboutWindowRequested);
+    press(&w, Qt::Key_T);
+    press(&w, Qt::Key_Shift);
+    press(&w, Qt::Key_Control);
+    QCOMPARE(tools.count(), 1);
+    QVERIFY(!w.MSComm1.isOpen());
+    // The controls keep their connected state.
+    QVERIFY(ownEnabled(w.form()->cmdDownloadByDate));
+    // The sum has passed Ctrl+A's for the rest of the run.
+    press(&w, Qt::Key_Control);
+    press(&w, Qt::Key_A);
+    QCOMPARE(about.count(), 0);
+}
+
+void TestFrmMain::heldCtrlPassesTheSum()
+{
+    frmMain w;
+    showAndActivate(w);
+    QSignalSpy about(&w, &frmMain::aboutWindowRequested);
+    press(&w, Qt::Key_Control);
+    press(&w, Qt::Key_Control, true);
+    press(&w, Qt::Key_A);
+    QCOMPARE(about.count(), 0);
+    QCOMPARE(w.KeySum, 17 + 17 + 65);
+}
+
+void TestFrmMain::endDateNeverBeforeStart()
+{
+    frmMain w;
+    auto *ui = w.form();
+    ui->dtpStart->setDate(QDate(2026, 12, 1));
+    ui->dtpEnd->setDate(QDate(2026, 11, 30));
+    QCOMPARE(ui->dtpEnd->date(), QDate(2026, 12, 1));
+    QCOMPARE(ui->lblEndError->text(),
+             QStringLiteral("End date can not be before start date. End date set to start date."));
+    ui->dtpEnd->setDate(QDate(2026, 12, 1));
+    ui->dtpEnd->setDate(QDate(2026, 12, 3));
+    QVERIFY(ui->lblEndError->text().isEmpty());
+    // Changing the start date runs no check.
+    ui->dtpStart->setDate(QDate(2026, 12, 5));
+    QCOMPARE(ui->dtpEnd->date(), QDate(2026, 12, 3));
+}
+
+void TestFrmMain::exitClosesPortAndDataFile()
+{
+    frmMain w;
+    auto pty = connectPty(w);
+    QVERIFY(pty);
+    w.cmdDownloadAll_Click();
+    QVERIFY(ProcessDataFile().isWriting());
+    QTest::mouseClick(w.form()->cmdExit, Qt::LeftButton);
+    QVERIFY(!w.MSComm1.isOpen());
+    QVERIFY(!ProcessDataFile().isOpen());
+    QCOMPARE(m_ui->endProgramCalls, 1);
+    QVERIFY(m_ui->questions.isEmpty());
+}
+
+void TestFrmMain::liveLineLightsLinkAndShowsText()
+{
+    frmMain w;
+    auto pty = connectPty(w);
+    QVERIFY(pty);
+    auto *ui = w.form();
+    // Text that is neither live nor transfer only lights the link.
+    pty->send("hello");
+    QTRY_COMPARE(ui->shpMode->fillColor(), kGreen);
+    QVERIFY(ui->tabstrip->isTabEnabled(1));
+    QVERIFY(ui->tabstrip->isTabEnabled(3));
+    QVERIFY(!w.tmrCommsWatchdog.isActive());
+
+    pty->send("$T,33KHz,D,1.25,17\r\n");
+    QTRY_COMPARE(ui->lblMonitor->text(), QStringLiteral("Live: $T,33KHz,D,1.25,17\r\n"));
+    QVERIFY(w.tmrCommsWatchdog.isActive());
+}
+
+void TestFrmMain::transferByDateWritesFileAndEndsCleanly()
+{
+    frmMain w;
+    auto pty = connectPty(w);
+    QVERIFY(pty);
+    auto *ui = w.form();
+    ui->txtModel->setText("LOC2000 ");
+    ui->txtSerialNo->setText("1234");
+    ui->txtUser->setText(" BOB ");
+    ui->dtpStart->setDate(QDate(2026, 12, 1));
+    ui->dtpEnd->setDate(QDate(2026, 12, 6));
+
+    w.cmdDownloadByDate_Click();
+    QCOMPARE(pty->receive(20), QByteArray("#DD01/12/26,06/12/26"));
+    const QString name = "Locator Usage for BOB LOC2000 1234__ (01-12-26 to 06-12-26)__(06-12-2026--19-55-01).csv";
+    QCOMPARE(w.state().CurrentDataFile, name);
+    QCOMPARE(w.state().Identity.user, QStringLiteral("BOB"));
+    QCOMPARE(ui->lblStatus->text(), QStringLiteral("Downloading data from the locator, please wait."));
+    QVERIFY(!ownEnabled(ui->cmdStop));
+
+    // Before the start marker nothing is written.
+    pty->send("stray");
+    QTRY_COMPARE(ui->shpMode->fillColor(), kGreen);
+    const QByteArray head = "#DD" + QByteArray("BOB").leftJustified(32, '_') + QByteArray(16, '_')
+        + "LOC2000_" + "____1234" + "\r\n";
+    const QByteArray records = "01/12/26,10:00:00,T,33KHz,D,1.25,17\r\n02/12/26,10:00:01,A,0,0,0,9\r\n";
+    pty->send(head);
+    QTRY_VERIFY(w.state().TransferActive);
+    QVERIFY(!ui->tabstrip->isTabEnabled(0));
+    QVERIFY(!ui->tabstrip->isTabEnabled(2));
+    QVERIFY(!ui->tabstrip->isTabEnabled(3));
+    QVERIFY(!ownEnabled(ui->cmdDownloadByDate));
+    pty->send(records);
+    pty->send("\x1a");
+    QTRY_VERIFY(!w.state().TransferActive);
+    QCOMPARE(ui->lblStatus->text(), QStringLiteral("File download complete"));
+    QCOMPARE(ui->ProgressBar1->value(), 165000);
+    QCOMPARE(w.tmrCommsWatchdog.interval(), 25000);
+    QVERIFY(w.tmrCommsWatchdog.isActive());
+    QVERIFY(!ProcessDataFile().isOpen());
+    QVERIFY(ownEnabled(ui->cmdAnalyse) && ownEnabled(ui->cmdOpenFile));
+    QVERIFY(ui->tabstrip->isTabEnabled(0) && ui->tabstrip->isTabEnabled(2) && ui->tabstrip->isTabEnabled(3));
+    QCOMPARE(readFile(m_env->dataDir() + "/" + name),
+             DataFileFormat::DefaultCommentBlock() + head + records + "\x1a");
+    QVERIFY(w.state().TransferFileReady);
+}
+
+void TestFrmMain::transferAllStopAndAbort()
+{
+    frmMain w;
+    auto pty = connectPty(w);
+    QVERIFY(pty);
+    auto *ui = w.form();
+    ui->chkAdvanced->setChecked(true);
+    w.chkAdvanced_Click();
+    w.cmdDownloadAll_Click();
+    QVERIFY(ownEnabled(ui->cmdStop));
+    QCOMPARE(pty->receive(3), QByteArray("#DA"));
+    pty->send("#DA header\r\n01/12/26,10:00:00,T,33KHz,D,1.25,17\r\n");
+    QTRY_VERIFY(w.state().TransferActive);
+
+    w.cmdStop_Click();
+    QCOMPARE(pty->receive(1), QByteArray("A"));
+    QCOMPARE(ui->lblStatus->text(), QStringLiteral("Stopping the download, please wait."));
+    QVERIFY(w.tmrAbort.isActive());
+    // No answer yet: the retry sends "A" again.
+    w.tmrAbort_Timer();
+    QCOMPARE(pty->receive(1), QByteArray("A"));
+
+    pty->send("ABORT\x1a");
+    QTRY_VERIFY(!w.state().TransferActive);
+    QCOMPARE(ui->lblStatus->text(), QStringLiteral("File download aborted. Incomplete data written to file"));
+    QVERIFY(w.state().AbortAcknowledged);
+    QVERIFY(!w.tmrAbort.isActive());
+    const QByteArray file = readFile(w.state().DataFolder + w.state().CurrentDataFile);
+    QVERIFY(file.startsWith(DataFileFormat::DefaultCommentBlock() + "#DA header"));
+    QVERIFY(file.endsWith("ABORT\x1a"));
+
+    // A later transfer starts with a fresh abort state, so Stop really sends "A".
+    w.cmdDownloadAll_Click();
+    QCOMPARE(pty->receive(3), QByteArray("#DA"));
+    QVERIFY(!w.state().AbortAcknowledged);
+    w.cmdStop_Click();
+    QCOMPARE(pty->receive(1), QByteArray("A"));
+    // Once acknowledged, Stop reports success without sending.
+    w.state().AbortAcknowledged = true;
+    w.cmdStop_Click();
+    QCOMPARE(ui->lblStatus->text(), QStringLiteral("Download aborted successfully..."));
+    QVERIFY(!w.tmrAbort.isActive());
+    QCOMPARE(pty->receive(1, 50), QByteArray());
+}
+
+void TestFrmMain::powerDownMidTransferKeepsFile()
+{
+    frmMain w;
+    auto pty = connectPty(w);
+    QVERIFY(pty);
+    auto *ui = w.form();
+    w.cmdDownloadAll_Click();
+    pty->receive(3);
+    const QString name = w.state().CurrentDataFile;
+    pty->send("#DA head\r\nrec1\r\n");
+    QTRY_VERIFY(w.state().TransferActive);
+    pty->send("#PD");
+    QTRY_COMPARE(ui->lblStatus->text(),
+                 QStringLiteral("The Locator has powered down. Any downloads may not have completed."));
+    QCOMPARE(statusColor(w), kRed);
+    QVERIFY(!w.state().TransferActive);
+    QVERIFY(!w.MSComm1.isOpen());
+    QVERIFY(!ProcessDataFile().isOpen());
+    QCOMPARE(readFile(w.state().DataFolder + name), DataFileFormat::DefaultCommentBlock() + "#DA head\r\nrec1\r\n");
+    // What arrived is the current file and can be opened; the window is usable again.
+    QCOMPARE(w.state().CurrentDataFile, name);
+    QVERIFY(ownEnabled(ui->cmdOpenFile));
+    QVERIFY(!ownEnabled(ui->cmdAnalyse));
+    QVERIFY(ui->tabstrip->isTabEnabled(0) && ui->tabstrip->isTabEnabled(2));
+    QCOMPARE(ui->shpMode->fillColor(), kDarkRed);
+}
+
+void TestFrmMain::watchdogDeclaresLinkLostAndKeepsFile()
+{
+    frmMain w;
+    auto pty = connectPty(w);
+    QVERIFY(pty);
+    w.cmdDownloadAll_Click();
+    pty->receive(3);
+    const QString name = w.state().CurrentDataFile;
+    pty->send("#DA head\r\n");
+    QTRY_VERIFY(w.state().TransferActive);
+    QCOMPARE(w.tmrCommsWatchdog.interval(), 60000);
+    QVERIFY(w.tmrCommsWatchdog.isActive());
+    w.tmrCommsWatchdog_Timer();  // sixty silent seconds
+    QCOMPARE(w.form()->lblStatus->text(), QStringLiteral("Link lost with Locator. Please re-link before proceeding"));
+    QVERIFY(!w.MSComm1.isOpen());
+    QVERIFY(!w.tmrCommsWatchdog.isActive());
+    QVERIFY(!w.state().TransferActive);
+    QVERIFY(!ProcessDataFile().isOpen());
+    QCOMPARE(w.state().CurrentDataFile, name);
+    QCOMPARE(readFile(w.state().DataFolder + name), DataFileFormat::DefaultCommentBlock() + "#DA head\r\n");
+}
+
+void TestFrmMain::vanishedDeviceIsALostLink()
+{
+    frmMain w;
+    auto pty = connectPty(w);
+    QVERIFY(pty);
+    pty->send("$live");
+    QTRY_COMPARE(w.form()->shpMode->fillColor(), kGreen);
+    pty->closeAll();
+    QTRY_COMPARE(w.form()->lblStatus->text(),
+                 QStringLiteral("Link lost with Locator. Please re-link before proceeding"));
+    QVERIFY(!w.MSComm1.isOpen());
+    QCOMPARE(w.form()->shpMode->fillColor(), kDarkRed);
+}
+
+void TestFrmMain::commsErrorEventShowsNumber()
+{
+    frmMain w;
+    auto pty = connectPty(w);
+    QVERIFY(pty);
+    w.MSComm1.raiseEvent(SerialPort::EventFrame);
+    w.MSComm1.raiseEvent(SerialPort::EvRing);
+    QTRY_COMPARE(m_ui->messages.size(), 2);
+    QCOMPARE(m_ui->messages[0], QStringLiteral("Comms error: 1004"));
+    QCOMPARE(m_ui->messages[1], QStringLiteral("Comms error: 6"));
+    QVERIFY(w.tmrCommsWatchdog.isActive());
+}
+
+void TestFrmMain::dataFileThatCannotBeCreatedIsReported()
+{
+    // The data folder's place is taken by a file: nothing can be created there.
+    writeFile(m_env->documentsDir() + "/korvex/data", "not a folder");
+    frmMain w;
+    auto pty = connectPty(w);
+    QVERIFY(pty);
+    w.cmdDownloadAll_Click();
+    QCOMPARE(m_ui->messages.size(), 1);
+    QVERIFY(m_ui->messages[0].contains("korvex"));
+    QCOMPARE(pty->receive(1, 50), QByteArray());  // the command was not sent
+    QVERIFY(w.form()->lblStatus->text() != QStringLiteral("File download complete"));
+    QVERIFY(!ProcessDataFile().isOpen());
+}
+
+void TestFrmMain::unrequestedTransferGetsItsOwnFile()
+{
+    frmMain w;
+    auto pty = connectPty(w);
+    QVERIFY(pty);
+    w.form()->txtUser->setText("BOB");
+    pty->send("#DA hdr\r\n\x1a");
+    QTRY_COMPARE(w.form()->lblStatus->text(), QStringLiteral("File download complete"));
+    const QString name = w.state().CurrentDataFile;
+    QVERIFY(name.startsWith("Locator Usage for BOB"));
+    QCOMPARE(readFile(w.state().DataFolder + name), DataFileFormat::DefaultCommentBlock() + "#DA hdr\r\n\x1a");
+}
+
+QTEST_MAIN(TestFrmMain)
+#include "test_frmmain.moc"
