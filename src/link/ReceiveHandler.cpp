@@ -67,7 +67,13 @@ void ReceiveHandler::failWrite()
 
 void ReceiveHandler::handlePiece(QByteArray piece)
 {
-    if (piece.contains(Protocol::PowerDownNotice)) {
+    if (const qsizetype pd = piece.indexOf(Protocol::PowerDownNotice); pd >= 0) {
+        // Transfer text that shared its piece with the notice was received
+        // all the same: keep it, the notice itself is not data.
+        if (m_state.TransferActive && pd > 0 && !m_file.write(piece.left(pd))) {
+            failWrite();
+            return;
+        }
         m_state.TransferActive = false;
         m_state.TransferFileReady = true;
         m_view.onPowerDown(closeDataFile());
