@@ -4,6 +4,7 @@
 #include "TransferState.h"
 
 #include <QByteArray>
+#include <QFileInfo>
 #include <QString>
 #include <QStringList>
 
@@ -21,7 +22,18 @@ struct AppState : TransferState
     qint16 CurrentPort = 0;
     QString BluetoothFirmwareVersion;
     LocatorIdentity Identity;
+    // Full path of the current data file when the user opened one outside
+    // DataFolder; CurrentDataFile stays its bare name either way.
+    QString CurrentDataFileOutside;
     QString ColumnsLine;
     QStringList ColumnLegends;
     QByteArray DataFileCommentBlock;
+
+    // Where the current data file is read from.
+    QString currentDataFilePath() const
+    {
+        if (!CurrentDataFileOutside.isEmpty() && QFileInfo(CurrentDataFileOutside).fileName() == CurrentDataFile)
+            return CurrentDataFileOutside;
+        return DataFolder + CurrentDataFile;
+    }
 };
