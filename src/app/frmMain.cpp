@@ -3,6 +3,8 @@
 
 #include "DataFileFormat.h"
 #include "DataFileHandle.h"
+#include "DataFileHeader.h"
+#include "frmAbout.h"
 #include "Folders.h"
 #include "Interaction.h"
 #include "Lamp.h"
@@ -100,6 +102,13 @@ frmMain::frmMain(QWidget *parent)
     connect(ui->chkAdvanced, &QCheckBox::clicked, this, &frmMain::chkAdvanced_Click);
     connect(ui->dtpEnd, &QDateEdit::dateChanged, this, &frmMain::dtpEnd_Change);
     connect(ui->cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
+    connect(ui->cmdSetDate, &QPushButton::clicked, this, &frmMain::cmdSetDate_Click);
+    connect(ui->cmdSetTime, &QPushButton::clicked, this, &frmMain::cmdSetTime_Click);
+    connect(ui->cmdSetUser, &QPushButton::clicked, this, &frmMain::cmdSetUser_Click);
+    connect(ui->txtUser, &QLineEdit::textChanged, this, &frmMain::txtUser_Change);
+    connect(ui->cmdOpenExistingFile, &QAbstractButton::clicked, this, &frmMain::cmdOpenExistingFile_Click);
+    connect(ui->cmdOpenFile, &QAbstractButton::clicked, this, &frmMain::cmdOpenFile_Click);
+    connect(this, &frmMain::aboutWindowRequested, this, &frmMain::showAbout);
     setupConnecting();
 
     Form_Load();
@@ -600,4 +609,137 @@ void frmMain::closeEvent(QCloseEvent *event)
         MSComm1.close();
     ProcessDataFile().close();
     QWidget::closeEvent(event);
+}
+
+// ---- Setup tab -------------------------------------------------------------
+
+void frmMain::cmdSetDate_Click()
+{
+    setStatus(QStringLiteral("Setting Date"));
+    DoEvents();
+    output_string3(Protocol::SetDateCommand(Interaction::current().now().date()));
+    setStatus(QStringLiteral("Date set"));
+    DoEvents();
+}
+
+void frmMain::cmdSetTime_Click()
+{
+    const QTime time = Interaction::current().now().time();
+    setStatus(QStringLiteral("Setting time"));
+    DoEvents();
+    output_string3(Protocol::SetTimeCommand(time));
+    setStatus(QStringLiteral("Time set"));
+    DoEvents();
+}
+
+void frmMain::cmdSetUser_Click()
+{
+    m_state.Identity.user = Protocol::PadRight(ui->txtUser->text(), 32);
+    setStatus(QStringLiteral("Setting User"));
+    DoEvents();
+    output_string3(Protocol::SetUserCommand(m_state.Identity.user));
+    setStatus(QStringLiteral("User Set"));
+    DoEvents();
+}
+
+void frmMain::txtUser_Change()
+{
+    static const QString refused = QStringLiteral("*/\\?:.");
+    QLineEdit *box = ui->txtUser;
+    const int k = box->cursorPosition();
+    const QString text = box->text();
+    // Only the character just typed (the one before the caret) is examined.
+    if (k > 0 && k <= text.size() && refused.contains(text[k - 1])) {
+        {
+            const QSignalBlocker quiet(box);
+            box->setText(text.left(k - 1) + text.mid(k));
+        }
+        box->setCursorPosition(k - 1);
+    }
+    ui->lblUserChars->setText(UserCharsCaption(int(box->text().size())));
+}
+
+// ---- Opening data files ----------------------------------------------------
+
+void frmMain::cmdOpenExistingFile_Click()
+{
+    setStatus(QStringLiteral("Choose a file..."));
+    DoEvents();
+    const QString chosen = Interaction::current().openFileName(
+        this, QString(), m_state.DataFolder, QStringLiteral("Locator Data Files (*.csv)"));
+    if (chosen.isEmpty()) {
+        setStatus(QString());
+        DoEvents();
+        return;
+    }
+    SetConnectedState(false);
+    ui->ProgressBar1->setValue(0);
+
+    const QFileInfo info(chosen);
+    m_state.CurrentDataFile = info.fileName();
+    // A file outside the data folder is read where the user found it.
+    const bool inDataFolder = QDir(info.absolutePath()) == QDir(m_state.DataFolder);
+    m_state.CurrentDataFileOutside = inDataFolder ? QString() : info.absoluteFilePath();
+
+    ui->cmdAnalyse->setEnabled(true);
+    ui->cmdOpenFile->setEnabled(true);
+    ui->lblOpenFile->setEnabled(true);
+    setStatus(QStringLiteral("File '") + m_state.CurrentDataFile + QStringLiteral("' successfully opened"));
+    DoEvents();
+
+    ReadLogFileHeader();
+    ui->txtModel->setText(m_state.Identity.model);
+    ui->txtSerialNo->setText(m_state.Identity.serialNo);
+    {
+        // The box shows the file's user; this is no typing to police.
+        const QSignalBlocker quiet(ui->txtUser);
+        ui->txtUser->setText(m_state.Identity.user);
+    }
+    ui->lblUserChars->setText(UserCharsCaption(int(ui->txtUser->text().size())));
+
+    if (FileLocked(ProcessDataFile(), m_state.currentDataFilePath()))
+        ProcessDataFile().close();
+    emit dataViewerRequested();
+}
+
+void frmMain::cmdOpenFile_Click()
+{
+    if (FileLocked(ProcessDataFile(), m_state.currentDataFilePath()))
+        ProcessDataFile().close();
+    emit dataViewerRequested();
+}
+
+void frmMain::ReadLogFileHeader()
+{
+    DataFileHandle &handle = ProcessDataFile();
+    const QString path = m_state.currentDataFilePath();
+    if (FileLocked(handle, path))
+        handle.close();
+    QByteArray line;
+    if (!DataFileHeader::ReadHeaderLine(handle, path, &line)) {
+        Interaction::current().message(
+            this, QStringLiteral("There is a problem with the header line in the locator's data file. "
+                                 "Please correct and try again or contact Korvex support at ")
+                      + QString::fromLatin1(SupportAddress));
+        return;
+    }
+    m_state.Identity = DataFileHeader::IdentityFromHeaderLine(line);
+}
+
+// ---- Other windows ---------------------------------------------------------
+
+void frmMain::showAbout()
+{
+    if (!m_about) {
+        m_about = new frmAbout(m_state, this);
+        m_about->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_about->show();
+    m_about->raise();
+    m_about->activateWindow();
+}
+
+QWidget *frmMain::aboutWindow() const
+{
+    return m_about;
 }

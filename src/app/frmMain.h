@@ -4,11 +4,13 @@
 #include "ReceiveHandler.h"
 #include "SerialPort.h"
 
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
 namespace Ui { class frmMain; }
 class QLabel;
+class frmAbout;
 
 // The program's main window: connection, transfers, analysis entry points and setup.
 class frmMain : public QWidget, private ReceiveView
@@ -50,6 +52,21 @@ public:
     void Form_KeyDown(int keyCode);
     void cmdExit_Click();
 
+    // Setup tab.
+    void cmdSetDate_Click();
+    void cmdSetTime_Click();
+    void cmdSetUser_Click();
+    void txtUser_Change();
+
+    // Opening data files.
+    void cmdOpenExistingFile_Click();
+    void cmdOpenFile_Click();
+    void ReadLogFileHeader();
+
+    // Windows this one opens (created on first use, brought forward after).
+    void showAbout();
+    QWidget *aboutWindow() const;
+
     static QString UserCharsCaption(int length);
 
     // ---- Connecting (frmMainConnect.cpp) ----
@@ -64,7 +81,6 @@ private:
     int openProbePort(int port);
     QByteArray readProbePort(bool extraPause);
     void showAcceptedIdentity(const LocatorIdentity &identity);
-    void recordLocatorPort(const QString &serialNo, int port);
     bool openWorkingPortOrReport(int port);
     class frmPortManage *m_portEditor = nullptr;  // created on first use, owned as a child window
     bool m_connecting = false;                     // a scan or known-port test is running
@@ -75,6 +91,7 @@ signals:
     // Windows built elsewhere are opened through these.
     void toolsWindowRequested();
     void aboutWindowRequested();
+    void dataViewerRequested();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -105,5 +122,6 @@ private:
 
     Ui::frmMain *ui;
     AppState m_state;
+    QPointer<frmAbout> m_about;
     ReceiveHandler m_receive;
 };

@@ -29,6 +29,10 @@ bool DataFileHandle::openForWrite(const QString &path)
         m_error = m_file.errorString();
         return false;
     }
+#ifdef Q_OS_UNIX
+    // Other instances' FileLocked sees a file that is still being written.
+    m_locked = ::flock(m_file.handle(), LOCK_EX | LOCK_NB) == 0;
+#endif
     return true;
 }
 

@@ -55,3 +55,6 @@ public:
 
 // The program's default title for message boxes.
 QString ProgramTitle();
+
+// The maker's support page: ends the header-problem message, opened by "Support".
+inline constexpr char SupportAddress[] = "https://locator-toolkit.example.org/support";

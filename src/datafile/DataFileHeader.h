@@ -1,0 +1,23 @@
+#pragma once
+
+#include "LocatorIdentity.h"
+
+#include <QByteArray>
+#include <QString>
+
+class DataFileHandle;
+
+// The header line of a data file: its first line that does not begin with
+// "//". It carries the locator identity at fixed positions.
+namespace DataFileHeader {
+
+// Identity from a header line: user 4-35 (trailing blanks, then "_" removed),
+// model 52-59 (same), serial number 60-67 (leading blanks, then "_" removed).
+// A short line gives empty or partial fields.
+LocatorIdentity IdentityFromHeaderLine(const QByteArray &line);
+
+// Reads the header line of the file through the handle. False when the file
+// cannot be read or holds no such line. The handle is closed afterwards.
+bool ReadHeaderLine(DataFileHandle &handle, const QString &path, QByteArray *line);
+
+} // namespace DataFileHeader

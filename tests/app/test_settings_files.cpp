@@ -1,0 +1,367 @@
+// The Setup tab's commands on the wire, the user name box, opening a data
+// file and reading its header line, the exclusive-open test, the About window.
+#include "frmAbout.h"
+#include "frmMain.h"
+#include "ui_frmAbout.h"
+#include "ui_frmMain.h"
+
+#include "DataFileHandle.h"
+#include "Folders.h"
+#include "PtyPair.h"
+#include "ScriptedInteraction.h"
+#include "TestEnvironment.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <sys/file.h>
+#include <sys/wait.h>
+
+namespace {
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+const QByteArray kBlock = "//     Date(DD/MM/YY)\r\n// Date,Time,Mode\r\n";
+
+QByteArray headerLine(const QByteArray &user32, const QByteArray &model8, const QByteArray &serial8)
+{
+    return "#DA" + user32 + QByteArray(16, 'x') + model8 + serial8;
+}
+
+const QString kHeaderMessage = QStringLiteral(
+    "There is a problem with the header line in the locator's data file. Please correct and try again or "
+    "contact Korvex support at https://locator-toolkit.example.org/support");
+} // namespace
+
+class TestSettingsFiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_env = std::make_unique<TestEnvironment>();
+        m_ui = std::make_unique<ScriptedInteraction>();
+    }
+    void cleanup()
+    {
+        ProcessDataFile().close();
+        QLocale::setDefault(QLocale::c());
+        m_ui.reset();
+        m_env.reset();
+    }
+
+    void setDateAndTimeWireBytes();
+    void setUserPadsToThirtyTwo_data();
+    void setUserPadsToThirtyTwo();
+    void userBoxRefusesCharactersAsTyped();
+
+    void headerIdentityPositions_data();
+    void headerIdentityPositions();
+    void openExistingFileReadsHeader();
+    void openExistingFileWithBadHeader_data();
+    void openExistingFileWithBadHeader();
+    void cancelledDialogKeepsConnection();
+    void fileFromAnotherFolderIsReadThere();
+    void fileLockedHonoursAnotherProcess();
+
+    void aboutShowsVersionsAndSupport();
+
+private:
+    std::unique_ptr<PtyPair> connectPty(frmMain &w, int com = 6)
+    {
+        auto pty = std::make_unique<PtyPair>(m_env->portsDir(), com);
+        w.OpenWorkingPort(com);
+        w.SetConnectedState(true);
+        return w.MSComm1.isOpen() ? std::move(pty) : nullptr;
+    }
+
+    std::unique_ptr<TestEnvironment> m_env;
+    std::unique_ptr<ScriptedInteraction> m_ui;
+};
+
+void TestSettingsFiles::setDateAndTimeWireBytes()
+{
+    frmMain w;
+    auto pty = connectPty(w);
+    QVERIFY(pty);
+    m_ui->fixedNow = QDateTime(QDate(2026, 3, 5), QTime(9, 5, 3));
+    // A regional time separator other than ":" never reaches the wire.
+    QLocale::setDefault(QLocale(QLocale::Finnish, QLocale::Finland));
+
+    w.cmdSetDate_Click();
+    QCOMPARE(pty->receive(11), QByteArray("#DS05/03/26"));
+    QCOMPARE(w.form()->lblStatus->text(), QStringLiteral("Date set"));
+    w.cmdSetTime_Click();
+    QCOMPARE(pty->receive(11), QByteArray("#TS09:05:03"));
+    QCOMPARE(w.form()->lblStatus->text(), QStringLiteral("Time set"));
+    m_ui->fixedNow = QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59));
+    w.cmdSetTime_Click();
+    QCOMPARE(pty->receive(11), QByteArray("#TS23:59:59"));
+    QCOMPARE(pty->receive(1, 50), QByteArray());  // nothing after the command
+}
+
+void TestSettingsFiles::setUserPadsToThirtyTwo_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("wire");
+    QTest::newRow("empty") << QString() << QByteArray("#FT") + QByteArray(32, ' ');
+    QTest::newRow("BOB") << QStringLiteral("BOB") << QByteArray("#FTBOB") + QByteArray(29, ' ');
+    QTest::newRow("32 characters") << QString(32, QLatin1Char('N')) << QByteArray("#FT") + QByteArray(32, 'N');
+}
+
+void TestSettingsFiles::setUserPadsToThirtyTwo()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, wire);
+    frmMain w;
+    auto pty = connectPty(w);
+    QVERIFY(pty);
+    w.form()->txtUser->setText(name);
+    w.cmdSetUser_Click();
+    QCOMPARE(pty->receive(int(wire.size())), wire);
+    QCOMPARE(w.state().Identity.user, QString::fromLatin1(wire.mid(3)));
+    QCOMPARE(w.form()->lblStatus->text(), QStringLiteral("User Set"));
+}
+
+void TestSettingsFiles::userBoxRefusesCharactersAsTyped()
+{
+    frmMain w;
+    w.SetConnectedState(true);
+    w.form()->tabstrip->setTabEnabled(3, true);
+    w.form()->tabstrip->setCurrentIndex(3);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QLineEdit *box = w.form()->txtUser;
+    QLabel *counter = w.form()->lblUserChars;
+    QCOMPARE(counter->text(), QStringLiteral("-32 left-"));
+
+    QTest::keyClicks(box, "BOB");
+    QCOMPARE(counter->text(), QStringLiteral("- 29 -"));
+    for (const char *c : {".", "*", "/", "\\", "?", ":"}) {
+        QTest::keyClicks(box, c);
+        QCOMPARE(box->text(), QStringLiteral("BOB"));
+        QCOMPARE(box->cursorPosition(), 3);
+        QCOMPARE(counter->text(), QStringLiteral("- 29 -"));
+    }
+    // Typed in the middle: removed there, caret stays where it was.
+    box->setCursorPosition(1);
+    QTest::keyClicks(box, ".");
+    QCOMPARE(box->text(), QStringLiteral("BOB"));
+    QCOMPARE(box->cursorPosition(), 1);
+    // Only the character before the caret is examined: a pasted "a.b" keeps its dot.
+    box->setCursorPosition(3);
+    box->insert(QStringLiteral("a.b"));
+    QCOMPARE(box->text(), QStringLiteral("BOBa.b"));
+    box->insert(QStringLiteral("c?"));
+    QCOMPARE(box->text(), QStringLiteral("BOBa.bc"));
+    QCOMPARE(counter->text(), QStringLiteral("- 25 -"));
+
+    box->setText(QString(32, QLatin1Char('x')));
+    QCOMPARE(counter->text(), QStringLiteral("- 0 -"));
+    QTest::keyClicks(box, "y");  // the box holds 32 at most
+    QCOMPARE(box->text().size(), 32);
+}
+
+void TestSettingsFiles::headerIdentityPositions_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("serial");
+    QTest::newRow("example") << headerLine("JOHN" + QByteArray(28, '_'), "LOC_2000", "__001234") << "JOHN"
+                             << "LOC2000" << "001234";
+    QTest::newRow("blanks") << headerLine("BOB SMITH" + QByteArray(23, ' '), "LOC2000 ", "  1234  ") << "BOB SMITH"
+                            << "LOC2000" << "1234  ";
+    QTest::newRow("ends inside model") << QByteArray("#DA") + QByteArray(32, 'U') + QByteArray(16, 'x') + "LOC"
+                                       << QString(32, QLatin1Char('U')) << "LOC" << "";
+    QTest::newRow("echo only") << QByteArray("#DA") << "" << "" << "";
+    QTest::newRow("empty line") << QByteArray() << "" << "" << "";
+}
+
+void TestSettingsFiles::headerIdentityPositions()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QString, user);
+    QFETCH(QString, model);
+    QFETCH(QString, serial);
+    writeFile(m_env->dataDir() + "/h.csv", kBlock + line + "\r\n01/12/26,10:00:00,T,0,0,0,1\r\n");
+    frmMain w;
+    m_ui->openFiles.enqueue(m_env->dataDir() + "/h.csv");
+    w.cmdOpenExistingFile_Click();
+    QCOMPARE(m_ui->messages, QStringList());
+    QCOMPARE(w.state().Identity.user, user);
+    QCOMPARE(w.state().Identity.model, model);
+    QCOMPARE(w.state().Identity.serialNo, serial);
+}
+
+void TestSettingsFiles::openExistingFileReadsHeader()
+{
+    writeFile(m_env->dataDir() + "/x.csv",
+              kBlock + headerLine("JOHNSMITHJR" + QByteArray(21, '_'), "LOC_2000", "__001234") + "\r\n");
+    frmMain w;
+    QSignalSpy viewer(&w, &frmMain::dataViewerRequested);
+    auto *ui = w.form();
+    m_ui->openFiles.enqueue(m_env->dataDir() + "/x.csv");
+    w.cmdOpenExistingFile_Click();
+    QCOMPARE(m_ui->lastFilter, QStringLiteral("Locator Data Files (*.csv)"));
+    QCOMPARE(w.state().CurrentDataFile, QStringLiteral("x.csv"));
+    QCOMPARE(ui->lblStatus->text(), QStringLiteral("File 'x.csv' successfully opened"));
+    QCOMPARE(ui->txtModel->text(), QStringLiteral("LOC2000"));
+    QCOMPARE(ui->txtSerialNo->text(), QStringLiteral("001234"));
+    QCOMPARE(ui->txtUser->text(), QStringLiteral("JOHNSMITHJR"));
+    QCOMPARE(ui->lblUserChars->text(), QStringLiteral("- 21 -"));
+    QVERIFY(!ui->cmdAnalyse->testAttribute(Qt::WA_ForceDisabled));
+    QVERIFY(!ui->cmdOpenFile->testAttribute(Qt::WA_ForceDisabled));
+    QVERIFY(!ProcessDataFile().isOpen());
+    QCOMPARE(viewer.count(), 1);
+
+    w.cmdOpenFile_Click();
+    QCOMPARE(viewer.count(), 2);
+    QVERIFY(!ProcessDataFile().isOpen());
+}
+
+void TestSettingsFiles::openExistingFileWithBadHeader_data()
+{
+    QTest::addColumn<bool>("create");
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("only comment lines") << true << kBlock;
+    QTest::newRow("empty file") << true << QByteArray();
+    QTest::newRow("missing file") << false << QByteArray();
+}
+
+void TestSettingsFiles::openExistingFileWithBadHeader()
+{
+    QFETCH(bool, create);
+    QFETCH(QByteArray, content);
+    const QString path = m_env->dataDir() + "/bad.csv";
+    if (create)
+        writeFile(path, content);
+    frmMain w;
+    w.state().Identity = {QStringLiteral("OLDMODEL"), QStringLiteral("OLD1"), QStringLiteral("OLDUSER")};
+    m_ui->openFiles.enqueue(path);
+    w.cmdOpenExistingFile_Click();
+    QCOMPARE(m_ui->messages, QStringList{kHeaderMessage});
+    // The success status stays; the earlier identity reappears; nothing stays open.
+    QCOMPARE(w.form()->lblStatus->text(), QStringLiteral("File 'bad.csv' successfully opened"));
+    QCOMPARE(w.form()->txtModel->text(), QStringLiteral("OLDMODEL"));
+    QCOMPARE(w.form()->txtUser->text(), QStringLiteral("OLDUSER"));
+    QVERIFY(!ProcessDataFile().isOpen());
+    QCOMPARE(QFileInfo::exists(path), create);  // the lock test never creates a file
+}
+
+void TestSettingsFiles::cancelledDialogKeepsConnection()
+{
+    frmMain w;
+    auto pty = connectPty(w);
+    QVERIFY(pty);
+    w.form()->txtModel->setText("LOC2000");
+    w.state().CurrentDataFile = "keep.csv";
+    w.cmdOpenExistingFile_Click();  // no file scripted: cancelled
+    QVERIFY(w.MSComm1.isOpen());
+    QVERIFY(w.state().Connected);
+    QCOMPARE(w.form()->lblStatus->text(), QString());
+    QCOMPARE(w.form()->txtModel->text(), QStringLiteral("LOC2000"));
+    QCOMPARE(w.state().CurrentDataFile, QStringLiteral("keep.csv"));
+}
+
+void TestSettingsFiles::fileFromAnotherFolderIsReadThere()
+{
+    // Same bare name in the data folder, different content: the chosen one counts.
+    writeFile(m_env->dataDir() + "/same.csv", kBlock + headerLine(QByteArray(32, '_'), "WRONG___", "WRONG___"));
+    const QString elsewhere = m_env->root() + "/usb stick/same.csv";
+    writeFile(elsewhere, kBlock + headerLine("ANN" + QByteArray(29, '_'), "LOC3000_", "____4321"));
+    frmMain w;
+    m_ui->openFiles.enqueue(elsewhere);
+    w.cmdOpenExistingFile_Click();
+    QCOMPARE(w.state().CurrentDataFile, QStringLiteral("same.csv"));
+    QCOMPARE(w.state().currentDataFilePath(), elsewhere);
+    QCOMPARE(w.state().Identity.model, QStringLiteral("LOC3000"));
+    QCOMPARE(w.state().Identity.user, QStringLiteral("ANN"));
+    QCOMPARE(w.state().Identity.serialNo, QStringLiteral("4321"));
+
+    // Choosing a file in the data folder goes back to the bare-name rule.
+    m_ui->openFiles.enqueue(m_env->dataDir() + "/same.csv");
+    w.cmdOpenExistingFile_Click();
+    QCOMPARE(w.state().currentDataFilePath(), w.state().DataFolder + "same.csv");
+    QCOMPARE(w.state().Identity.model, QStringLiteral("WRONG"));
+}
+
+void TestSettingsFiles::fileLockedHonoursAnotherProcess()
+{
+    const QString path = m_env->dataDir() + "/held.csv";
+    writeFile(path, "data");
+    DataFileHandle handle;
+    QVERIFY(!FileLocked(handle, path));
+    QVERIFY(!handle.isOpen());
+
+    // Another process holds the file with an exclusive lock (flock), the
+    // convention on Linux for "held open exclusively".
+    int ready[2];
+    int release[2];
+    QVERIFY(::pipe(ready) == 0 && ::pipe(release) == 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(release[1]);  // so the parent's close is seen as end of file
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR);
+        char c = (fd >= 0 && ::flock(fd, LOCK_EX) == 0) ? 'y' : 'n';
+        (void)!::write(ready[1], &c, 1);
+        (void)!::read(release[0], &c, 1);
+        ::_exit(0);
+    }
+    char c = 0;
+    QCOMPARE(::read(ready[0], &c, 1), ssize_t(1));
+    QCOMPARE(c, 'y');
+    QVERIFY(FileLocked(handle, path));
+    QVERIFY(!handle.isOpen());
+    ::close(release[1]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    for (int fd : {ready[0], ready[1], release[0]})
+        ::close(fd);
+    QVERIFY(!FileLocked(handle, path));
+}
+
+void TestSettingsFiles::aboutShowsVersionsAndSupport()
+{
+    frmMain w;
+    QVERIFY(!w.aboutWindow());
+    emit w.aboutWindowRequested();
+    auto *about = qobject_cast<frmAbout *>(w.aboutWindow());
+    QVERIFY(about);
+    QCOMPARE(about->windowTitle(), QStringLiteral("About Korvex Locator Bluetooth Toolkit"));
+    QCOMPARE(about->form()->lblVersion->text(), QStringLiteral("2.7.016"));
+    QCOMPARE(about->form()->lblBTFVersion->text(), QStringLiteral("Please connect to a locator and reopen this box"));
+
+    // Identified while open: the open window keeps its text until reopened.
+    w.state().BluetoothFirmwareVersion = QStringLiteral("1.23");
+    emit w.aboutWindowRequested();
+    QCOMPARE(w.aboutWindow(), about);
+    QCOMPARE(about->form()->lblBTFVersion->text(), QStringLiteral("Please connect to a locator and reopen this box"));
+    about->close();
+    QTRY_VERIFY(!w.aboutWindow());
+    emit w.aboutWindowRequested();
+    about = qobject_cast<frmAbout *>(w.aboutWindow());
+    QCOMPARE(about->form()->lblBTFVersion->text(), QStringLiteral("Bluetooth firmware version: 1.23"));
+
+    QTest::mouseClick(about->form()->Command1, Qt::LeftButton);
+    QCOMPARE(m_ui->opened, QList<QUrl>{QUrl("https://locator-toolkit.example.org/support")});
+
+    // After a disconnect the version is forgotten.
+    about->close();
+    QTRY_VERIFY(!w.aboutWindow());
+    m_ui->answers.enqueue(true);
+    w.cmdDisconnect_Click();
+    emit w.aboutWindowRequested();
+    about = qobject_cast<frmAbout *>(w.aboutWindow());
+    QCOMPARE(about->form()->lblBTFVersion->text(), QStringLiteral("Please connect to a locator and reopen this box"));
+}
+
+QTEST_MAIN(TestSettingsFiles)
+#include "test_settings_files.moc"
