@@ -5,6 +5,7 @@
 #include "DataFileHandle.h"
 #include "DataFileHeader.h"
 #include "frmAbout.h"
+#include "frmTools.h"
 #include "Folders.h"
 #include "Interaction.h"
 #include "Lamp.h"
@@ -109,6 +110,7 @@ frmMain::frmMain(QWidget *parent)
     connect(ui->cmdOpenExistingFile, &QAbstractButton::clicked, this, &frmMain::cmdOpenExistingFile_Click);
     connect(ui->cmdOpenFile, &QAbstractButton::clicked, this, &frmMain::cmdOpenFile_Click);
     connect(this, &frmMain::aboutWindowRequested, this, &frmMain::showAbout);
+    connect(this, &frmMain::toolsWindowRequested, this, &frmMain::showTools);
     setupConnecting();
 
     Form_Load();
@@ -598,7 +600,7 @@ void frmMain::cmdExit_Click()
 {
     if (MSComm1.isOpen())
         MSComm1.close();
-    ProcessDataFile().close();
+    frmTools::CloseOpenFiles();
     Interaction::current().endProgram(0);
 }
 
@@ -742,4 +744,21 @@ void frmMain::showAbout()
 QWidget *frmMain::aboutWindow() const
 {
     return m_about;
+}
+
+void frmMain::showTools()
+{
+    if (m_tools) {
+        m_tools->show();
+        m_tools->raise();
+        m_tools->activateWindow();
+        return;
+    }
+    m_tools = new frmTools(m_state, this);
+    m_tools->Form_Load();
+}
+
+QWidget *frmMain::toolsWindow() const
+{
+    return m_tools;
 }

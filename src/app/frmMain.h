@@ -11,6 +11,7 @@
 namespace Ui { class frmMain; }
 class QLabel;
 class frmAbout;
+class frmTools;
 
 // The program's main window: connection, transfers, analysis entry points and setup.
 class frmMain : public QWidget, private ReceiveView
@@ -66,6 +67,8 @@ public:
     // Windows this one opens (created on first use, brought forward after).
     void showAbout();
     QWidget *aboutWindow() const;
+    void showTools();
+    QWidget *toolsWindow() const;
 
     static QString UserCharsCaption(int length);
 
@@ -123,5 +126,6 @@ private:
     Ui::frmMain *ui;
     AppState m_state;
     QPointer<frmAbout> m_about;
+    QPointer<frmTools> m_tools;
     ReceiveHandler m_receive;
 };

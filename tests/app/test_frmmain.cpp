@@ -292,11 +292,16 @@ void TestFrmMain::shiftCtrlTOpensToolsAndClosesPort()
     showAndActivate(w);
     QSignalSpy tools(&w, &frmMain::toolsWindowRequested);
     QSignalSpy about(&w, &frmMain::aboutWindowRequested);
+    m_ui->inputs << QStringLiteral("lampwick") << QStringLiteral("4");
     press(&w, Qt::Key_T);
     press(&w, Qt::Key_Shift);
     press(&w, Qt::Key_Control);
     QCOMPARE(tools.count(), 1);
     QVERIFY(!w.MSComm1.isOpen());
+    // The service window took the port over with its own settings.
+    QVERIFY(w.toolsWindow() && w.toolsWindow()->isVisible());
+    QCOMPARE(pty->receive(2), QByteArray("MM"));
+    QCOMPARE(m_ui->endProgramCalls, 0);
     // The controls keep their connected state.
     QVERIFY(ownEnabled(w.form()->cmdDownloadByDate));
     // The sum has passed Ctrl+A's for the rest of the run.

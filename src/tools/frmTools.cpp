@@ -1,0 +1,467 @@
+#include "frmTools.h"
+#include "ui_frmTools.h"
+
+#include "AppState.h"
+#include "DataFileFormat.h"
+#include "DataFileHandle.h"
+#include "Folders.h"
+#include "Interaction.h"
+#include "Pacing.h"
+#include "Protocol.h"
+#include "TroubleshootLog.h"
+#include "WindowHelpers.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QUrl>
+
+#include <cmath>
+
+namespace {
+
+const QColor kGround(64, 64, 64);
+const QColor kStatusText(64, 64, 64);
+const QColor kStatusError(255, 0, 0);
+constexpr int kMaxComPort = 256;   // the COM numbers Windows hands out
+constexpr int kUserNameLength = 32;
+
+QString portHint()
+{
+    return QStringLiteral("Type the port number and press Open.");
+}
+
+} // namespace
+
+// Marks a handler that lets pending events run. A close that arrives in the
+// middle must not delete the window under the handler; the deletion waits
+// until the outermost one has returned.
+class frmTools::Busy
+{
+public:
+    explicit Busy(frmTools *window) : m_window(window) { ++m_window->m_busyDepth; }
+    ~Busy()
+    {
+        if (--m_window->m_busyDepth == 0 && m_window->m_deleteWhenIdle)
+            m_window->deleteLater();
+    }
+    Busy(const Busy &) = delete;
+    Busy &operator=(const Busy &) = delete;
+
+private:
+    frmTools *m_window;
+};
+
+frmTools::frmTools(AppState &state, QWidget *parent)
+    : QWidget(parent, Qt::Window)
+    , ui(new Ui::frmTools)
+    , m_state(state)
+{
+    ui->setupUi(this);
+    m_monitor[0] = ui->txtMonitor0;
+    m_monitor[1] = ui->txtMonitor1;
+    m_monitor[2] = ui->txtMonitor2;
+    m_monitor[3] = ui->txtMonitor3;
+    m_monitor[4] = ui->txtMonitor4;
+    m_monitor[5] = ui->txtMonitor5;
+
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, kGround);
+    pal.setColor(QPalette::WindowText, Qt::white);
+    setPalette(pal);
+    setAutoFillBackground(true);
+    QPalette statusPal = ui->lblStatus->palette();
+    statusPal.setColor(QPalette::Window, Qt::white);
+    statusPal.setColor(QPalette::WindowText, kStatusText);
+    ui->lblStatus->setPalette(statusPal);
+
+    connect(&MSComm1, &SerialPort::OnComm, this, &frmTools::MSComm1_OnComm);
+    connect(&MSComm1, &SerialPort::deviceLost, this, &frmTools::onPortLost);
+    connect(ui->txtUser, &QLineEdit::textChanged, this, &frmTools::txtUser_Change);
+    connect(ui->txtPort, &QLineEdit::returnPressed, this, &frmTools::cmdOpenPort_Click);
+    connect(ui->cmdOpenPort, &QPushButton::clicked, this, &frmTools::cmdOpenPort_Click);
+    connect(ui->cmdOpenFile, &QPushButton::clicked, this, &frmTools::cmdOpenFile_Click);
+    connect(ui->cmdReadDateTime, &QPushButton::clicked, this, &frmTools::cmdReadDateTime_Click);
+    connect(ui->cmdReadStoredParameters, &QPushButton::clicked, this, &frmTools::cmdReadStoredParameters_Click);
+    connect(ui->cmdClearMem, &QPushButton::clicked, this, &frmTools::cmdClearMem_Click);
+    connect(ui->cmdResetMemPointer, &QPushButton::clicked, this, &frmTools::cmdResetMemPointer_Click);
+    connect(ui->cmdSetSerialModel, &QPushButton::clicked, this, &frmTools::cmdSetSerialModel_Click);
+    connect(ui->cmdSetDate, &QPushButton::clicked, this, &frmTools::cmdSetDate_Click);
+    connect(ui->cmdSetTime, &QPushButton::clicked, this, &frmTools::cmdSetTime_Click);
+    connect(ui->cmdSetUser, &QPushButton::clicked, this, &frmTools::cmdSetUser_Click);
+    connect(ui->cmdSend, &QPushButton::clicked, this, &frmTools::cmdSend_Click);
+    connect(ui->cmdStop, &QPushButton::clicked, this, &frmTools::cmdStop_Click);
+    // cmdResetMem stays without an action; the form shows it disabled.
+
+    setPortControls();
+}
+
+frmTools::~frmTools()
+{
+    // The owner's state may already be gone here (it dies before its child
+    // windows); only our own members are touched.
+    MSComm1.close();
+    delete ui;
+}
+
+QLineEdit *frmTools::txtMonitor(int index) const
+{
+    return index >= 0 && index < 6 ? m_monitor[index] : nullptr;
+}
+
+// ---- Start-up and the port -------------------------------------------------
+
+bool frmTools::Form_Load()
+{
+    Busy busy(this);
+    Interaction &ask = Interaction::current();
+    m_state.DocumentsFolder = GetDocumentsFolder();
+
+    const QString password = ask.input(parentWidget(), QStringLiteral("Enter your passwword"),
+                                       QStringLiteral("Password"));
+    if (password != QLatin1String("lampwick")) {
+        // Ending at once must not leave a data file or the log half-written.
+        CloseOpenFiles();
+        m_deleteWhenIdle = true;
+        ask.endProgram(0);
+        return false;
+    }
+
+    CenterWindow(this);
+    show();
+    ui->txtPort->setText(ask.input(this, QStringLiteral("Enter the port to use"), QStringLiteral("Port")));
+    m_state.TransferCharCount = 0;
+    OpenToolsPort();
+    startLog();
+    return true;
+}
+
+bool frmTools::ParsePortNumber(const QString &text, int *number)
+{
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        return false;
+    const double rounded = std::round(value);
+    if (rounded < 1 || rounded > kMaxComPort)
+        return false;
+    if (number)
+        *number = int(rounded);
+    return true;
+}
+
+bool frmTools::OpenToolsPort()
+{
+    if (MSComm1.isOpen())
+        MSComm1.close();
+    m_openPort = 0;
+    setPortControls();
+
+    const QString typed = ui->txtPort->text();
+    int port = 0;
+    if (typed.trimmed().isEmpty()) {
+        setStatus(QStringLiteral("No port was entered. ") + portHint(), true);
+        return false;
+    }
+    if (!ParsePortNumber(typed, &port)) {
+        setStatus(QStringLiteral("\"%1\" is not a port number from 1 to %2. ").arg(typed, QString::number(kMaxComPort))
+                      + portHint(),
+                  true);
+        return false;
+    }
+
+    MSComm1.setDTREnable(false);
+    MSComm1.setRThreshold(1);
+    MSComm1.setSThreshold(1);
+    MSComm1.setOutBufferSize(50);
+    MSComm1.setInBufferSize(30000);
+    MSComm1.setSettings(QStringLiteral("115200,n,8,1"));
+    MSComm1.setCommPort(port);
+    const int rc = MSComm1.open();
+    if (rc != SerialPort::NoError) {
+        if (rc == SerialPort::InvalidPortNumber)
+            setStatus(QStringLiteral("Port %1 does not exist. ").arg(port) + portHint(), true);
+        else
+            setStatus(QStringLiteral("Port %1 could not be opened: %2. ").arg(port).arg(MSComm1.lastErrorText())
+                          + portHint(),
+                      true);
+        return false;
+    }
+    MSComm1.setHandshakingNone();
+    MSComm1.setInputLen(0);
+    MSComm1.setNullDiscard(true);
+    MSComm1.setEOFEnable(true);
+    MSComm1.output(Protocol::Preamble);
+    MSComm1.setDTREnable(true);
+
+    m_openPort = port;
+    setStatus(QStringLiteral("Port %1 open").arg(port));
+    setPortControls();
+    return true;
+}
+
+void frmTools::cmdOpenPort_Click()
+{
+    if (m_sending)
+        return;  // the command going out keeps its port
+    Busy busy(this);
+    OpenToolsPort();
+}
+
+void frmTools::onPortLost()
+{
+    const int port = m_openPort;
+    MSComm1.close();
+    if (port == 0)
+        return;  // a dead device keeps reporting; once is enough
+    m_openPort = 0;
+    setStatus(QStringLiteral("Port %1 was lost. ").arg(port) + portHint(), true);
+    setPortControls();
+}
+
+void frmTools::setPortControls()
+{
+    const bool canSend = MSComm1.isOpen() && !m_sending;
+    for (QWidget *w : {static_cast<QWidget *>(ui->cmdReadDateTime), static_cast<QWidget *>(ui->cmdReadStoredParameters),
+                       static_cast<QWidget *>(ui->cmdClearMem), static_cast<QWidget *>(ui->cmdResetMemPointer),
+                       static_cast<QWidget *>(ui->cmdSetSerialModel), static_cast<QWidget *>(ui->cmdSetDate),
+                       static_cast<QWidget *>(ui->cmdSetTime), static_cast<QWidget *>(ui->cmdSetUser),
+                       static_cast<QWidget *>(ui->cmdSend), static_cast<QWidget *>(ui->cmdStop)})
+        w->setEnabled(canSend);
+    ui->cmdOpenPort->setEnabled(!m_sending);
+}
+
+void frmTools::closeEvent(QCloseEvent *event)
+{
+    MSComm1.close();
+    m_openPort = 0;
+    QWidget::closeEvent(event);
+    if (m_busyDepth == 0)
+        deleteLater();
+    else
+        m_deleteWhenIdle = true;
+}
+
+// ---- The troubleshooting log -----------------------------------------------
+
+void frmTools::startLog()
+{
+    const QString name = DataFileFormat::MakeLogFileName(QStringLiteral("TShoot"), m_state.Identity,
+                                                         Interaction::current().now())
+        + QStringLiteral(".csv");
+    const QString path = m_state.DocumentsFolder + QStringLiteral("/korvex/") + name;
+    TroubleshootLog &log = ProcessTroubleshootLog();
+    m_logErrorShown = false;
+    const bool created = !m_state.DocumentsFolder.isEmpty() && log.create(path);
+    if (!created) {
+        const QString reason = m_state.DocumentsFolder.isEmpty() ? QStringLiteral("the documents folder is unknown")
+                                                                 : log.errorString();
+        Interaction::current().message(this, QStringLiteral("The troubleshooting log %1 could not be created: %2")
+                                                 .arg(QDir::toNativeSeparators(path), reason));
+        return;
+    }
+    // The log lives beside the data folder, not in it: readers are told where.
+    m_state.CurrentDataFile = name;
+    m_state.CurrentDataFileOutside = path;
+}
+
+void frmTools::logPiece(const QByteArray &piece)
+{
+    TroubleshootLog &log = ProcessTroubleshootLog();
+    if (!log.isOpen() || log.appendLine(piece) || m_logErrorShown)
+        return;
+    m_logErrorShown = true;  // once, not for every piece that follows
+    setStatus(QStringLiteral("The troubleshooting log could not be written: ") + log.errorString(), true);
+}
+
+void frmTools::cmdOpenFile_Click()
+{
+    TroubleshootLog &log = ProcessTroubleshootLog();
+    if (!log.isOpen()) {
+        setStatus(QStringLiteral("No troubleshooting log is open."), true);
+        return;
+    }
+    log.flush();
+    if (!Interaction::current().openExternally(QUrl::fromLocalFile(log.path())))
+        setStatus(QStringLiteral("The log file %1 could not be opened.").arg(QDir::toNativeSeparators(log.path())),
+                  true);
+}
+
+void frmTools::CloseOpenFiles()
+{
+    ProcessDataFile().close();
+    ProcessTroubleshootLog().close();
+}
+
+// ---- Receiving ---------------------------------------------------------------
+
+void frmTools::MSComm1_OnComm()
+{
+    Busy busy(this);
+    MSComm1.setDTREnable(false);
+    const int event = MSComm1.CommEvent();
+    if (event == SerialPort::EvReceive) {
+        // Read only for arrivals: a send or line event must not swallow text
+        // that its own receive event is about to show and log.
+        const QByteArray piece = MSComm1.input();
+        for (int i = 5; i > 0; --i)
+            m_monitor[i]->setText(m_monitor[i - 1]->text());
+        logPiece(piece);
+        m_monitor[0]->setText(QString::fromLatin1(piece));
+        // Repaint now; clicks wait until this piece has been dealt with.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+
+        if (piece.startsWith(Protocol::Identify)) {
+            const LocatorIdentity id = Protocol::ReadIdentifyFields(piece);
+            ui->txtUser->setText(id.user);
+            ui->txtModel->setText(id.model);
+            ui->txtSerialNo->setText(id.serialNo);
+        }
+        const Protocol::DateTimeReply reply = Protocol::ReadDateTimeReply(piece);
+        if (reply.valid) {
+            ui->txtDate->setText(reply.date);
+            ui->txtTime->setText(reply.time);
+        }
+    } else if (event == SerialPort::EvRing || event < SerialPort::EvSend || event > SerialPort::EvEOF) {
+        Interaction::current().message(this, QStringLiteral("Comms error: ") + QString::number(event));
+    }
+    MSComm1.setDTREnable(true);
+}
+
+void frmTools::txtUser_Change()
+{
+    ui->lblUserChars->setText(UserCharsCaption(ui->txtUser->text().size()));
+}
+
+QString frmTools::UserCharsCaption(qsizetype length)
+{
+    return QStringLiteral("-") + QString::number(kUserNameLength - length) + QStringLiteral(" left-");
+}
+
+// ---- Sending -----------------------------------------------------------------
+
+bool frmTools::sendPaced(const QByteArray &text, int pauseMs)
+{
+    if (!readyToSend())
+        return false;
+    Busy busy(this);
+    // Events run between characters; a second command started then would be
+    // interleaved with this one on the wire, so the others wait until it ends.
+    m_sending = true;
+    setPortControls();
+    Pacing::sendPaced(MSComm1, text, pauseMs);
+    m_sending = false;
+    setPortControls();
+    return MSComm1.isOpen();
+}
+
+bool frmTools::SendQuery(const QByteArray &text)
+{
+    return sendPaced(text, Pacing::toolsLongPauseMs());
+}
+
+bool frmTools::SendCommand(const QByteArray &text)
+{
+    return sendPaced(text, Pacing::shortPauseMs());
+}
+
+void frmTools::runButton(const QString &first, const QByteArray &command, bool query, const QString &second)
+{
+    Busy busy(this);
+    setStatus(first);
+    if (query ? SendQuery(command) : SendCommand(command))
+        setStatus(second);
+    else
+        setStatus(QStringLiteral("The port closed before the command was sent. ") + portHint(), true);
+}
+
+// A command needs an open port and the end of the one before it.
+bool frmTools::readyToSend() const
+{
+    return MSComm1.isOpen() && !m_sending;
+}
+
+void frmTools::cmdReadDateTime_Click()
+{
+    if (readyToSend())
+        runButton(QStringLiteral("Getting Date and Time"), Protocol::ReadDateTime, true,
+                  QStringLiteral("Parameters received"));
+}
+
+void frmTools::cmdReadStoredParameters_Click()
+{
+    if (readyToSend())
+        runButton(QStringLiteral("Getting Serial No., Model, User"), Protocol::Identify, true,
+                  QStringLiteral("Parameters received"));
+}
+
+void frmTools::cmdClearMem_Click()
+{
+    if (!readyToSend())
+        return;
+    Busy busy(this);
+    if (!Interaction::current().question(this, QStringLiteral("Are you sure you want to clear the memory?")))
+        return;
+    if (readyToSend())  // the question let events run
+        runButton(QStringLiteral("Clearing memory"), Protocol::ClearMemory, false,
+                  QStringLiteral("When live data appears on the Live Monitor, the clear has been completed."));
+}
+
+void frmTools::cmdResetMemPointer_Click()
+{
+    if (readyToSend())
+        runButton(QStringLiteral("Resetting memory"), Protocol::ResetMemoryPointer, false,
+                  QStringLiteral("Memory Reset"));
+}
+
+void frmTools::cmdSetSerialModel_Click()
+{
+    if (readyToSend())
+        runButton(QStringLiteral("Setting Serial No. / Model"),
+                  Protocol::SetSerialModelCommand(ui->txtSerialNo->text(), ui->txtModel->text()), false,
+                  QStringLiteral("Serial No. / Model set"));
+}
+
+void frmTools::cmdSetDate_Click()
+{
+    if (readyToSend())
+        runButton(QStringLiteral("Setting Date"), Protocol::SetDateCommand(Interaction::current().now().date()),
+                  false, QStringLiteral("Date set"));
+}
+
+void frmTools::cmdSetTime_Click()
+{
+    if (readyToSend())
+        runButton(QStringLiteral("Setting time"), Protocol::SetTimeCommand(Interaction::current().now().time()),
+                  false, QStringLiteral("Time set"));
+}
+
+void frmTools::cmdSetUser_Click()
+{
+    if (!readyToSend())
+        return;
+    const QString user = ui->txtUser->text();
+    m_state.Identity.user = Protocol::PadRight(user, kUserNameLength);
+    runButton(QStringLiteral("Setting User"), Protocol::SetUserCommand(user), false, QStringLiteral("User Set"));
+}
+
+void frmTools::cmdSend_Click()
+{
+    if (readyToSend())
+        runButton(QStringLiteral("Sending") + ui->txtSend->text(), ui->txtSend->text().toLatin1(), false,
+                  QStringLiteral("Sent!"));
+}
+
+void frmTools::cmdStop_Click()
+{
+    if (readyToSend())
+        runButton(QStringLiteral("Stopping..."), Protocol::ToolsAbort, false, QStringLiteral("Aborted"));
+}
+
+void frmTools::setStatus(const QString &text, bool error)
+{
+    QPalette pal = ui->lblStatus->palette();
+    pal.setColor(QPalette::WindowText, error ? kStatusError : kStatusText);
+    ui->lblStatus->setPalette(pal);
+    ui->lblStatus->setText(text);
+}
