@@ -6,6 +6,7 @@
 #include "DataFileHeader.h"
 #include "frmAbout.h"
 #include "frmTools.h"
+#include "frmPieByMonthMode2.h"
 #include "Folders.h"
 #include "Interaction.h"
 #include "Lamp.h"
@@ -111,6 +112,7 @@ frmMain::frmMain(QWidget *parent)
     connect(ui->cmdOpenFile, &QAbstractButton::clicked, this, &frmMain::cmdOpenFile_Click);
     connect(this, &frmMain::aboutWindowRequested, this, &frmMain::showAbout);
     connect(this, &frmMain::toolsWindowRequested, this, &frmMain::showTools);
+    connect(ui->cmdAnalyse, &QPushButton::clicked, this, &frmMain::cmdAnalyse_Click);
     setupConnecting();
 
     Form_Load();
@@ -675,6 +677,9 @@ void frmMain::cmdOpenExistingFile_Click()
         return;
     }
     SetConnectedState(false);
+    // A transfer still waiting for its data has lost its port: keep its file as it is.
+    m_receive.abandonTransfer();
+    tmrAbort.stop();
     ui->ProgressBar1->setValue(0);
 
     const QFileInfo info(chosen);
@@ -761,4 +766,28 @@ void frmMain::showTools()
 QWidget *frmMain::toolsWindow() const
 {
     return m_tools;
+}
+
+void frmMain::cmdAnalyse_Click()
+{
+    if (m_analyse) {
+        m_analyse->show();
+        m_analyse->raise();
+        m_analyse->activateWindow();
+        return;
+    }
+    AnalysisHooks hooks;
+    hooks.refreshIdentity = [this] {
+        m_state.Identity.model = ui->txtModel->text().trimmed();
+        m_state.Identity.serialNo = ui->txtSerialNo->text().trimmed();
+        m_state.Identity.user = ui->txtUser->text().trimmed();
+    };
+    hooks.setStatus = [this](const QString &text) { setStatus(text); };
+    m_analyse = new frmPieByMonthMode2(m_state, hooks, this);
+    m_analyse->show();
+}
+
+QWidget *frmMain::analyseWindow() const
+{
+    return m_analyse;
 }

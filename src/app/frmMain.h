@@ -12,6 +12,7 @@ namespace Ui { class frmMain; }
 class QLabel;
 class frmAbout;
 class frmTools;
+class frmPieByMonthMode2;
 
 // The program's main window: connection, transfers, analysis entry points and setup.
 class frmMain : public QWidget, private ReceiveView
@@ -69,6 +70,8 @@ public:
     QWidget *aboutWindow() const;
     void showTools();
     QWidget *toolsWindow() const;
+    void cmdAnalyse_Click();
+    QWidget *analyseWindow() const;
 
     static QString UserCharsCaption(int length);
 
@@ -127,5 +130,6 @@ private:
     AppState m_state;
     QPointer<frmAbout> m_about;
     QPointer<frmTools> m_tools;
+    QPointer<frmPieByMonthMode2> m_analyse;
     ReceiveHandler m_receive;
 };
