@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace sim { class LocatorSimulator; }
+
+// The demonstration locator of "--demo": a simulated unit on a pseudo-terminal
+// that appears as COM5 in a private ports folder, so Scan, transfers, the
+// live monitor and the settings commands can be tried without hardware. The
+// port list is kept in the same private folder, so the user's own list never
+// learns of a locator that exists only for this run.
+class DemoLocator
+{
+public:
+    static constexpr int kPort = 5;
+
+    DemoLocator();
+    ~DemoLocator();
+    DemoLocator(const DemoLocator &) = delete;
+    DemoLocator &operator=(const DemoLocator &) = delete;
+
+    // Must run before the main window is built: it redirects where the port list is found.
+    bool start(QString *error);
+    void stop();
+    bool running() const;
+    QString portsFolder() const;
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<sim::LocatorSimulator> m_sim;
+};

@@ -1,0 +1,72 @@
+// The "--demo" locator: found by Scan on COM5 of its private ports folder,
+// and remembered only in its private port list.
+#include "frmMain.h"
+#include "ui_frmMain.h"
+
+#include "ConnectHarness.h"
+#include "DemoLocator.h"
+#include "LaunchOptions.h"
+#include "Pacing.h"
+#include "PortNaming.h"
+#include "ScriptedInteraction.h"
+#include "TestEnvironment.h"
+
+#include <QTest>
+
+using namespace connecttest;
+
+class TestDemo : public QObject
+{
+    Q_OBJECT
+private slots:
+    void options();
+    void scanFindsDemoLocator();
+};
+
+void TestDemo::options()
+{
+    const auto parse = [](QStringList a) { return LaunchOptions::parse(QStringList{"locator-toolkit"} + a); };
+    LaunchOptions o = parse({});
+    QVERIFY(!o.demo && o.screenshotPath.isEmpty() && o.exitAfterSeconds < 0 && o.error.isEmpty());
+    o = parse({"--pace-ms", "5", "--demo", "--screenshot", "/tmp/a.png", "--exit-after=2.5"});
+    QVERIFY(o.demo);
+    QCOMPARE(o.screenshotPath, QStringLiteral("/tmp/a.png"));
+    QCOMPARE(o.exitAfterSeconds, 2.5);
+    QVERIFY(o.error.isEmpty());
+    QVERIFY(!parse({"--exit-after", "soon"}).error.isEmpty());
+    QVERIFY(!parse({"--screenshot"}).error.isEmpty());
+}
+
+void TestDemo::scanFindsDemoLocator()
+{
+    Pacing::setShortPauseMs(kProbePaceMs);
+    TestEnvironment env;
+    ScriptedInteraction ui;
+    QVERIFY(PortNaming::devicePathFor(DemoLocator::kPort).isEmpty());  // no hardware here
+
+    DemoLocator demo;
+    QString error;
+    QVERIFY2(demo.start(&error), qPrintable(error));
+    QVERIFY(demo.running());
+    QVERIFY(!PortNaming::devicePathFor(DemoLocator::kPort).isEmpty());
+
+    {
+        frmMain w;
+        answers(ui.answers, {true, true});
+        w.form()->cmdrescan->click();
+        QCOMPARE(ui.questions.last(), QStringLiteral("Locator type LOC2000, Serial Number 001234. Use this connection?"));
+        QVERIFY(w.MSComm1.isOpen());
+        QCOMPARE(w.MSComm1.commPort(), DemoLocator::kPort);
+        QTRY_VERIFY_WITH_TIMEOUT(w.form()->lblMonitor->text().startsWith(QStringLiteral("Live: $")), 15000);
+        // The demo's unit is remembered in the demo's own list, not the user's.
+        QVERIFY(w.state().PortListPath.startsWith(QFileInfo(demo.portsFolder()).path()));
+        QVERIFY(QFile::exists(w.state().PortListPath));
+        QVERIFY(!QFile::exists(env.portListPath()));
+    }
+    demo.stop();
+    QVERIFY(!demo.running());
+    PortNaming::setPortsFolder({});
+}
+
+QTEST_MAIN(TestDemo)
+#include "test_demo.moc"
