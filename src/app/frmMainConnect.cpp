@@ -8,6 +8,7 @@
 #include "Interaction.h"
 #include "Lamp.h"
 #include "PortList.h"
+#include "Probe.h"
 #include "Protocol.h"
 #include "WindowHelpers.h"
 #include "frmPortManage.h"
@@ -40,39 +41,6 @@ void fillChooser(QComboBox *cbo, const QList<PortEntry> &entries)
     cbo->setEditText(shown);
 }
 
-enum class ListUpdate { Unchanged, Appended, Rewritten, NotRecorded, Failed };
-
-// Records that serialNo answered on port. `table` is what the scan compares
-// against (at most 100 entries); `all` is every entry the file held when the
-// scan started, so a rewrite never drops what lies beyond the table.
-ListUpdate updatePortList(const QString &path, const QList<PortEntry> &all, qsizetype tableSize,
-                          const QString &serialNo, int port)
-{
-    const QString portText = QString::number(port);
-    bool inList = false;
-    bool portChanged = false;
-    qsizetype matchIndex = -1;
-    for (qsizetype i = 0; i < tableSize; ++i) {
-        if (all[i].serialNo == serialNo) {
-            inList = true;
-            matchIndex = i;
-            if (all[i].port != portText)
-                portChanged = true;
-        }
-    }
-    if (!inList) {
-        // A serial number with a comma or line break would be read back as
-        // something else; an empty one names nothing to pick.
-        if (!frmPortManage::IsValidSerialNo(serialNo))
-            return ListUpdate::NotRecorded;
-        return PortList::AppendPortEntry(path, {serialNo, portText}) ? ListUpdate::Appended : ListUpdate::Failed;
-    }
-    if (!portChanged)
-        return ListUpdate::Unchanged;
-    QList<PortEntry> updated = all;
-    updated[matchIndex].port = portText;
-    return PortList::SavePortList(path, updated) ? ListUpdate::Rewritten : ListUpdate::Failed;
-}
 } // namespace
 
 void frmMain::setupConnecting()
@@ -89,32 +57,14 @@ void frmMain::setupConnecting()
 
 int frmMain::openProbePort(int port)
 {
-    if (MSComm2.isOpen())
-        MSComm2.close();  // left open by an earlier test: start from a closed port
-    MSComm2.setRThreshold(0);  // polled: the reply is read once, not delivered by events
-    MSComm2.setSThreshold(1);
-    MSComm2.setOutBufferSize(50);
-    MSComm2.setInBufferSize(30000);
-    MSComm2.setSettings(QStringLiteral("115200,n,8,1"));
-    MSComm2.setCommPort(port);
-    MSComm2.setHandshakingNone();
-    MSComm2.setInputLen(0);
-    MSComm2.setNullDiscard(true);
-    MSComm2.setEOFEnable(false);
-    return MSComm2.open();
+    return Probe::OpenProbePort(MSComm2, port);
 }
 
 // Sends the preamble and identify command and reads what has arrived, once.
 // A port that is not open costs no pause and yields nothing.
 QByteArray frmMain::readProbePort(bool extraPause)
 {
-    if (!MSComm2.isOpen())
-        return {};
-    output_string2(Protocol::Preamble);
-    output_string2(Protocol::Identify);
-    if (extraPause)
-        OutputPause();
-    return MSComm2.isOpen() ? MSComm2.input() : QByteArray();
+    return Probe::Exchange(MSComm2, extraPause);
 }
 
 void frmMain::showAcceptedIdentity(const LocatorIdentity &identity)
@@ -217,20 +167,20 @@ void frmMain::ScanPorts()
                 setStatus(QStringLiteral("Using port number ") + QString::number(m_state.CurrentPort), kDarkGrey);
                 DoEvents();
 
-                switch (updatePortList(m_state.PortListPath, portList, listCount, probe.identity.serialNo, port)) {
-                case ListUpdate::Appended:
+                switch (PortList::RecordLocator(m_state.PortListPath, portList, listCount, probe.identity.serialNo, port)) {
+                case PortList::Update::Appended:
                     ui->cboLocators->addItem(probe.identity.serialNo, port);
                     break;
-                case ListUpdate::Rewritten:
+                case PortList::Update::Rewritten:
                     fillChooser(ui->cboLocators, PortList::LoadPortList(m_state.PortListPath));
                     break;
-                case ListUpdate::Failed:
+                case PortList::Update::Failed:
                     Interaction::current().message(
                         this, QStringLiteral("The locator's port could not be recorded in the ports list:\n%1")
                                   .arg(QDir::toNativeSeparators(m_state.PortListPath)));
                     break;
-                case ListUpdate::Unchanged:
-                case ListUpdate::NotRecorded:
+                case PortList::Update::Unchanged:
+                case PortList::Update::NotRecorded:
                     break;
                 }
                 SetConnectedState(true);

@@ -82,12 +82,52 @@ bool AppendPortEntry(const QString &path, const PortEntry &entry)
         f.seek(size - 1);
         char last = 0;
         f.getChar(&last);
-        if (last != '\n')
+        // A last line ended by a lone CR needs only its LF: another CR would
+        // stay on that entry's port when read back.
+        if (last == '\r')
+            text = "\n";
+        else if (last != '\n')
             text = "\r\n";
     }
     f.seek(size);
     text += entryLine(entry);
     return f.write(text) == text.size() && f.flush();
+}
+
+bool IsValidSerialNo(const QString &serialNo)
+{
+    return !serialNo.trimmed().isEmpty() && !serialNo.contains(QLatin1Char(','))
+        && !serialNo.contains(QLatin1Char('\r')) && !serialNo.contains(QLatin1Char('\n'));
+}
+
+Update RecordLocator(const QString &path, const QList<PortEntry> &all, qsizetype tableSize,
+                     const QString &serialNo, int port)
+{
+    const QString portText = QString::number(port);
+    tableSize = qMin(tableSize, all.size());
+    bool inList = false;
+    bool portChanged = false;
+    qsizetype matchIndex = -1;
+    for (qsizetype i = 0; i < tableSize; ++i) {
+        if (all[i].serialNo == serialNo) {
+            inList = true;
+            matchIndex = i;
+            if (all[i].port != portText)
+                portChanged = true;
+        }
+    }
+    if (!inList) {
+        // A serial number with a comma or line break would be read back as
+        // something else; an empty one names nothing to pick.
+        if (!IsValidSerialNo(serialNo))
+            return Update::NotRecorded;
+        return AppendPortEntry(path, {serialNo, portText}) ? Update::Appended : Update::Failed;
+    }
+    if (!portChanged)
+        return Update::Unchanged;
+    QList<PortEntry> updated = all;
+    updated[matchIndex].port = portText;
+    return SavePortList(path, updated) ? Update::Rewritten : Update::Failed;
 }
 
 int PortNumber(const QString &portText)

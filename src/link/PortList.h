@@ -30,4 +30,17 @@ bool AppendPortEntry(const QString &path, const PortEntry &entry);
 // Port text as a whole number; 0 when it is not one.
 int PortNumber(const QString &portText);
 
+// A serial number that can stand in the file: not empty, no comma or line break.
+bool IsValidSerialNo(const QString &serialNo);
+
+enum class Update { Unchanged, Appended, Rewritten, NotRecorded, Failed };
+
+// Records that serialNo answered on port, as a scan does. `all` is every
+// entry the file held when the scan started; the first `tableSize` of them
+// are compared. Unknown: the entry is appended. Known on another port: the
+// file is rewritten with that port changed (entries past the table kept).
+// Known on this port: nothing is written.
+Update RecordLocator(const QString &path, const QList<PortEntry> &all, qsizetype tableSize,
+                     const QString &serialNo, int port);
+
 } // namespace PortList

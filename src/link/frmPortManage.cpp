@@ -79,7 +79,7 @@ bool frmPortManage::IsValidPort(const QString &text, int *number)
 
 bool frmPortManage::IsValidSerialNo(const QString &text)
 {
-    return !text.trimmed().isEmpty() && !hasLineBreakOrComma(text);
+    return PortList::IsValidSerialNo(text);
 }
 
 void frmPortManage::showEvent(QShowEvent *event)
