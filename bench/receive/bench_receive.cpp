@@ -15,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <cstdio>
 #include <ctime>
@@ -46,7 +47,8 @@ Result runTransfer(const QString &portsDir, sim::SimConfig cfg)
         return r;
     }
     frmMain w;
-    w.show();
+    if (qEnvironmentVariableIsEmpty("BENCH_HIDDEN"))
+        w.show();
     w.OpenWorkingPort(5);
     w.SetConnectedState(true);
     locator.waitForPortOpenCount(1, 5000);
@@ -55,8 +57,12 @@ Result runTransfer(const QString &portsDir, sim::SimConfig cfg)
     const double cpu0 = threadCpuSeconds();
     clock.start();
     w.cmdDownloadAll_Click();
+    // Sleep in the event loop between events, as the program itself does;
+    // the tick only bounds how late the end is noticed.
+    QTimer tick;
+    tick.start(100);
     while (w.form()->lblStatus->text() != QLatin1String("File download complete")) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         if (clock.elapsed() > 600000)
             return r;
     }
@@ -104,17 +110,25 @@ int main(int argc, char **argv)
     if (!a.exact || a.bytes / a.wallSeconds < 1e6)
         ++failures;
 
-    sim::SimConfig line;
-    line.throttled = true;
-    line.targetRecords = lineRecords;
-    line.liveIntervalMs = 1000000;
-    const Result b = runTransfer(portsDir, line);
-    const double share = 100.0 * b.cpuSeconds / b.wallSeconds;
-    std::printf("line rate: %lld bytes in %.3f s (%.0f B/s), window thread CPU %.3f s = %.2f%% of one core, file %s\n",
-                static_cast<long long>(b.bytes), b.wallSeconds, b.bytes / b.wallSeconds, b.cpuSeconds, share,
-                b.exact ? "byte-exact" : "DIFFERENT");
-    if (!b.exact || share >= 2.0)
-        ++failures;
+    // At line rate, once as a UART trickles bytes (writes of 1-64 bytes) and
+    // once as a Bluetooth serial link delivers them (127-byte RFCOMM frames).
+    struct Arrival { const char *name; int minChunk; int maxChunk; };
+    for (const Arrival &a : {Arrival{"1-64 byte pieces", 1, 64}, Arrival{"127-byte frames", 127, 127}}) {
+        sim::SimConfig line;
+        line.throttled = true;
+        line.targetRecords = lineRecords;
+        line.minChunk = a.minChunk;
+        line.maxChunk = a.maxChunk;
+        line.liveIntervalMs = 1000000;
+        const Result b = runTransfer(portsDir, line);
+        const double share = 100.0 * b.cpuSeconds / b.wallSeconds;
+        std::printf("line rate, %s: %lld bytes in %.3f s (%.0f B/s), window thread CPU %.3f s = %.2f%% of one core, "
+                    "file %s\n",
+                    a.name, static_cast<long long>(b.bytes), b.wallSeconds, b.bytes / b.wallSeconds, b.cpuSeconds,
+                    share, b.exact ? "byte-exact" : "DIFFERENT");
+        if (!b.exact || share >= 2.0)
+            ++failures;
+    }
 
     std::printf("%s\n", failures ? "TARGETS MISSED" : "targets met (>= 1 MB/s, < 2% CPU at line rate, no byte lost)");
     return failures ? 1 : 0;

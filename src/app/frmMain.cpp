@@ -7,6 +7,7 @@
 #include "frmAbout.h"
 #include "frmTools.h"
 #include "frmPieByMonthMode2.h"
+#include "frmViewData.h"
 #include "Folders.h"
 #include "Interaction.h"
 #include "Lamp.h"
@@ -35,6 +36,20 @@ constexpr int kTabAnalyse = 2;
 constexpr int kTabSetup = 3;
 
 constexpr int kWatchdogMs = 60000;
+
+// The monitor line has room for a few lines of text. A transfer piece can be
+// 30000 characters, and laying all of them out for every piece costs more
+// than receiving them; what the box can show is the start of the piece.
+constexpr qsizetype kMonitorChars = 240;
+
+// Drawing the monitor and the progress bar for every piece costs more than
+// receiving it; ten pictures a second show the same thing.
+constexpr int kProgressRefreshMs = 100;
+
+QString monitorText(const QByteArray &piece)
+{
+    return QString::fromLatin1(piece.left(kMonitorChars));
+}
 constexpr int kWatchdogAfterTransferMs = 25000;
 constexpr int kAbortRetryMs = 3000;
 
@@ -86,11 +101,12 @@ frmMain::frmMain(QWidget *parent)
     ui->setupUi(this);
     ui->Picture1->setPixmap(makeLogo());
     // The monitor shows whole pieces; its size must not follow their length.
-    ui->lblMonitor->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    ui->lblMonitor->setFixedHeight(48);
     ui->lblMonitor->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     ui->lblStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
+    m_progressRefresh.setSingleShot(true);
+    m_progressRefresh.setInterval(kProgressRefreshMs);
+    connect(&m_progressRefresh, &QTimer::timeout, this, &frmMain::applyTransferProgress);
     tmrAbort.setInterval(kAbortRetryMs);
     tmrCommsWatchdog.setInterval(kWatchdogMs);
 
@@ -113,6 +129,7 @@ frmMain::frmMain(QWidget *parent)
     connect(this, &frmMain::aboutWindowRequested, this, &frmMain::showAbout);
     connect(this, &frmMain::toolsWindowRequested, this, &frmMain::showTools);
     connect(ui->cmdAnalyse, &QPushButton::clicked, this, &frmMain::cmdAnalyse_Click);
+    connect(this, &frmMain::dataViewerRequested, this, &frmMain::showDataViewer);
     setupConnecting();
 
     Form_Load();
@@ -236,6 +253,7 @@ void frmMain::SetConnectedState(bool state)
         ui->txtSerialNo->clear();
         ui->txtUser->clear();
         ui->lblUserChars->setText(UserCharsCaption(ui->txtUser->text().size()));
+        dropTransferProgress();
         ui->lblMonitor->clear();
         ui->lblStatus->clear();
         DoEvents();
@@ -349,9 +367,12 @@ void frmMain::onPowerDown(const QString &keptFile)
 
 void frmMain::onLinkAlive(bool transferActive)
 {
+    // Runs for every received piece; the tab bar redraws on every call, so
+    // only changes are passed on.
     ui->shpMode->setFillColor(kGreen);
-    ui->tabstrip->setTabEnabled(kTabTransfer, true);
-    if (!transferActive)
+    if (!ui->tabstrip->isTabEnabled(kTabTransfer))
+        ui->tabstrip->setTabEnabled(kTabTransfer, true);
+    if (!transferActive && !ui->tabstrip->isTabEnabled(kTabSetup))
         ui->tabstrip->setTabEnabled(kTabSetup, true);
 }
 
@@ -372,13 +393,45 @@ void frmMain::onLiveLine(const QByteArray &piece, bool fileReady)
         ui->cmdOpenFile->setEnabled(true);
         ui->lblOpenFile->setEnabled(true);
     }
-    ui->lblMonitor->setText(QStringLiteral("Live: ") + QString::fromLatin1(piece));
+    applyTransferProgress();  // anything held back comes before the live line
+    ui->lblMonitor->setText(monitorText(QByteArrayLiteral("Live: ") + piece));
     DoEvents();
 }
 
 void frmMain::onProgress(qint64 value)
 {
-    ui->ProgressBar1->setValue(int(value));
+    showTransferProgress(nullptr, &value);
+}
+
+void frmMain::showTransferProgress(const QString *monitor, const qint64 *progress)
+{
+    if (monitor) {
+        m_pendingMonitor = *monitor;
+        m_monitorPending = true;
+    }
+    if (progress)
+        m_pendingProgress = *progress;
+    if (!m_progressRefresh.isActive()) {
+        applyTransferProgress();  // the first change shows at once
+        m_progressRefresh.start();
+    }
+}
+
+void frmMain::applyTransferProgress()
+{
+    if (m_monitorPending)
+        ui->lblMonitor->setText(m_pendingMonitor);
+    if (m_pendingProgress >= 0)
+        ui->ProgressBar1->setValue(int(m_pendingProgress));
+    m_monitorPending = false;
+    m_pendingProgress = -1;
+}
+
+void frmMain::dropTransferProgress()
+{
+    m_progressRefresh.stop();
+    m_monitorPending = false;
+    m_pendingProgress = -1;
 }
 
 void frmMain::setTransferControlsIdle()
@@ -396,6 +449,7 @@ void frmMain::setTransferControlsIdle()
 void frmMain::onTransferEnd(bool aborted)
 {
     tmrAbort.stop();
+    applyTransferProgress();
     if (aborted) {
         setStatus(QStringLiteral("File download aborted. Incomplete data written to file"));
         DoEvents();
@@ -411,7 +465,8 @@ void frmMain::onTransferEnd(bool aborted)
 
 void frmMain::onTransferText(const QByteArray &shown)
 {
-    ui->lblMonitor->setText(QString::fromLatin1(shown));
+    const QString text = monitorText(shown);
+    showTransferProgress(&text, nullptr);
     DoEvents();
 }
 
@@ -790,4 +845,22 @@ void frmMain::cmdAnalyse_Click()
 QWidget *frmMain::analyseWindow() const
 {
     return m_analyse;
+}
+
+void frmMain::showDataViewer()
+{
+    // An open viewer keeps the records it loaded; it is only brought forward.
+    if (m_viewer) {
+        m_viewer->show();
+        m_viewer->raise();
+        m_viewer->activateWindow();
+        return;
+    }
+    m_viewer = new frmViewData(m_state, this);
+    m_viewer->show();
+}
+
+QWidget *frmMain::dataViewer() const
+{
+    return m_viewer;
 }

@@ -13,6 +13,7 @@ class QLabel;
 class frmAbout;
 class frmTools;
 class frmPieByMonthMode2;
+class frmViewData;
 
 // The program's main window: connection, transfers, analysis entry points and setup.
 class frmMain : public QWidget, private ReceiveView
@@ -72,6 +73,8 @@ public:
     QWidget *toolsWindow() const;
     void cmdAnalyse_Click();
     QWidget *analyseWindow() const;
+    void showDataViewer();
+    QWidget *dataViewer() const;
 
     static QString UserCharsCaption(int length);
 
@@ -118,6 +121,9 @@ private:
 
     void setupConnecting();  // wires the connecting handlers (frmMainConnect.cpp)
     void linkLost();
+    void showTransferProgress(const QString *monitor, const qint64 *progress);
+    void applyTransferProgress();
+    void dropTransferProgress();
     bool startTransferFile(const QString &kind);
     void endOfCutShortTransfer(const QString &keptFile);
     void setTransferControlsIdle();
@@ -129,7 +135,13 @@ private:
     Ui::frmMain *ui;
     AppState m_state;
     QPointer<frmAbout> m_about;
+    // Transfer text and progress reach the screen at most every so often.
+    QTimer m_progressRefresh;
+    QString m_pendingMonitor;
+    qint64 m_pendingProgress = -1;
+    bool m_monitorPending = false;
     QPointer<frmTools> m_tools;
     QPointer<frmPieByMonthMode2> m_analyse;
+    QPointer<frmViewData> m_viewer;
     ReceiveHandler m_receive;
 };

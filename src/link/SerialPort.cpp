@@ -10,6 +10,12 @@ SerialPort::SerialPort(QObject *parent)
 {
     connect(&m_port, &QSerialPort::readyRead, this, &SerialPort::onReadyRead);
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPort::onError);
+    m_settle.setSingleShot(true);
+    m_settle.setTimerType(Qt::PreciseTimer);
+    connect(&m_settle, &QTimer::timeout, this, [this] {
+        if (!m_dispatching)
+            dispatch();
+    });
 }
 
 SerialPort::~SerialPort()
@@ -112,6 +118,7 @@ int SerialPort::open()
 
 void SerialPort::close()
 {
+    m_settle.stop();
     m_pending.clear();
     m_receivePending = false;
     if (m_port.isOpen())
@@ -177,7 +184,16 @@ void SerialPort::onReadyRead()
     if (m_rThreshold <= 0)
         return;  // polled port: no receive events
     m_receivePending = true;
-    scheduleDispatch();
+    // Arrivals are gathered for a few milliseconds before the event goes
+    // out: a locator at line speed trickles in a few bytes at a time, and
+    // handling (and drawing) each trickle separately would keep a core busy.
+    // Inside a running handler new data waits for the loop in dispatch().
+    if (m_dispatching || m_settle.isActive())
+        return;
+    if (m_settleMs <= 0)
+        dispatch();
+    else
+        m_settle.start(m_settleMs);
 }
 
 void SerialPort::onError(QSerialPort::SerialPortError error)
@@ -232,6 +248,10 @@ void SerialPort::dispatch()
         }
         m_commEvent = event;
         emit OnComm();
+        // Bytes that came while the handler ran raise no new readyRead (Qt
+        // does not re-emit it inside its own emission): pick them up here.
+        if (event == EvReceive && m_rThreshold > 0 && m_port.isOpen() && m_port.bytesAvailable() > 0)
+            m_receivePending = true;
     }
     m_dispatching = false;
 }

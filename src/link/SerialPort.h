@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
+#include <QTimer>
 
 #include <deque>
 
@@ -68,6 +69,10 @@ public:
     // Queues an event for delivery (used for the port's own events and errors).
     void raiseEvent(int event);
 
+    // How long arriving bytes are gathered before a receive event (0: at once).
+    void setReceiveSettleMs(int ms) { m_settleMs = ms; }
+    static constexpr int kDefaultReceiveSettleMs = 20;
+
     // Pieces larger than this are not read in one go (the input buffer size).
     static constexpr int kDefaultInBuffer = 30000;
 
@@ -105,4 +110,6 @@ private:
     bool m_dispatching = false;
     bool m_dispatchScheduled = false;
     bool m_receivePending = false;
+    int m_settleMs = kDefaultReceiveSettleMs;
+    QTimer m_settle;
 };

@@ -10,6 +10,8 @@ Lamp::Lamp(QWidget *parent)
 
 void Lamp::setFillColor(const QColor &color)
 {
+    if (color == m_fill)
+        return;  // set for every received piece: only a change is worth drawing
     m_fill = color;
     update();
 }
