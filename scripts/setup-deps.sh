@@ -2,8 +2,12 @@
 # Installs the Debian packages the build, the tests and the headless run need,
 # when they are missing. Safe to run again.
 set -euo pipefail
+# setup-deps.sh --fuzz   also installs clang and its libFuzzer (scripts/fuzz.sh).
 pkgs=(cmake g++ make qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev
       libgl-dev xvfb xauth)
+if [ "${1:-}" = "--fuzz" ]; then
+  pkgs+=(clang libclang-rt-14-dev)
+fi
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

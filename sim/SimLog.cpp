@@ -152,7 +152,8 @@ std::vector<LogLine> generateLog(const LogParams& p)
   const uint32_t dayCount = uint32_t(lastDay - firstDay + 1);
 
   // At least two records per mode so the unknown-mode one never hides a mode.
-  const int total = std::clamp(p.targetRecords, 8, 5'000'000);
+  // Up to ten million records (some 300 MB): enough for the long-run transfers.
+  const int total = std::clamp(p.targetRecords, 8, 10'000'000);
   const int sessions = std::clamp(total / 40, 4, total);
 
   std::vector<int> weight(sessions);

@@ -2,11 +2,11 @@
 
 #include "DataFileHandle.h"
 #include "DataFileLines.h"
-
-#include <cmath>
-#include <cstring>
+#include "UsageRecordRules.h"
 
 namespace Usage {
+
+using namespace detail;
 
 namespace {
 
@@ -36,60 +36,6 @@ double readNumber(const Ch *p, qsizetype n)
     return negative ? -value : value;
 }
 
-bool isWhole(double v, int low, int high)
-{
-    return v >= low && v <= high && v == std::floor(v);
-}
-
-// Every reader leaves the slot closed, whatever happened, so no later
-// reader or transfer finds it taken.
-struct CloseSlot
-{
-    DataFileHandle &slot;
-    ~CloseSlot() { slot.close(); }
-};
-
-ReadOutcome openForReading(DataFileHandle &slot, const QString &path)
-{
-    // The exclusive-open test closes the slot, which would cut short a
-    // transfer writing through it; such a file is not read until it is done.
-    if (slot.isWriting())
-        return {ReadStatus::SlotWriting, slot.path()};
-    if (FileLocked(slot, path))
-        slot.close();
-    if (!slot.openForRead(path))
-        return {ReadStatus::CannotOpen, slot.errorString()};
-    return {};
-}
-
-// Characters first..last of a line, counted from 1; those past its end are absent.
-QByteArrayView mid(QByteArrayView line, int first, int last)
-{
-    const qsizetype from = first - 1;
-    if (from >= line.size() || last < first)
-        return {};
-    return line.sliced(from, std::min<qsizetype>(last, line.size()) - from);
-}
-
-// FieldNumber for the two-character date fields, with the common case of two
-// digits taken directly: a reading visits every record of the file.
-double DateField(QByteArrayView line, int first)
-{
-    const qsizetype i = first - 1;
-    if (i + 1 < line.size()) {
-        const unsigned tens = unsigned(line[i] - '0');
-        const unsigned units = unsigned(line[i + 1] - '0');
-        if (tens < 10 && units < 10)
-            return tens * 10 + units;
-    }
-    return FieldNumber(line, first, first + 1);
-}
-
-bool startsWith(QByteArrayView line, const char (&two)[3])
-{
-    return line.size() >= 2 && line[0] == two[0] && line[1] == two[1];
-}
-
 PeriodReading readPeriod(DataFileHandle &slot, const QString &path, bool byDay, int day, int month,
                          int year)
 {
@@ -99,37 +45,22 @@ PeriodReading readPeriod(DataFileHandle &slot, const QString &path, bool byDay, 
         return out;
     CloseSlot closer{slot};
 
-    PeriodRecords &set = out.records;
+    PeriodBuilder period;
     bool inHead = true;
-    char last[8];
-    qsizetype lastLen = 0;
     const bool readOk = ForEachLinePrefix(slot.file(), [&](QByteArrayView line) {
         if (inHead) {
             // The line after the "//" block is the header line, never a record.
             inHead = startsWith(line, "//");
             return true;
         }
-        if (line.isEmpty() || startsWith(line, "FF"))
+        if (isSkippedLine(line))
             return true;
         if (DateField(line, 4) != month || DateField(line, 7) != year)
             return true;
         const double dayNumber = DateField(line, 1);
         if (byDay && dayNumber != day)
             return true;
-
-        const QByteArrayView date = line.first(std::min<qsizetype>(8, line.size()));
-        if (set.n == 0)
-            set.firstDate = date.toByteArray();
-        std::memcpy(last, date.data(), std::size_t(date.size()));
-        lastLen = date.size();
-        ++set.n;
-        if (line.size() >= 19) {
-            const int mode = ModeTable::IndexOf(line[18]);
-            if (mode >= 0)
-                ++set.modeRecords[std::size_t(mode)];
-        }
-        if (isWhole(dayNumber, 1, 31))
-            set.dayMask |= 1u << int(dayNumber);
+        period.add(line, dayNumber);
         return true;
     });
 
@@ -139,12 +70,8 @@ PeriodReading readPeriod(DataFileHandle &slot, const QString &path, bool byDay, 
     } else if (inHead) {
         out.status = ReadStatus::PastEnd;
     }
-    if (!out.ok()) {
-        set = {};
-        return out;
-    }
-    if (set.n > 0)
-        set.lastDate = QByteArray(last, lastLen);
+    if (out.ok())
+        period.finishInto(out.records);
     return out;
 }
 
@@ -228,7 +155,7 @@ FirstRecordMonth ReadFirstRecordMonth(DataFileHandle &slot, const QString &path)
     };
     auto candidate = [](QByteArrayView line) {
         Candidate c;
-        if (line.isEmpty() || startsWith(line, "FF"))
+        if (isSkippedLine(line))
             return c;
         c.monthText = mid(line, 4, 5).toByteArray();
         c.yearText = mid(line, 7, 8).toByteArray();

@@ -35,14 +35,34 @@ LocatorIdentity IdentityFromHeaderLine(const QByteArray &line)
     return id;
 }
 
+// One line up to and including its '\n' (or the end of the file), of which at
+// most `keep` bytes are kept; the rest of a longer line is read and dropped,
+// so a file without line breaks costs no more memory than a short line.
+static bool readBoundedLine(QFile &f, QByteArray *line, qsizetype keep)
+{
+    line->clear();
+    char buf[4096];
+    bool any = false;
+    for (;;) {
+        const qint64 n = f.readLine(buf, qint64(sizeof buf));
+        if (n <= 0)
+            return any;
+        any = true;
+        if (line->size() < keep)
+            line->append(buf, qMin(qsizetype(n), keep - line->size()));
+        if (buf[n - 1] == '\n')
+            return true;
+    }
+}
+
 bool ReadHeaderLine(DataFileHandle &handle, const QString &path, QByteArray *line)
 {
     if (!handle.openForRead(path))
         return false;
     QFile &f = handle.file();
     bool found = false;
-    while (!f.atEnd()) {
-        QByteArray l = f.readLine();
+    QByteArray l;
+    while (readBoundedLine(f, &l, MaxHeaderLineLength)) {
         if (l.startsWith("//"))
             continue;
         while (l.endsWith('\n') || l.endsWith('\r'))

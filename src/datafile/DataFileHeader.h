@@ -16,8 +16,14 @@ namespace DataFileHeader {
 // A short line gives empty or partial fields.
 LocatorIdentity IdentityFromHeaderLine(const QByteArray &line);
 
+// The fields end at character 67; a longer header line is kept only this far,
+// so a hostile file (one line of a gigabyte, say) cannot exhaust memory.
+inline constexpr qsizetype MaxHeaderLineLength = 4096;
+
 // Reads the header line of the file through the handle. False when the file
 // cannot be read or holds no such line. The handle is closed afterwards.
+// Lines end at LF (a CR before it is dropped); "//" lines of any length are
+// passed over without being held in memory.
 bool ReadHeaderLine(DataFileHandle &handle, const QString &path, QByteArray *line);
 
 } // namespace DataFileHeader

@@ -54,13 +54,16 @@ void pause(int ms)
         QThread::msleep(static_cast<unsigned long>(ms));
 }
 
-void sendPaced(SerialPort &port, const QByteArray &text, int pauseMs)
+bool sendPaced(SerialPort &port, const QByteArray &text, int pauseMs)
 {
+    bool allWritten = true;
     for (char c : text) {
-        port.output(QByteArray(1, c));
+        if (!port.output(QByteArray(1, c)))
+            allWritten = false;
         QCoreApplication::processEvents();
         pause(pauseMs);
     }
+    return allWritten;
 }
 
 } // namespace Pacing

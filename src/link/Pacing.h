@@ -23,7 +23,8 @@ void configure(const QStringList &arguments);
 // A blocking pause: events are not delivered while it runs.
 void pause(int ms);
 
-// Writes each character, lets pending events run, then pauses.
-void sendPaced(SerialPort &port, const QByteArray &text, int pauseMs);
+// Writes each character, lets pending events run, then pauses. Every
+// character is tried; false when any of them could not be written.
+bool sendPaced(SerialPort &port, const QByteArray &text, int pauseMs);
 
 } // namespace Pacing

@@ -69,11 +69,10 @@ void ReceiveHandler::handlePiece(QByteArray piece)
 {
     if (const qsizetype pd = piece.indexOf(Protocol::PowerDownNotice); pd >= 0) {
         // Transfer text that shared its piece with the notice was received
-        // all the same: keep it, the notice itself is not data.
-        if (m_state.TransferActive && pd > 0 && !m_file.write(piece.left(pd))) {
+        // all the same: keep it, the notice itself is not data. A failed
+        // write is reported, and the locator is still gone.
+        if (m_state.TransferActive && pd > 0 && !m_file.write(piece.left(pd)))
             failWrite();
-            return;
-        }
         m_state.TransferActive = false;
         m_state.TransferFileReady = true;
         m_view.onPowerDown(closeDataFile());
@@ -82,7 +81,10 @@ void ReceiveHandler::handlePiece(QByteArray piece)
 
     m_view.onLinkAlive(m_state.TransferActive);
 
-    if (Protocol::HasTransferStart(piece)) {
+    // Within a running transfer a start marker is transfer text like any
+    // other (a user name may hold "#DD", say): the comment block heads the
+    // file once, never in the middle of what the locator sent.
+    if (!m_state.TransferActive && Protocol::HasTransferStart(piece)) {
         if (!m_file.isWriting()) {
             // Nobody asked for this transfer (or its file is gone): start a
             // file of its own rather than lose the text.

@@ -158,6 +158,7 @@ void TestPortList::append_data()
     QTest::newRow("last line unbroken") << QByteArray("\r\n005678,4") << "\r\n005678,4\r\n" + entry;
     QTest::newRow("only an unbroken first line") << QByteArray("x") << "x\r\n" + entry;
     QTest::newRow("only the empty first line") << QByteArray("\r\n") << "\r\n" + entry;
+    QTest::newRow("last line ended by a lone CR") << QByteArray("\r\n005678,4\r") << "\r\n005678,4\r\n" + entry;
 }
 
 void TestPortList::append()
@@ -170,8 +171,10 @@ void TestPortList::append()
         QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
         QVERIFY(writeFile(path, before));
     }
+    const QList<PortEntry> earlier = LoadPortList(path);
     QVERIFY(AppendPortEntry(path, {"001234", "3"}));
     QCOMPARE(readAll(path), after);
+    QCOMPARE(LoadPortList(path), earlier + QList<PortEntry>({{"001234", "3"}}));
     QVERIFY(LoadPortList(path).contains(PortEntry{"001234", "3"}));
     QCOMPARE(ReadForScan(path).last(), (PortEntry{"001234", "3"}));
 }

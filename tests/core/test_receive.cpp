@@ -271,7 +271,10 @@ void TestReceive::piecesDuringTransferGoToFileUnchanged()
     qint64 count = r->state.TransferCharCount;
 
     // Bare CR, bare LF, NUL and high bytes: a data file is whatever the locator sent.
-    const QByteArrayList pieces = {"rec1\r\n", "rec2\n", "\rrec3", QByteArray("a\0b", 3), "\xff\xfe\x80", "x"};
+    // So is a start marker inside the transfer (a user named "#DD", a header
+    // cut after its echo): it starts nothing and brings no second comment block.
+    const QByteArrayList pieces = {"rec1\r\n", "rec2\n", "\rrec3", QByteArray("a\0b", 3), "\xff\xfe\x80", "x",
+                                   "#DD_____________BOB\r\n", "#DA"};
     QByteArray expected = kBlock + kStart;
     for (const QByteArray &p : pieces) {
         r->view.clear();

@@ -1,0 +1,154 @@
+// locator-cli chart: the analysis windows' usage pie, drawn offscreen and
+// saved as a JPEG. The pie is the windows' own drawing (UsagePie), so it needs
+// their chart view; the view is never shown, so no window is ever created.
+#include "CliChart.h"
+#include "CliSupport.h"
+
+#include "DataFileHandle.h"
+#include "DataFileHeader.h"
+#include "UsageCounting.h"
+#include "UsagePie.h"
+#include "UsageTexts.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QImageWriter>
+#include <QPixmap>
+#include <QRegularExpression>
+#include <QtCharts/QChartView>
+
+namespace Cli {
+
+namespace {
+
+int RunChart(Context &ctx, const QStringList &arguments);
+
+const char kHelp[] =
+    "Usage: locator-cli chart FILE (--month MM/YYYY | --day DD/MM/YYYY) --out PATH\n"
+    "                         [--size WIDTHxHEIGHT]\n"
+    "\n"
+    "Draws the usage pie of the month or day, as the Analyse Data and day\n"
+    "windows draw it (caption, legend, one slice per mode in use), and saves it\n"
+    "as a JPEG image under PATH exactly as given. No display is needed.\n"
+    "\n"
+    "Options:\n"
+    "  --month MM/YYYY     the month to draw (years 2000 to 2099)\n"
+    "  --day DD/MM/YYYY    the day to draw\n"
+    "  --out PATH          the image file to write\n"
+    "  --size WxH          the image size in pixels (default 640x480)\n"
+    "\n"
+    "A period without records has no chart: nothing is written and the exit\n"
+    "status is 1.\n";
+
+constexpr int kDefaultWidth = 640;
+constexpr int kDefaultHeight = 480;
+
+bool parseSize(const QString &text, QSize *size)
+{
+    static const QRegularExpression form(QStringLiteral("^([0-9]{2,5})x([0-9]{2,5})$"));
+    const QRegularExpressionMatch m = form.match(text);
+    if (!m.hasMatch())
+        return false;
+    const QSize s(m.captured(1).toInt(), m.captured(2).toInt());
+    if (s.width() < 100 || s.height() < 100 || s.width() > 8000 || s.height() > 8000)
+        return false;
+    *size = s;
+    return true;
+}
+
+int RunChart(Context &ctx, const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption monthOption(QStringLiteral("month"), QString(), QStringLiteral("MM/YYYY"));
+    const QCommandLineOption dayOption(QStringLiteral("day"), QString(), QStringLiteral("DD/MM/YYYY"));
+    const QCommandLineOption outOption(QStringLiteral("out"), QString(), QStringLiteral("PATH"));
+    const QCommandLineOption sizeOption(QStringLiteral("size"), QString(), QStringLiteral("WxH"));
+    parser.addOptions({monthOption, dayOption, outOption, sizeOption});
+    if (const int status = Parse(ctx, parser, arguments, QString::fromLatin1(kHelp)); status >= 0)
+        return status;
+
+    const QStringList files = parser.positionalArguments();
+    if (files.size() != 1)
+        return ctx.usage(files.isEmpty() ? QStringLiteral("no data file given")
+                                         : QStringLiteral("one data file at a time"));
+    const QString path = files.first();
+    if (parser.isSet(monthOption) == parser.isSet(dayOption))
+        return ctx.usage(QStringLiteral("give either --month or --day"));
+    if (!parser.isSet(outOption) || parser.value(outOption).isEmpty())
+        return ctx.usage(QStringLiteral("--out PATH is required"));
+    const QString out = parser.value(outOption);
+    QSize size(kDefaultWidth, kDefaultHeight);
+    if (parser.isSet(sizeOption) && !parseSize(parser.value(sizeOption), &size))
+        return ctx.usage(QStringLiteral("--size takes WIDTHxHEIGHT, 100 to 8000 pixels each, not '%1'")
+                             .arg(parser.value(sizeOption)));
+
+    int month = 0;
+    int year = 0;
+    QDate day;
+    const bool byMonth = parser.isSet(monthOption);
+    if (byMonth && !ParseMonthYear(parser.value(monthOption), &month, &year))
+        return ctx.usage(QStringLiteral("--month takes MM/YYYY with a year from 2000 to 2099, not '%1'")
+                             .arg(parser.value(monthOption)));
+    if (!byMonth && !ParseLongDate(parser.value(dayOption), &day))
+        return ctx.usage(QStringLiteral("--day takes a date DD/MM/YYYY from 2000 to 2099, not '%1'")
+                             .arg(parser.value(dayOption)));
+
+    if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+        return ctx.fail(QStringLiteral("drawing a chart needs the program's graphical start-up"));
+
+    DataFileHandle slot;
+    const Usage::PeriodReading reading = byMonth
+        ? Usage::ReadMonthRecords(slot, path, month, year % 100)
+        : Usage::ReadDayRecords(slot, path, day.day(), day.month(), day.year() % 100);
+    if (!reading.ok())
+        return ctx.fail(ReadFailureLine(reading, path));
+    const Usage::PeriodRecords &set = reading.records;
+    if (set.n == 0) {
+        const QString noData = byMonth ? Usage::NoDataForMonthText(month, year % 100)
+                                       : Usage::NoDataForDayText() + QStringLiteral(" (")
+                + day.toString(QStringLiteral("dd/MM/yyyy")) + QLatin1Char(')');
+        return ctx.fail(noData + QStringLiteral(" in ") + Native(path) + QStringLiteral("; no image written"));
+    }
+
+    // The caption names the locator as the file's header line does, as when
+    // the windows analyse a file the user opened.
+    LocatorIdentity identity;
+    QByteArray header;
+    if (DataFileHeader::ReadHeaderLine(slot, path, &header))
+        identity = DataFileHeader::IdentityFromHeaderLine(header);
+    const QString caption = byMonth ? Usage::MonthCaption(identity, set, month, year % 100)
+                                    : Usage::DayCaption(identity, set);
+
+    QChartView view;
+    view.resize(size);
+    UsagePie pie(&view);
+    pie.draw(caption, Usage::CountModes(set));
+    const QPixmap image = view.grab();
+
+    // The format is named, so a name without ".jpg" still gets a JPEG, as in the windows.
+    QImageWriter writer(out, "jpg");
+    if (!writer.write(image.toImage()))
+        return ctx.fail(QStringLiteral("cannot write the image %1: %2").arg(Native(out), writer.errorString()));
+    ctx.print(Native(out) + QLatin1Char('\n'));
+    return Success;
+}
+
+} // namespace
+
+void EnableChart()
+{
+    SetChartCommand(RunChart);
+}
+
+int RunChartProgram(int argc, char *argv[])
+{
+    QuietQtMessages();
+    // Charts are drawn without a display unless one is asked for.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    EnableChart();
+    return RunWithStandardStreams(app.arguments().mid(1));
+}
+
+} // namespace Cli

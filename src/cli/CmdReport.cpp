@@ -1,0 +1,336 @@
+// locator-cli report: usage per mode from data files, with the windows' accounting.
+#include "CliSupport.h"
+
+#include "DataFileHandle.h"
+#include "DataFileHeader.h"
+#include "UsageByMonth.h"
+#include "UsageCounting.h"
+#include "UsageTexts.h"
+
+#include <QCommandLineParser>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+
+namespace Cli {
+
+namespace {
+
+const char kHelp[] =
+    "Usage: locator-cli report FILE... [--month MM/YYYY | --day DD/MM/YYYY]\n"
+    "                          [--format text|csv|json]\n"
+    "\n"
+    "Usage time per mode (DarAdar, Transmitter, Radio, Power) and in total, for\n"
+    "the month or day given, or for every month of each file when no period is\n"
+    "given. Every record is one second of use in its mode. Several files are\n"
+    "reported one after another, then summed.\n"
+    "\n"
+    "Options:\n"
+    "  --month MM/YYYY   the month to report (years 2000 to 2099)\n"
+    "  --day DD/MM/YYYY  the day to report\n"
+    "  --format F        text (the default), csv or json\n"
+    "\n"
+    "CSV columns: file, model, serial, user, period, mode, seconds, duration;\n"
+    "the summed rows have an empty file. Periods are YYYY-MM, YYYY-MM-DD or\n"
+    "\"all\" (every month of the file together).\n";
+
+enum class Format { Text, Csv, Json };
+
+struct Period
+{
+    QString key;    // "2026-03", "2026-03-05" or "all"
+    QString label;  // "March 2026", "05/03/2026", "All months"
+    qint64 records = 0;
+    Usage::ModeCounts counts;
+    QString noData;  // what the windows say when the period has no record
+
+    void add(const Period &other)
+    {
+        records += other.records;
+        for (std::size_t i = 0; i < counts.counts.size(); ++i)
+            counts.counts[i] += other.counts.counts[i];
+        counts.total += other.counts.total;
+    }
+};
+
+struct Block
+{
+    QString file;  // empty for the sum of the files
+    LocatorIdentity identity;
+    QList<Period> periods;
+    qint64 undated = 0;
+};
+
+struct Request
+{
+    enum Kind { Month, Day, AllMonths } kind = AllMonths;
+    int month = 0;
+    int year = 0;  // four digits
+    QDate day;
+};
+
+QString monthKey(int month, int year)
+{
+    return QStringLiteral("%1-%2").arg(year).arg(month, 2, 10, QLatin1Char('0'));
+}
+
+Period monthPeriod(int month, int twoDigitYear, const Usage::PeriodRecords &set)
+{
+    Period p;
+    p.key = monthKey(month, 2000 + twoDigitYear);
+    p.label = Usage::MonthName(month) + QLatin1Char(' ') + Usage::YearText(twoDigitYear);
+    p.records = set.n;
+    p.counts = Usage::CountModes(set);
+    p.noData = Usage::NoDataForMonthText(month, twoDigitYear);
+    return p;
+}
+
+// Reads one file; false with *error set when it cannot be read.
+bool readFile(const QString &path, const Request &request, Block *block, QString *error)
+{
+    DataFileHandle slot;
+    block->file = path;
+    Usage::ReadOutcome outcome;
+    if (request.kind == Request::AllMonths) {
+        const Usage::AllMonthsReading all = Usage::ReadAllMonths(slot, path);
+        outcome = all;
+        Period whole;
+        whole.key = QStringLiteral("all");
+        whole.label = QStringLiteral("All months");
+        whole.noData = QStringLiteral("No data in the file");
+        for (const Usage::MonthUsage &m : all.months) {
+            block->periods.append(monthPeriod(m.month, m.year, m.records));
+            whole.add(block->periods.last());
+        }
+        block->periods.append(whole);
+        block->undated = all.undated;
+    } else if (request.kind == Request::Month) {
+        const Usage::PeriodReading r = Usage::ReadMonthRecords(slot, path, request.month, request.year % 100);
+        outcome = r;
+        block->periods.append(monthPeriod(request.month, request.year % 100, r.records));
+    } else {
+        const QDate d = request.day;
+        const Usage::PeriodReading r = Usage::ReadDayRecords(slot, path, d.day(), d.month(), d.year() % 100);
+        outcome = r;
+        Period p;
+        p.key = d.toString(QStringLiteral("yyyy-MM-dd"));
+        p.label = d.toString(QStringLiteral("dd/MM/yyyy"));
+        p.records = r.records.n;
+        p.counts = Usage::CountModes(r.records);
+        p.noData = Usage::NoDataForDayText();
+        block->periods.append(p);
+    }
+    if (!outcome.ok()) {
+        *error = ReadFailureLine(outcome, path);
+        return false;
+    }
+    QByteArray header;
+    if (DataFileHeader::ReadHeaderLine(slot, path, &header))
+        block->identity = Printable(DataFileHeader::IdentityFromHeaderLine(header));
+    return true;
+}
+
+Block sumOf(const QList<Block> &blocks)
+{
+    Block sum;
+    QMap<QString, Period> months;  // keys sort as dates
+    Period whole;
+    bool haveWhole = false;
+    for (const Block &b : blocks) {
+        sum.undated += b.undated;
+        for (const Period &p : b.periods) {
+            if (p.key == QLatin1String("all")) {
+                if (!haveWhole) {
+                    whole = p;
+                    haveWhole = true;
+                } else {
+                    whole.add(p);
+                }
+                continue;
+            }
+            auto it = months.find(p.key);
+            if (it == months.end())
+                months.insert(p.key, p);
+            else
+                it->add(p);
+        }
+    }
+    sum.periods = months.values();
+    if (haveWhole) {
+        whole.noData = QStringLiteral("No data in the files");
+        sum.periods.append(whole);
+    }
+    return sum;
+}
+
+QString modeName(int i)
+{
+    const std::string_view name = ModeTable::Modes[std::size_t(i)].name;
+    return QString::fromLatin1(name.data(), qsizetype(name.size()));
+}
+
+QString identityLine(const LocatorIdentity &id)
+{
+    return QStringLiteral("Locator ") + id.model + QStringLiteral(", Serial no. ") + id.serialNo
+        + QStringLiteral(". User: ") + id.user;
+}
+
+void printText(Context &ctx, const Block &b, int fileCount)
+{
+    QString text;
+    if (b.file.isEmpty()) {
+        text += QStringLiteral("All %1 files\n").arg(fileCount);
+    } else {
+        text += QStringLiteral("File: %1\n").arg(Native(b.file));
+        text += identityLine(b.identity) + QLatin1Char('\n');
+    }
+    for (const Period &p : b.periods) {
+        text += p.label + QLatin1Char('\n');
+        if (p.records == 0) {
+            text += QStringLiteral("  ") + p.noData + QLatin1Char('\n');
+            continue;
+        }
+        for (int i = 0; i < ModeTable::Count; ++i)
+            text += QStringLiteral("  %1%2\n").arg(modeName(i), -13).arg(
+                Usage::PieDurationText(p.counts.counts[std::size_t(i)]));
+        text += QStringLiteral("  %1%2\n").arg(QStringLiteral("Total"), -13).arg(Usage::PieDurationText(p.counts.total));
+    }
+    if (b.undated > 0)
+        text += QStringLiteral("%1 lines name no calendar month and are in no month\n").arg(b.undated);
+    ctx.print(text + QLatin1Char('\n'));
+}
+
+void printCsv(Context &ctx, const Block &b)
+{
+    const QString who = CsvField(b.file.isEmpty() ? QString() : Native(b.file)) + QLatin1Char(',')
+        + CsvField(b.identity.model) + QLatin1Char(',') + CsvField(b.identity.serialNo) + QLatin1Char(',')
+        + CsvField(b.identity.user) + QLatin1Char(',');
+    QString text;
+    for (const Period &p : b.periods) {
+        auto row = [&](const QString &mode, qint64 seconds) {
+            text += who + p.key + QLatin1Char(',') + mode + QLatin1Char(',') + QString::number(seconds)
+                + QLatin1Char(',') + Usage::PieDurationText(seconds) + QLatin1Char('\n');
+        };
+        for (int i = 0; i < ModeTable::Count; ++i)
+            row(modeName(i), p.counts.counts[std::size_t(i)]);
+        row(QStringLiteral("Total"), p.counts.total);
+    }
+    ctx.print(text);
+}
+
+QJsonObject jsonOf(const Block &b)
+{
+    QJsonObject o;
+    if (!b.file.isEmpty()) {
+        o.insert(QStringLiteral("file"), Native(b.file));
+        o.insert(QStringLiteral("identity"), QJsonObject{{QStringLiteral("model"), b.identity.model},
+                                                         {QStringLiteral("serial"), b.identity.serialNo},
+                                                         {QStringLiteral("user"), b.identity.user}});
+    }
+    auto usage = [](qint64 seconds) {
+        return QJsonObject{{QStringLiteral("seconds"), double(seconds)},
+                           {QStringLiteral("duration"), Usage::PieDurationText(seconds)}};
+    };
+    QJsonArray periods;
+    for (const Period &p : b.periods) {
+        QJsonObject modes;
+        for (int i = 0; i < ModeTable::Count; ++i)
+            modes.insert(modeName(i), usage(p.counts.counts[std::size_t(i)]));
+        periods.append(QJsonObject{{QStringLiteral("period"), p.key},
+                                   {QStringLiteral("label"), p.label},
+                                   {QStringLiteral("records"), double(p.records)},
+                                   {QStringLiteral("modes"), modes},
+                                   {QStringLiteral("total"), usage(p.counts.total)}});
+    }
+    o.insert(QStringLiteral("periods"), periods);
+    o.insert(QStringLiteral("undated"), double(b.undated));
+    return o;
+}
+
+} // namespace
+
+int RunReport(Context &ctx, const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption monthOption(QStringLiteral("month"), QString(), QStringLiteral("MM/YYYY"));
+    const QCommandLineOption dayOption(QStringLiteral("day"), QString(), QStringLiteral("DD/MM/YYYY"));
+    const QCommandLineOption formatOption(QStringLiteral("format"), QString(), QStringLiteral("F"),
+                                          QStringLiteral("text"));
+    parser.addOptions({monthOption, dayOption, formatOption});
+    if (const int status = Parse(ctx, parser, arguments, QString::fromLatin1(kHelp)); status >= 0)
+        return status;
+
+    const QStringList files = parser.positionalArguments();
+    if (files.isEmpty())
+        return ctx.usage(QStringLiteral("no data file given"));
+    Request request;
+    if (parser.isSet(monthOption) && parser.isSet(dayOption))
+        return ctx.usage(QStringLiteral("give --month or --day, not both"));
+    if (parser.isSet(monthOption)) {
+        request.kind = Request::Month;
+        if (!ParseMonthYear(parser.value(monthOption), &request.month, &request.year))
+            return ctx.usage(QStringLiteral("--month takes MM/YYYY with a year from 2000 to 2099, not '%1'")
+                                 .arg(parser.value(monthOption)));
+    } else if (parser.isSet(dayOption)) {
+        request.kind = Request::Day;
+        if (!ParseLongDate(parser.value(dayOption), &request.day))
+            return ctx.usage(QStringLiteral("--day takes a date DD/MM/YYYY from 2000 to 2099, not '%1'")
+                                 .arg(parser.value(dayOption)));
+    }
+    Format format;
+    const QString formatText = parser.value(formatOption);
+    if (formatText == QLatin1String("text"))
+        format = Format::Text;
+    else if (formatText == QLatin1String("csv"))
+        format = Format::Csv;
+    else if (formatText == QLatin1String("json"))
+        format = Format::Json;
+    else
+        return ctx.usage(QStringLiteral("--format takes text, csv or json, not '%1'").arg(formatText));
+
+    // Every file is read before anything is printed: a sum that left out a
+    // file that could not be read would look complete.
+    QList<Block> blocks;
+    bool failed = false;
+    for (const QString &file : files) {
+        Block block;
+        QString error;
+        if (readFile(file, request, &block, &error)) {
+            blocks.append(block);
+        } else {
+            ctx.fail(error);
+            failed = true;
+        }
+    }
+    if (failed)
+        return Failure;
+    if (blocks.size() > 1)
+        blocks.append(sumOf(blocks));
+
+    const int fileCount = int(files.size());
+    switch (format) {
+    case Format::Text:
+        for (const Block &b : blocks)
+            printText(ctx, b, fileCount);
+        break;
+    case Format::Csv:
+        ctx.print(QStringLiteral("file,model,serial,user,period,mode,seconds,duration\n"));
+        for (const Block &b : blocks)
+            printCsv(ctx, b);
+        break;
+    case Format::Json: {
+        QJsonArray fileArray;
+        for (qsizetype i = 0; i < fileCount; ++i)
+            fileArray.append(jsonOf(blocks[i]));
+        QJsonObject root{{QStringLiteral("files"), fileArray}};
+        if (blocks.size() > fileCount)
+            root.insert(QStringLiteral("sum"), jsonOf(blocks.last()));
+        ctx.write(QJsonDocument(root).toJson(QJsonDocument::Indented));
+        break;
+    }
+    }
+    return Success;
+}
+
+} // namespace Cli
