@@ -15,6 +15,7 @@
 #include "PortList.h"
 #include "Protocol.h"
 #include "WindowHelpers.h"
+#include "WorkingPort.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -244,6 +245,14 @@ void frmMain::Form_Load()
 void frmMain::SetConnectedState(bool state)
 {
     m_state.Connected = state;
+    // A transfer cannot outlive its port (Scan, a chooser pick, Disconnect
+    // or opening a file close it): what arrived stays on disk, closed.
+    bool cutShort = false;
+    QString kept;
+    if (!state && MSComm1.isOpen() && (m_state.TransferActive || ProcessDataFile().isWriting())) {
+        cutShort = true;
+        kept = m_receive.abandonTransfer();
+    }
     if (!state && (MSComm1.isOpen() || MSComm2.isOpen())) {
         if (MSComm1.isOpen())
             MSComm1.close();
@@ -268,6 +277,8 @@ void frmMain::SetConnectedState(bool state)
                        static_cast<QWidget *>(ui->txtUser)})
         w->setEnabled(state);
     m_state.CurrentDataFile.clear();
+    if (cutShort)
+        endOfCutShortTransfer(kept);
 }
 
 QString frmMain::MakeLogFileName(const QString &kind)
@@ -283,19 +294,7 @@ QString frmMain::MakeLogFileName(const QString &kind)
 
 void frmMain::OpenWorkingPort(int port)
 {
-    MSComm1.setDTREnable(false);
-    MSComm1.setRThreshold(1);
-    MSComm1.setSThreshold(1);
-    MSComm1.setOutBufferSize(50);
-    MSComm1.setInBufferSize(30000);
-    MSComm1.setSettings(QStringLiteral("115200,n,8,1"));
-    MSComm1.setCommPort(port);
-    MSComm1.open();
-    MSComm1.setHandshakingNone();
-    MSComm1.setInputLen(0);
-    MSComm1.setNullDiscard(true);
-    MSComm1.setEOFEnable(false);
-    MSComm1.setDTREnable(true);
+    WorkingPort::Open(MSComm1, port);
 }
 
 void frmMain::output_string1(const QByteArray &text)
@@ -473,6 +472,10 @@ void frmMain::onTransferText(const QByteArray &shown)
 void frmMain::onDataFileError(const QString &path, const QString &reason)
 {
     tmrAbort.stop();
+    // The locator is still sending a transfer nobody can keep: ask it once
+    // to stop, before the message holds the window.
+    if (MSComm1.isOpen())
+        output_string3(Protocol::Abort);
     // The transfer cannot go on without its file; leave the window usable.
     ui->tabstrip->setTabEnabled(kTabConnect, true);
     ui->tabstrip->setTabEnabled(kTabAnalyse, true);

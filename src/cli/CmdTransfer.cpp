@@ -106,6 +106,9 @@ private:
     {
         m_fileError = QStringLiteral("cannot write the data file %1: %2").arg(Native(path), reason);
         finish(Outcome::FileError);
+        // Otherwise the locator goes on sending into a port nobody reads.
+        if (m_working.isOpen())
+            Pacing::sendPaced(m_working, Protocol::Abort, Pacing::shortPauseMs());
     }
     QString newDataFileName() override { return fileName(QStringLiteral("DA")); }
     void restartWatchdog() override

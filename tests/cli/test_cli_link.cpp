@@ -15,9 +15,12 @@
 #include <QTimer>
 
 #include <atomic>
+#include <csignal>
 #include <functional>
 #include <memory>
 #include <thread>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -85,6 +88,7 @@ private slots:
     void interruptStopsWithTheAbortExchange();
     void powerDownAndVanishKeepWhatArrived();
     void silenceEndsTheTransfer();
+    void fullDiskStopsTheLocator();
     void setClockSendsTheWindowsCommands();
     void setUserStoresTheName();
     void settingsOnASilentPortSendNothing();
@@ -290,6 +294,34 @@ void TestCliLink::powerDownAndVanishKeepWhatArrived()
     const QByteArray file = readFile(path);
     QVERIFY(file.size() > DataFileFormat::DefaultCommentBlock().size() + 1000);
     QVERIFY((DataFileFormat::DefaultCommentBlock() + bytes(other->lastTransfer())).startsWith(file));
+}
+
+// The disk fills up part-way: what fitted is kept, the failure is reported
+// and the locator is asked to stop rather than left sending.
+void TestCliLink::fullDiskStopsTheLocator()
+{
+    sim::SimConfig cfg;
+    cfg.targetRecords = 3500;
+    sim::LocatorSimulator *s = startSim(kCom, cfg);
+    const QByteArray block = DataFileFormat::DefaultCommentBlock();
+    const qint64 limit = block.size() + 1000;
+    rlimit old{};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead
+    rlimit lowered = old;
+    lowered.rlim_cur = rlim_t(limit);
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &lowered), 0);
+    const CliResult r = RunCli(paced({"transfer", "--port", "5", "--all", "--out", outDir()}));
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    QCOMPARE(r.status, int(Cli::Failure));
+    const QString path = QString::fromUtf8(r.out.trimmed());
+    QCOMPARE(r.errLines().size(), 1);
+    QVERIFY(r.err.startsWith("locator-cli transfer: cannot write the data file " + path.toUtf8()));
+    QVERIFY(r.err.contains("what arrived is in " + path.toUtf8()));
+    QTRY_VERIFY(commands(*s).contains("A"));
+    QCOMPARE(readFile(path), (block + bytes(s->lastTransfer())).left(limit));
 }
 
 // A locator that answers who it is and then nothing: the watchdog ends the

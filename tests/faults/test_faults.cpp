@@ -148,6 +148,8 @@ private slots:
     void markersSplitAcrossPieces();
     void userCommandsMidTransfer_data();
     void userCommandsMidTransfer();
+    void portClosedBeforeTransferStarts_data();
+    void portClosedBeforeTransferStarts();
     void powerDownDuringScan();
 
 private:
@@ -323,6 +325,7 @@ void TestFaults::dataFileOnFullDevice()
     QCOMPARE(pty->receive(3), QByteArray("#DA"));
     pty->send("#DA head\r\n" + records(10));
     QTRY_COMPARE_WITH_TIMEOUT(status(w), kWriteFailed, kLong);
+    QCOMPARE(pty->receive(1), QByteArray("A"));  // the locator is asked to stop sending
     QSignalSpy pieces(&w.MSComm1, &SerialPort::OnComm);
     pty->send(records(10, 10) + "\x1a");
     QTRY_VERIFY(!pieces.isEmpty());
@@ -362,6 +365,7 @@ void TestFaults::dataFileWriteFailsPartWay()
     pty->send(rest);
     QTRY_COMPARE_WITH_TIMEOUT(status(w), kWriteFailed, kLong);
     full.lift();
+    QCOMPARE(pty->receive(1), QByteArray("A"));
     QSignalSpy pieces(&w.MSComm1, &SerialPort::OnComm);
     pty->send(records(5, 30) + "\x1a");
     QTRY_VERIFY(!pieces.isEmpty());
@@ -575,14 +579,63 @@ void TestFaults::userCommandsMidTransfer()
     QCOMPARE(readFile(path), block() + sent);
     if (!programEnds)
         QVERIFY(!w.state().TransferActive);
-    if (command == "tools")
-        QVERIFY(w.form()->tabstrip->isTabEnabled(0));  // a cut-short transfer leaves the window usable
+    if (!programEnds) {
+        // A cut-short transfer leaves the window usable.
+        QVERIFY(w.form()->tabstrip->isTabEnabled(0));
+        QVERIFY(w.form()->tabstrip->isTabEnabled(2));
+    }
     // Bytes that come later (on a port still or again open) never join that file.
     QSignalSpy events(&w.MSComm1, &SerialPort::OnComm);
     pty->send(records(3, 30) + "\x1a");
     if (w.MSComm1.isOpen())
         QTRY_VERIFY(!events.isEmpty());
     QCOMPARE(readFile(path), block() + sent);
+    QVERIFY(status(w) != kComplete);
+}
+
+void TestFaults::portClosedBeforeTransferStarts_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::newRow("Scan") << "scan";
+    QTest::newRow("chooser pick") << "pick";
+}
+
+// The Connect tab stays open until the locator begins to send: leaving the
+// port before then must not leave the requested file open.
+void TestFaults::portClosedBeforeTransferStarts()
+{
+    QFETCH(QString, command);
+    frmMain w;
+    w.show();
+    auto pty = connectPty(w);
+    QVERIFY(pty);
+    w.cmdDownloadAll_Click();
+    QCOMPARE(pty->receive(3), QByteArray("#DA"));
+    const QString path = w.state().DataFolder + w.state().CurrentDataFile;
+    QVERIFY(ProcessDataFile().isWriting());
+    QVERIFY(w.form()->tabstrip->isTabEnabled(0));
+
+    if (command == "scan") {
+        m_ui->answers << true << false;  // scan: yes; nothing found, search again: no
+        w.cmdrescan_Click();
+    } else {
+        w.form()->cboLocators->addItem(QStringLiteral("COM9"), 9);  // no such port
+        w.form()->cboLocators->setCurrentIndex(w.form()->cboLocators->count() - 1);
+        w.cboLocators_Click();
+    }
+    QVERIFY(!w.MSComm1.isOpen());
+    QVERIFY(!ProcessDataFile().isOpen());
+    QVERIFY(!w.state().TransferActive);
+    QVERIFY(w.form()->tabstrip->isTabEnabled(2));
+
+    // Reopened, the port's later text is live text, never part of that file.
+    w.OpenWorkingPort(kPtyCom);
+    QVERIFY(w.MSComm1.isOpen());
+    QSignalSpy events(&w.MSComm1, &SerialPort::OnComm);
+    pty->send(records(3) + "\x1a");
+    QTRY_VERIFY(!events.isEmpty());
+    QCOMPARE(readFile(path), QByteArray());
+    QVERIFY(!ProcessDataFile().isOpen());
     QVERIFY(status(w) != kComplete);
 }
 
