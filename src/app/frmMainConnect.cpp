@@ -11,6 +11,7 @@
 #include "Probe.h"
 #include "Protocol.h"
 #include "WindowHelpers.h"
+#include "frmMainLook.h"
 #include "frmPortManage.h"
 
 #include <QDir>
@@ -18,12 +19,9 @@
 
 #include <limits>
 
-namespace {
-const QColor kRed(255, 0, 0);
-const QColor kDarkGrey(64, 64, 64);
-const QColor kYellow(255, 255, 0);
-const QColor kDarkRed(192, 0, 0);
+using namespace frmMainLook;
 
+namespace {
 constexpr int kFirstScanPort = 1;
 constexpr int kLastScanPort = 16;
 constexpr int kScanTableSize = 100;  // entries the scan compares against
