@@ -57,6 +57,18 @@ QString PortName(int port)
     return QStringLiteral("port %1").arg(port);
 }
 
+// A command that takes --port and --pace-ms and nothing else.
+static int ParsePortOnly(Context &ctx, const QStringList &arguments, const char *help, int *port)
+{
+    QCommandLineParser parser;
+    parser.addOptions({PortOption(), PaceOption()});
+    if (const int status = Parse(ctx, parser, arguments, QString::fromLatin1(help)); status >= 0)
+        return status;
+    if (!parser.positionalArguments().isEmpty())
+        return ctx.usage(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+    return ReadLinkOptions(ctx, parser, port);
+}
+
 static QString noSuchPort(int port)
 {
 #ifdef Q_OS_WIN
@@ -137,14 +149,8 @@ static const char kIdentifyHelp[] =
 
 int RunIdentify(Context &ctx, const QStringList &arguments)
 {
-    QCommandLineParser parser;
-    parser.addOptions({PortOption(), PaceOption()});
-    if (const int status = Parse(ctx, parser, arguments, QString::fromLatin1(kIdentifyHelp)); status >= 0)
-        return status;
-    if (!parser.positionalArguments().isEmpty())
-        return ctx.usage(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
     int port = 0;
-    if (const int status = ReadLinkOptions(ctx, parser, &port); status >= 0)
+    if (const int status = ParsePortOnly(ctx, arguments, kIdentifyHelp, &port); status >= 0)
         return status;
 
     Protocol::ProbeResult probe;
@@ -289,14 +295,8 @@ static QString who(const LocatorIdentity &identity, int port)
 
 int RunSetClock(Context &ctx, const QStringList &arguments)
 {
-    QCommandLineParser parser;
-    parser.addOptions({PortOption(), PaceOption()});
-    if (const int status = Parse(ctx, parser, arguments, QString::fromLatin1(kSetClockHelp)); status >= 0)
-        return status;
-    if (!parser.positionalArguments().isEmpty())
-        return ctx.usage(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
     int port = 0;
-    if (const int status = ReadLinkOptions(ctx, parser, &port); status >= 0)
+    if (const int status = ParsePortOnly(ctx, arguments, kSetClockHelp, &port); status >= 0)
         return status;
 
     return withWorkingPort(ctx, port, [&](SerialPort &working, const LocatorIdentity &id) {
