@@ -78,15 +78,9 @@ AllMonthsReading ReadAllMonths(DataFileHandle &slot, const QString &path)
         return true;
     });
 
-    if (!readOk) {
-        out.status = ReadStatus::ReadFailed;
-        out.detail = slot.file().errorString();
+    SetReadingEnd(out, readOk, inHead, slot);
+    if (!out.ok())
         return out;
-    }
-    if (inHead) {
-        out.status = ReadStatus::PastEnd;
-        return out;
-    }
     for (int i = 0; i < kSlots; ++i) {
         const PeriodBuilder &builder = months[std::size_t(i)];
         if (builder.n == 0)

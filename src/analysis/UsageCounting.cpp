@@ -64,12 +64,7 @@ PeriodReading readPeriod(DataFileHandle &slot, const QString &path, bool byDay, 
         return true;
     });
 
-    if (!readOk) {
-        out.status = ReadStatus::ReadFailed;
-        out.detail = slot.file().errorString();
-    } else if (inHead) {
-        out.status = ReadStatus::PastEnd;
-    }
+    SetReadingEnd(out, readOk, inHead, slot);
     if (out.ok())
         period.finishInto(out.records);
     return out;
@@ -187,15 +182,9 @@ FirstRecordMonth ReadFirstRecordMonth(DataFileHandle &slot, const QString &path)
         return afterHeader < 2 || !fallback.usable;
     });
 
-    if (!readOk) {
-        out.status = ReadStatus::ReadFailed;
-        out.detail = slot.file().errorString();
+    SetReadingEnd(out, readOk, inHead, slot);
+    if (!out.ok())
         return out;
-    }
-    if (inHead) {
-        out.status = ReadStatus::PastEnd;
-        return out;
-    }
     if (!chosen.usable)
         chosen = std::move(fallback);
     if (chosen.usable) {

@@ -49,6 +49,18 @@ inline ReadOutcome openForReading(DataFileHandle &slot, const QString &path)
     return {};
 }
 
+// How a pass over the file ended: a read error, or a file that held nothing
+// but the "//" block (no header line), is a failed reading.
+inline void SetReadingEnd(ReadOutcome &out, bool readOk, bool inHead, DataFileHandle &slot)
+{
+    if (!readOk) {
+        out.status = ReadStatus::ReadFailed;
+        out.detail = slot.file().errorString();
+    } else if (inHead) {
+        out.status = ReadStatus::PastEnd;
+    }
+}
+
 // Characters first..last of a line, counted from 1; those past its end are absent.
 inline QByteArrayView mid(QByteArrayView line, int first, int last)
 {
