@@ -12,6 +12,7 @@
 #include "Interaction.h"
 #include "Lamp.h"
 #include "Pacing.h"
+#include "ReceiveHandler.h"
 #include "PortList.h"
 #include "Protocol.h"
 #include "WindowHelpers.h"
@@ -27,9 +28,6 @@
 using namespace frmMainLook;
 
 namespace {
-constexpr int kWatchdogMs = 60000;
-constexpr int kAbortRetryMs = 3000;
-
 // Drawing the monitor and the progress bar for every piece costs more than
 // receiving it; ten pictures a second show the same thing.
 constexpr int kProgressRefreshMs = 100;
@@ -77,7 +75,10 @@ int virtualKeyCode(int qtKey)
 frmMain::frmMain(QWidget *parent)
     : QWidget(parent)
     , ui(new Ui::frmMain)
-    , m_receive(m_state, ProcessDataFile(), *this)
+    , m_session(MSComm1, m_state, ProcessDataFile(), m_writer, *this)
+    , m_scan(MSComm2, m_writer)
+    , tmrAbort(m_session.abortTimer())
+    , tmrCommsWatchdog(m_session.watchdog())
 {
     ui->setupUi(this);
     ui->Picture1->setPixmap(makeLogo());
@@ -88,13 +89,8 @@ frmMain::frmMain(QWidget *parent)
     m_progressRefresh.setSingleShot(true);
     m_progressRefresh.setInterval(kProgressRefreshMs);
     connect(&m_progressRefresh, &QTimer::timeout, this, &frmMain::applyTransferProgress);
-    tmrAbort.setInterval(kAbortRetryMs);
-    tmrCommsWatchdog.setInterval(kWatchdogMs);
-
+    // The session owns the two timers and runs their ticks itself.
     connect(&MSComm1, &SerialPort::OnComm, this, &frmMain::MSComm1_OnComm);
-    connect(&MSComm1, &SerialPort::deviceLost, this, &frmMain::linkLost);
-    connect(&tmrAbort, &QTimer::timeout, this, &frmMain::tmrAbort_Timer);
-    connect(&tmrCommsWatchdog, &QTimer::timeout, this, &frmMain::tmrCommsWatchdog_Timer);
     connect(ui->cmdDownloadAll, &QPushButton::clicked, this, &frmMain::cmdDownloadAll_Click);
     connect(ui->cmdDownloadByDate, &QPushButton::clicked, this, &frmMain::cmdDownloadByDate_Click);
     connect(ui->cmdStop, &QPushButton::clicked, this, &frmMain::cmdStop_Click);
@@ -119,12 +115,32 @@ frmMain::frmMain(QWidget *parent)
 frmMain::~frmMain()
 {
     qApp->removeEventFilter(this);
+    shutDownLink();
     delete ui;
 }
 
-void frmMain::DoEvents()
+bool frmMain::linkBusy() const
 {
-    QCoreApplication::processEvents();
+    return m_scan.isRunning() || m_writer.isBusy();
+}
+
+// Nothing more goes out on any port: what is queued is dropped and both
+// ports are closed.
+void frmMain::shutDownLink()
+{
+    m_scan.cancel();
+    m_writer.cancel();
+    if (MSComm1.isOpen())
+        MSComm1.close();
+    if (MSComm2.isOpen())
+        MSComm2.close();
+}
+
+void frmMain::closeWorkingPort()
+{
+    m_writer.cancel(MSComm1);
+    if (MSComm1.isOpen())
+        MSComm1.close();
 }
 
 void frmMain::setTextColor(QLabel *label, const QColor &color)
@@ -143,6 +159,12 @@ void frmMain::setStatus(const QString &text, const QColor &color)
 void frmMain::setStatus(const QString &text)
 {
     ui->lblStatus->setText(text);
+}
+
+void frmMain::showStatusNow(const QString &text, const QColor &color)
+{
+    setStatus(text, color);
+    ui->lblStatus->repaint();
 }
 
 QString frmMain::UserCharsCaption(int length)
@@ -175,7 +197,7 @@ void frmMain::Form_Load()
     m_state.DataFolder = m_state.DocumentsFolder + QStringLiteral("/korvex/data/");
     m_state.ImagesFolder = m_state.DocumentsFolder + QStringLiteral("/korvex/images/");
     m_state.PortListPath = m_state.AppDataFolder + QStringLiteral("/korvex/ports.ini");
-    m_receive.setDataFolder(m_state.DataFolder);
+    m_session.receiver().setDataFolder(m_state.DataFolder);
 
     m_state.LocatorFound = false;
     m_state.TransferActive = false;
@@ -211,7 +233,7 @@ void frmMain::Form_Load()
     m_state.ColumnsLine = QString::fromLatin1(DataFileFormat::ColumnsLine);
     m_state.ColumnLegends = DataFileFormat::ColumnLegends();
     m_state.DataFileCommentBlock = DataFileFormat::BuildCommentBlock(m_state.ColumnsLine, m_state.ColumnLegends);
-    m_receive.setCommentBlock(m_state.DataFileCommentBlock);
+    m_session.receiver().setCommentBlock(m_state.DataFileCommentBlock);
 
     ui->cboLocators->clear();
     for (const PortEntry &e : PortList::LoadPortList(m_state.PortListPath))
@@ -231,11 +253,10 @@ void frmMain::SetConnectedState(bool state)
     QString kept;
     if (!state && MSComm1.isOpen() && (m_state.TransferActive || ProcessDataFile().isWriting())) {
         cutShort = true;
-        kept = m_receive.abandonTransfer();
+        kept = m_session.abandonTransfer();
     }
     if (!state && (MSComm1.isOpen() || MSComm2.isOpen())) {
-        if (MSComm1.isOpen())
-            MSComm1.close();
+        closeWorkingPort();
         if (MSComm2.isOpen())
             MSComm2.close();
         ui->txtModel->clear();
@@ -245,7 +266,6 @@ void frmMain::SetConnectedState(bool state)
         dropTransferProgress();
         ui->lblMonitor->clear();
         ui->lblStatus->clear();
-        DoEvents();
         tmrCommsWatchdog.stop();
         ui->shpMode->setFillColor(kDarkRed);
         ui->tabstrip->setTabEnabled(kTabTransfer, false);
@@ -277,24 +297,19 @@ void frmMain::OpenWorkingPort(int port)
     WorkingPort::Open(MSComm1, port);
 }
 
-void frmMain::output_string1(const QByteArray &text)
+void frmMain::output_string1(const QByteArray &text, PacedWriter::Done sent)
 {
-    Pacing::sendPaced(MSComm1, text, Pacing::outputPauseMs());
+    m_writer.send(MSComm1, text, Pacing::outputPauseMs(), std::move(sent));
 }
 
-void frmMain::output_string2(const QByteArray &text)
+void frmMain::output_string2(const QByteArray &text, PacedWriter::Done sent)
 {
-    Pacing::sendPaced(MSComm2, text, Pacing::outputPauseMs());
+    m_writer.send(MSComm2, text, Pacing::outputPauseMs(), std::move(sent));
 }
 
-void frmMain::output_string3(const QByteArray &text)
+void frmMain::output_string3(const QByteArray &text, PacedWriter::Done sent)
 {
-    Pacing::sendPaced(MSComm1, text, Pacing::shortPauseMs());
-}
-
-void frmMain::OutputPause()
-{
-    Pacing::pause(Pacing::outputPauseMs());
+    m_writer.send(MSComm1, text, Pacing::shortPauseMs(), std::move(sent));
 }
 
 // ---- Window controls -------------------------------------------------------
@@ -328,8 +343,7 @@ void frmMain::Form_KeyDown(int keyCode)
     if (keyCode == 16 || keyCode == 17 || keyCode == 65 || keyCode == 84)
         KeySum += keyCode;
     if (KeySum == 117) {
-        if (MSComm1.isOpen())
-            MSComm1.close();
+        closeWorkingPort();
         emit toolsWindowRequested();
     } else if (KeySum == 82) {
         emit aboutWindowRequested();
@@ -354,8 +368,9 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
 
 void frmMain::cmdExit_Click()
 {
-    if (MSComm1.isOpen())
-        MSComm1.close();
+    // At once: a scan or a command going out stops here, not a byte more is
+    // written, and every file is flushed and closed.
+    shutDownLink();
     frmTools::CloseOpenFiles();
     Interaction::current().endProgram(0);
 }
@@ -363,41 +378,35 @@ void frmMain::cmdExit_Click()
 void frmMain::closeEvent(QCloseEvent *event)
 {
     // Closing by the frame must not leave a data file half-written either.
-    if (MSComm1.isOpen())
-        MSComm1.close();
+    shutDownLink();
     ProcessDataFile().close();
     QWidget::closeEvent(event);
 }
 
 // ---- Setup tab -------------------------------------------------------------
 
+// A settings command that finds another still going out waits its turn; its
+// "done" text follows its own last character.
 void frmMain::cmdSetDate_Click()
 {
     setStatus(QStringLiteral("Setting Date"));
-    DoEvents();
-    output_string3(Protocol::SetDateCommand(Interaction::current().now().date()));
-    setStatus(QStringLiteral("Date set"));
-    DoEvents();
+    output_string3(Protocol::SetDateCommand(Interaction::current().now().date()),
+                   [this](bool) { setStatus(QStringLiteral("Date set")); });
 }
 
 void frmMain::cmdSetTime_Click()
 {
     const QTime time = Interaction::current().now().time();
     setStatus(QStringLiteral("Setting time"));
-    DoEvents();
-    output_string3(Protocol::SetTimeCommand(time));
-    setStatus(QStringLiteral("Time set"));
-    DoEvents();
+    output_string3(Protocol::SetTimeCommand(time), [this](bool) { setStatus(QStringLiteral("Time set")); });
 }
 
 void frmMain::cmdSetUser_Click()
 {
     m_state.Identity.user = Protocol::PadRight(ui->txtUser->text(), 32);
     setStatus(QStringLiteral("Setting User"));
-    DoEvents();
-    output_string3(Protocol::SetUserCommand(m_state.Identity.user));
-    setStatus(QStringLiteral("User Set"));
-    DoEvents();
+    output_string3(Protocol::SetUserCommand(m_state.Identity.user),
+                   [this](bool) { setStatus(QStringLiteral("User Set")); });
 }
 
 void frmMain::txtUser_Change()
@@ -422,18 +431,15 @@ void frmMain::txtUser_Change()
 void frmMain::cmdOpenExistingFile_Click()
 {
     setStatus(QStringLiteral("Choose a file..."));
-    DoEvents();
     const QString chosen = Interaction::current().openFileName(
         this, QString(), m_state.DataFolder, QStringLiteral("Locator Data Files (*.csv)"));
     if (chosen.isEmpty()) {
         setStatus(QString());
-        DoEvents();
         return;
     }
     SetConnectedState(false);
     // A transfer still waiting for its data has lost its port: keep its file as it is.
-    m_receive.abandonTransfer();
-    tmrAbort.stop();
+    m_session.abandonTransfer();
     ui->ProgressBar1->setValue(0);
 
     const QFileInfo info(chosen);
@@ -446,7 +452,6 @@ void frmMain::cmdOpenExistingFile_Click()
     ui->cmdOpenFile->setEnabled(true);
     ui->lblOpenFile->setEnabled(true);
     setStatus(QStringLiteral("File '") + m_state.CurrentDataFile + QStringLiteral("' successfully opened"));
-    DoEvents();
 
     ReadLogFileHeader();
     ui->txtModel->setText(m_state.Identity.model);

@@ -1,8 +1,11 @@
 #pragma once
 
 #include "AppState.h"
-#include "ReceiveHandler.h"
+#include "PacedWriter.h"
+#include "PortList.h"
+#include "PortScan.h"
 #include "SerialPort.h"
+#include "TransferSession.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -16,9 +19,18 @@ class frmPieByMonthMode2;
 class frmViewData;
 
 // The program's main window: connection, transfers, analysis entry points and setup.
-class frmMain : public QWidget, private ReceiveView
+//
+// The link itself (paced commands, the transfer session, scans) lives in the
+// widget-free core; this window shows it and forwards the user's commands.
+class frmMain : public QWidget, private TransferSession::View
 {
     Q_OBJECT
+private:
+    // Declared first: the link core below is built over them.
+    Ui::frmMain *ui;
+    AppState m_state;
+    PacedWriter m_writer;
+
 public:
     explicit frmMain(QWidget *parent = nullptr);
     ~frmMain() override;
@@ -29,19 +41,30 @@ public:
     // Serial ports: MSComm1 carries the link, MSComm2 probes ports while connecting.
     SerialPort MSComm1;
     SerialPort MSComm2;
-    QTimer tmrAbort;          // repeats the abort request until acknowledged
-    QTimer tmrCommsWatchdog;  // declares the link lost when the locator falls silent
+
+private:
+    TransferSession m_session;
+    PortScan m_scan;
+
+public:
+    QTimer &tmrAbort;          // repeats the abort request until acknowledged
+    QTimer &tmrCommsWatchdog;  // declares the link lost when the locator falls silent
     int KeySum = 0;
+
+    // A scan, a known-port test or a command is under way.
+    bool linkBusy() const;
 
     // Start-up and shared routines.
     void Form_Load();
     void SetConnectedState(bool state);
     QString MakeLogFileName(const QString &kind);
     void OpenWorkingPort(int port);
-    void output_string1(const QByteArray &text);
-    void output_string2(const QByteArray &text);
-    void output_string3(const QByteArray &text);
-    static void OutputPause();
+    // Paced sends: the working port with the long pause, the probe port with
+    // the long pause, the working port with the short pause. `sent` runs
+    // after the last character's pause.
+    void output_string1(const QByteArray &text, PacedWriter::Done sent = {});
+    void output_string2(const QByteArray &text, PacedWriter::Done sent = {});
+    void output_string3(const QByteArray &text, PacedWriter::Done sent = {});
 
     // Event handlers.
     void MSComm1_OnComm();
@@ -87,12 +110,17 @@ public:
     void cmdDisconnect_Click();
     void cmdManagePorts_Click();
 private:
-    int openProbePort(int port);
-    QByteArray readProbePort(bool extraPause);
+    void onScanFinished();
+    void onKnownPortTested(int port);
+    bool acceptKnownPort(int port, const Protocol::ProbeResult &probe);
+    bool acceptScannedPort(int port, const Protocol::ProbeResult &probe);
+    void evaluateProbeReply(const QByteArray &reply);
     void showAcceptedIdentity(const LocatorIdentity &identity);
     bool openWorkingPortOrReport(int port);
     class frmPortManage *m_portEditor = nullptr;  // created on first use, owned as a child window
-    bool m_connecting = false;                     // a scan or known-port test is running
+    QList<PortEntry> m_scanPortList;              // the port list as the running scan read it
+    qsizetype m_scanListCount = 0;
+    bool m_knownPortAnswered = false;
 public:
     // ---- end of connecting ----
 
@@ -107,7 +135,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    // ReceiveView
+    // TransferSession::View
     void onPowerDown(const QString &keptFile) override;
     void onLinkAlive(bool transferActive) override;
     void onTransferStart() override;
@@ -117,23 +145,27 @@ private:
     void onTransferText(const QByteArray &shown) override;
     void onDataFileError(const QString &path, const QString &reason) override;
     QString newDataFileName() override;
-    void restartWatchdog() override;
+    void onCommsError(int event) override;
+    void onLinkLost(const QString &keptFile, TransferSession::LinkLoss why) override;
+    void onStopping() override;
+    void onStopFoundAcknowledged() override;
+    void restartWatchdog();
 
     void setupConnecting();  // wires the connecting handlers (frmMainConnect.cpp)
-    void linkLost();
+    void closeWorkingPort();
+    void shutDownLink();
     void showTransferProgress(const QString *monitor, const qint64 *progress);
     void applyTransferProgress();
     void dropTransferProgress();
-    bool startTransferFile(const QString &kind);
+    void startTransfer(const QString &kind, const QByteArray &command, int pauseMs);
     void endOfCutShortTransfer(const QString &keptFile);
     void setTransferControlsIdle();
     void setStatus(const QString &text, const QColor &color);
     void setStatus(const QString &text);
+    // The status text painted at once, before the next step of a scan or test.
+    void showStatusNow(const QString &text, const QColor &color);
     static void setTextColor(QLabel *label, const QColor &color);
-    static void DoEvents();
 
-    Ui::frmMain *ui;
-    AppState m_state;
     QPointer<frmAbout> m_about;
     // Transfer text and progress reach the screen at most every so often.
     QTimer m_progressRefresh;
@@ -143,5 +175,4 @@ private:
     QPointer<frmTools> m_tools;
     QPointer<frmPieByMonthMode2> m_analyse;
     QPointer<frmViewData> m_viewer;
-    ReceiveHandler m_receive;
 };

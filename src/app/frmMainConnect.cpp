@@ -8,24 +8,19 @@
 #include "Interaction.h"
 #include "Lamp.h"
 #include "PortList.h"
-#include "Probe.h"
+#include "Pacing.h"
 #include "Protocol.h"
 #include "WindowHelpers.h"
 #include "frmMainLook.h"
 #include "frmPortManage.h"
 
 #include <QDir>
-#include <QScopedValueRollback>
 
 #include <limits>
 
 using namespace frmMainLook;
 
 namespace {
-constexpr int kFirstScanPort = 1;
-constexpr int kLastScanPort = 16;
-constexpr int kScanTableSize = 100;  // entries the scan compares against
-
 // The chooser lists the port list in file order with the port number as item
 // data. The text shown in its edit field stays as the user last saw it.
 void fillChooser(QComboBox *cbo, const QList<PortEntry> &entries)
@@ -51,19 +46,7 @@ void frmMain::setupConnecting()
     connect(ui->cmdManagePorts, &QPushButton::clicked, this, &frmMain::cmdManagePorts_Click);
 }
 
-// ---- Testing one port on the probe port --------------------------------------
-
-int frmMain::openProbePort(int port)
-{
-    return Probe::OpenProbePort(MSComm2, port);
-}
-
-// Sends the preamble and identify command and reads what has arrived, once.
-// A port that is not open costs no pause and yields nothing.
-QByteArray frmMain::readProbePort(bool extraPause)
-{
-    return Probe::Exchange(MSComm2, extraPause);
-}
+// ---- What a probe reply tells ---------------------------------------------------
 
 void frmMain::showAcceptedIdentity(const LocatorIdentity &identity)
 {
@@ -73,20 +56,19 @@ void frmMain::showAcceptedIdentity(const LocatorIdentity &identity)
     ui->lblUserChars->setText(UserCharsCaption(int(ui->txtUser->text().size())));
 }
 
-static Protocol::ProbeResult evaluateProbe(const QByteArray &reply, AppState &state)
+// Every reply read, with or without a locator in it, may carry the
+// Bluetooth firmware version.
+void frmMain::evaluateProbeReply(const QByteArray &reply)
 {
-    const Protocol::ProbeResult probe = Protocol::ReadProbeReply(reply);
     if (reply.mid(26, 3) == "Ver")
-        state.BluetoothFirmwareVersion = probe.bluetoothVersion;
-    return probe;
+        m_state.BluetoothFirmwareVersion = Protocol::ReadProbeReply(reply).bluetoothVersion;
 }
 
 // The connected state must never stand over a closed working port: if it
 // cannot be opened, say so and fall back to not connected.
 bool frmMain::openWorkingPortOrReport(int port)
 {
-    if (MSComm1.isOpen())
-        MSComm1.close();
+    closeWorkingPort();
     OpenWorkingPort(port);
     if (MSComm1.isOpen())
         return true;
@@ -98,8 +80,7 @@ bool frmMain::openWorkingPortOrReport(int port)
     ui->txtUser->clear();
     ui->lblUserChars->setText(UserCharsCaption(0));
     ui->shpMode->setFillColor(kDarkRed);
-    setStatus(QStringLiteral("Port %1 could not be opened.").arg(port), kRed);
-    DoEvents();
+    showStatusNow(QStringLiteral("Port %1 could not be opened.").arg(port), kRed);
     QString text = QStringLiteral("The locator's port (%1) could not be opened.").arg(port);
     if (!reason.isEmpty())
         text += QStringLiteral("\n") + reason;
@@ -110,153 +91,162 @@ bool frmMain::openWorkingPortOrReport(int port)
 
 // ---- Scan ----------------------------------------------------------------------
 
+// Starts a scan; it goes on from the event loop and ends in onScanFinished.
 void frmMain::SearchAndConnect()
 {
-    // "Search again?" repeats the scan in this loop; however often the user
-    // says Yes, the stack does not grow.
-    for (;;) {
+    m_state.LocatorFound = false;
+    ScanPorts();
+}
+
+void frmMain::onScanFinished()
+{
+    if (m_state.LocatorFound) {
+        const bool opened = openWorkingPortOrReport(m_state.CurrentPort);
         m_state.LocatorFound = false;
-        ScanPorts();
-        if (m_state.LocatorFound) {
-            const bool opened = openWorkingPortOrReport(m_state.CurrentPort);
-            m_state.LocatorFound = false;
-            if (opened)
-                output_string1(Protocol::StartLive);
-            return;
-        }
-        if (!Interaction::current().question(this, QStringLiteral("No locator found. Search again?"))) {
-            SetConnectedState(false);
-            return;
-        }
+        if (opened)
+            output_string1(Protocol::StartLive);
+        return;
     }
+    // "Search again?" starts a fresh scan; however often the user says Yes,
+    // nothing piles up.
+    if (Interaction::current().question(this, QStringLiteral("No locator found. Search again?"))) {
+        SearchAndConnect();
+        return;
+    }
+    SetConnectedState(false);
 }
 
 void frmMain::ScanPorts()
 {
     m_state.CurrentPort = 0;
-    setStatus(QStringLiteral("Looking for communications port. Please wait..."), kRed);
-    DoEvents();
+    showStatusNow(QStringLiteral("Looking for communications port. Please wait..."), kRed);
 
     // Every entry is kept for a possible rewrite; the first 100 are compared.
-    const QList<PortEntry> portList = PortList::ReadForScan(m_state.PortListPath, std::numeric_limits<int>::max());
-    const qsizetype listCount = qMin<qsizetype>(portList.size(), kScanTableSize);
+    m_scanPortList = PortList::ReadForScan(m_state.PortListPath, std::numeric_limits<int>::max());
+    m_scanListCount = qMin<qsizetype>(m_scanPortList.size(), PortScan::kPortListTable);
 
-    for (int port = kFirstScanPort; port <= kLastScanPort && !m_state.LocatorFound; ++port) {
-        setStatus(QStringLiteral("Checking com port %1...").arg(port), kRed);
-        DoEvents();
-        if (openProbePort(port) == SerialPort::InvalidPortNumber) {
-            setStatus(QStringLiteral("Port %1not valid.").arg(port), kRed);
-            DoEvents();
-        }
-        const QByteArray reply = readProbePort(false);
-        const Protocol::ProbeResult probe = evaluateProbe(reply, m_state);
-        if (probe.found) {
-            if (!probe.firmwareText.isEmpty())
-                ui->lblFirmwareVersion->setText(QStringLiteral("Firmware: ") + probe.firmwareText);
-            const QString question = QStringLiteral("Locator type ") + probe.identity.model
-                + QStringLiteral(", Serial Number ") + probe.identity.serialNo
-                + QStringLiteral(". Use this connection?");
-            if (Interaction::current().question(this, question)) {
-                showAcceptedIdentity(probe.identity);
-                m_state.LocatorFound = true;
-                setStatus(QStringLiteral("Port found..."), kDarkGrey);
-                DoEvents();
-                m_state.CurrentPort = qint16(port);
-                setStatus(QStringLiteral("Using port number ") + QString::number(m_state.CurrentPort), kDarkGrey);
-                DoEvents();
+    PortScan::Hooks hooks;
+    hooks.checking = [this](int port) { showStatusNow(QStringLiteral("Checking com port %1...").arg(port), kRed); };
+    hooks.notOpened = [this](int port, int error, const QString &) {
+        if (error == SerialPort::InvalidPortNumber)
+            showStatusNow(QStringLiteral("Port %1not valid.").arg(port), kRed);
+        return true;  // the port's test goes on and finds no reply
+    };
+    hooks.replied = [this](int, const QByteArray &reply) { evaluateProbeReply(reply); };
+    hooks.accept = [this](int port, const QByteArray &, const Protocol::ProbeResult &probe) {
+        return acceptScannedPort(port, probe);
+    };
+    hooks.finished = [this](int) { onScanFinished(); };
+    m_scan.start(hooks);
+}
 
-                switch (PortList::RecordLocator(m_state.PortListPath, portList, listCount, probe.identity.serialNo, port)) {
-                case PortList::Update::Appended:
-                    ui->cboLocators->addItem(probe.identity.serialNo, port);
-                    break;
-                case PortList::Update::Rewritten:
-                    fillChooser(ui->cboLocators, PortList::LoadPortList(m_state.PortListPath));
-                    break;
-                case PortList::Update::Failed:
-                    Interaction::current().message(
-                        this, QStringLiteral("The locator's port could not be recorded in the ports list:\n%1")
-                                  .arg(QDir::toNativeSeparators(m_state.PortListPath)));
-                    break;
-                case PortList::Update::Unchanged:
-                case PortList::Update::NotRecorded:
-                    break;
-                }
-                SetConnectedState(true);
-            }
-        }
-        if (MSComm2.isOpen())
-            MSComm2.close();
+bool frmMain::acceptScannedPort(int port, const Protocol::ProbeResult &probe)
+{
+    if (!probe.firmwareText.isEmpty())
+        ui->lblFirmwareVersion->setText(QStringLiteral("Firmware: ") + probe.firmwareText);
+    const QString question = QStringLiteral("Locator type ") + probe.identity.model
+        + QStringLiteral(", Serial Number ") + probe.identity.serialNo + QStringLiteral(". Use this connection?");
+    if (!Interaction::current().question(this, question))
+        return false;
+    showAcceptedIdentity(probe.identity);
+    m_state.LocatorFound = true;
+    showStatusNow(QStringLiteral("Port found..."), kDarkGrey);
+    m_state.CurrentPort = qint16(port);
+    showStatusNow(QStringLiteral("Using port number ") + QString::number(m_state.CurrentPort), kDarkGrey);
+
+    switch (PortList::RecordLocator(m_state.PortListPath, m_scanPortList, m_scanListCount, probe.identity.serialNo,
+                                    port)) {
+    case PortList::Update::Appended:
+        ui->cboLocators->addItem(probe.identity.serialNo, port);
+        break;
+    case PortList::Update::Rewritten:
+        fillChooser(ui->cboLocators, PortList::LoadPortList(m_state.PortListPath));
+        break;
+    case PortList::Update::Failed:
+        Interaction::current().message(this,
+                                       QStringLiteral("The locator's port could not be recorded in the ports list:\n%1")
+                                           .arg(QDir::toNativeSeparators(m_state.PortListPath)));
+        break;
+    case PortList::Update::Unchanged:
+    case PortList::Update::NotRecorded:
+        break;
     }
-    if (MSComm2.isOpen())
-        MSComm2.close();
+    SetConnectedState(true);
+    return true;
 }
 
 // ---- Known port ----------------------------------------------------------------
 
+// Tests one port with the scan's machinery: one port, one more pause for the
+// locator to answer, and the known-port texts.
 void frmMain::ConnectToKnownPort(int port)
 {
     m_state.CurrentPort = 0;
-    setStatus(QStringLiteral("Checking communications port. Please wait..."), kRed);
-    DoEvents();
-    setStatus(QStringLiteral("Trying to connect. Please wait... (Port %1)").arg(port), kRed);
-    ui->lblStatus->repaint();
+    showStatusNow(QStringLiteral("Checking communications port. Please wait..."), kRed);
+    showStatusNow(QStringLiteral("Trying to connect. Please wait... (Port %1)").arg(port), kRed);
+    m_knownPortAnswered = false;
 
-    if (openProbePort(port) == SerialPort::InvalidPortNumber) {
-        setStatus(QStringLiteral("Port %1 not valid.").arg(port), kRed);
-        DoEvents();
+    PortScan::Hooks hooks;
+    hooks.notOpened = [this](int port, int error, const QString &) {
+        if (error != SerialPort::InvalidPortNumber)
+            return true;  // an unopened port yields no reply
+        showStatusNow(QStringLiteral("Port %1 not valid.").arg(port), kRed);
         Interaction::current().message(
             this, QStringLiteral("Connection information invalid (%1) Please click 'Scan' to find the locator").arg(port));
         ui->shpMode->setFillColor(kDarkRed);
-        return;
-    }
+        return false;
+    };
+    hooks.replied = [this](int, const QByteArray &reply) {
+        setTextColor(ui->lblStatus, kDarkGrey);
+        evaluateProbeReply(reply);
+    };
+    hooks.accept = [this](int port, const QByteArray &, const Protocol::ProbeResult &probe) {
+        m_knownPortAnswered = true;
+        return acceptKnownPort(port, probe);
+    };
+    hooks.finished = [this, port](int) { onKnownPortTested(port); };
+    m_scan.start(hooks, port, port, true);
+}
 
-    const QByteArray reply = readProbePort(true);
-    setTextColor(ui->lblStatus, kDarkGrey);
-    const Protocol::ProbeResult probe = evaluateProbe(reply, m_state);
-
-    if (!probe.found) {
-        SetConnectedState(false);
-        setStatus(QStringLiteral("No communications received from locator. Ensure it is powered on or try 'Scan' to "
-                                 "find the locator."),
-                  kDarkGrey);
-        ui->shpMode->setFillColor(kDarkRed);
-        DoEvents();
-        return;
-    }
-
+bool frmMain::acceptKnownPort(int port, const Protocol::ProbeResult &probe)
+{
     const QString question = QStringLiteral("Locator type ") + probe.identity.model
         + QStringLiteral(", serial number ") + probe.identity.serialNo + QStringLiteral(". Use this connection?");
-    if (!Interaction::current().question(this, question)) {
-        // Nothing uses the probe port until the next test: do not hold it open.
-        if (MSComm2.isOpen())
-            MSComm2.close();
-        return;
-    }
+    if (!Interaction::current().question(this, question))
+        return false;  // the probe port is closed: nothing uses it until the next test
     showAcceptedIdentity(probe.identity);
-    setStatus(QStringLiteral("Port found..."), kDarkGrey);
-    DoEvents();
-    setStatus(QStringLiteral("Using port number %1").arg(port), kDarkGrey);
-    DoEvents();
+    showStatusNow(QStringLiteral("Port found..."), kDarkGrey);
+    showStatusNow(QStringLiteral("Using port number %1").arg(port), kDarkGrey);
     if (MSComm2.isOpen())
         MSComm2.close();
     if (!openWorkingPortOrReport(port))
-        return;
+        return true;
     SetConnectedState(true);
     output_string1(Protocol::StartLive);
+    return true;
+}
+
+void frmMain::onKnownPortTested(int)
+{
+    if (m_knownPortAnswered)
+        return;  // accepted or declined: the test has said all it has to say
+    SetConnectedState(false);
+    showStatusNow(QStringLiteral("No communications received from locator. Ensure it is powered on or try 'Scan' to "
+                                 "find the locator."),
+                  kDarkGrey);
+    ui->shpMode->setFillColor(kDarkRed);
 }
 
 // ---- Handlers ------------------------------------------------------------------
 
 void frmMain::cboLocators_Click()
 {
-    // A test or scan lets events run while it waits; a second one started
-    // from inside it would fight over the same two ports.
-    if (m_connecting)
+    // One test at a time: a second one would fight over the same two ports.
+    if (m_scan.isRunning())
         return;
     const int index = ui->cboLocators->currentIndex();
     if (index < 0)
         return;
-    const QScopedValueRollback busy(m_connecting, true);
     ui->shpMode->setFillColor(kYellow);
     SetConnectedState(false);
     ui->shpMode->setFillColor(kYellow);  // closing a port above darkens it; the test is still under way
@@ -265,11 +255,10 @@ void frmMain::cboLocators_Click()
 
 void frmMain::cmdrescan_Click()
 {
-    if (m_connecting)
+    if (m_scan.isRunning())
         return;
     if (!Interaction::current().question(this, QStringLiteral("Are you sure you want to scan?")))
         return;
-    const QScopedValueRollback busy(m_connecting, true);
     SetConnectedState(false);
     SearchAndConnect();
 }
@@ -281,8 +270,7 @@ void frmMain::cmdDisconnect_Click()
     SetConnectedState(false);
     ui->cmdAnalyse->setEnabled(false);
     m_state.BluetoothFirmwareVersion.clear();
-    tmrAbort.stop();
-    m_receive.abandonTransfer();
+    m_session.abandonTransfer();
     ProcessDataFile().close();
 }
 

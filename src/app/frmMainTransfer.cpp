@@ -1,5 +1,6 @@
-// The link at work: every event of the working port, the receive logic's
-// effects on the window, transfers, Stop and the link watchdog.
+// The link at work as the window shows it: the transfer session (in the
+// link core) runs the working port, the transfers, Stop and the watchdog;
+// these are its effects on the window and the buttons that drive it.
 #include "frmMain.h"
 #include "ui_frmMain.h"
 
@@ -25,42 +26,23 @@ QString monitorText(const QByteArray &piece)
 {
     return QString::fromLatin1(piece.left(kMonitorChars));
 }
-
-constexpr int kWatchdogAfterTransferMs = 25000;
 } // namespace
 
 // ---- Receiving -------------------------------------------------------------
 
 void frmMain::MSComm1_OnComm()
 {
-    MSComm1.setDTREnable(false);
-    const int event = MSComm1.CommEvent();
-    switch (event) {
-    case SerialPort::EvReceive:
-        m_receive.handlePiece(MSComm1.input());
-        break;
-    case SerialPort::EvSend:
-    case SerialPort::EvCTS:
-    case SerialPort::EvDSR:
-    case SerialPort::EvCD:
-        // Waiting input is left for the receive event that follows: reading
-        // it here would throw transfer text away.
-        restartWatchdog();
-        break;
-    case SerialPort::EvEOF:
-        break;
-    default:
-        Interaction::current().message(this, QStringLiteral("Comms error: ") + QString::number(event));
-        restartWatchdog();
-        break;
-    }
-    MSComm1.setDTREnable(true);
+    m_session.onComm();
+}
+
+void frmMain::onCommsError(int event)
+{
+    Interaction::current().message(this, QStringLiteral("Comms error: ") + QString::number(event));
 }
 
 void frmMain::restartWatchdog()
 {
-    tmrCommsWatchdog.stop();
-    tmrCommsWatchdog.start();
+    m_session.restartWatchdog();
 }
 
 void frmMain::onPowerDown(const QString &keptFile)
@@ -73,7 +55,6 @@ void frmMain::onPowerDown(const QString &keptFile)
     ui->cmdAnalyse->setEnabled(false);
     endOfCutShortTransfer(keptFile);
     setStatus(QStringLiteral("The Locator has powered down. Any downloads may not have completed."), kRed);
-    DoEvents();
 }
 
 void frmMain::onLinkAlive(bool transferActive)
@@ -106,7 +87,6 @@ void frmMain::onLiveLine(const QByteArray &piece, bool fileReady)
     }
     applyTransferProgress();  // anything held back comes before the live line
     ui->lblMonitor->setText(monitorText(QByteArrayLiteral("Live: ") + piece));
-    DoEvents();
 }
 
 void frmMain::onProgress(qint64 value)
@@ -159,35 +139,25 @@ void frmMain::setTransferControlsIdle()
 
 void frmMain::onTransferEnd(bool aborted)
 {
-    tmrAbort.stop();
     applyTransferProgress();
-    if (aborted) {
+    if (aborted)
         setStatus(QStringLiteral("File download aborted. Incomplete data written to file"));
-        DoEvents();
-    } else {
+    else
         setStatus(QStringLiteral("File download complete"));
-        DoEvents();
-    }
     setTransferControlsIdle();
     ui->ProgressBar1->setValue(ui->ProgressBar1->maximum());
-    tmrCommsWatchdog.setInterval(kWatchdogAfterTransferMs);
-    restartWatchdog();
+    restartWatchdog();  // the session has shortened its interval
 }
 
 void frmMain::onTransferText(const QByteArray &shown)
 {
     const QString text = monitorText(shown);
     showTransferProgress(&text, nullptr);
-    DoEvents();
 }
 
 void frmMain::onDataFileError(const QString &path, const QString &reason)
 {
-    tmrAbort.stop();
-    // The locator is still sending a transfer nobody can keep: ask it once
-    // to stop, before the message holds the window.
-    if (MSComm1.isOpen())
-        output_string3(Protocol::Abort);
+    // The session has asked the locator to stop sending.
     // The transfer cannot go on without its file; leave the window usable.
     ui->tabstrip->setTabEnabled(kTabConnect, true);
     ui->tabstrip->setTabEnabled(kTabAnalyse, true);
@@ -207,7 +177,6 @@ QString frmMain::newDataFileName()
 // current file, and the window goes back to a state the user can work from.
 void frmMain::endOfCutShortTransfer(const QString &keptFile)
 {
-    tmrAbort.stop();
     ui->tabstrip->setTabEnabled(kTabConnect, true);
     ui->tabstrip->setTabEnabled(kTabAnalyse, true);
     if (!keptFile.isEmpty()) {
@@ -217,49 +186,60 @@ void frmMain::endOfCutShortTransfer(const QString &keptFile)
     }
 }
 
-void frmMain::linkLost()
+void frmMain::onLinkLost(const QString &keptFile, TransferSession::LinkLoss)
 {
-    // A device that vanished is a lost link; no need to wait for the watchdog.
-    tmrCommsWatchdog_Timer();
+    SetConnectedState(false);
+    endOfCutShortTransfer(keptFile);
+    setStatus(QStringLiteral("Link lost with Locator. Please re-link before proceeding"));
+}
+
+void frmMain::onStopping()
+{
+    setStatus(QStringLiteral("Stopping the download, please wait."));
+}
+
+void frmMain::onStopFoundAcknowledged()
+{
+    setStatus(QStringLiteral("Download aborted successfully..."));
 }
 
 // ---- Transfers -------------------------------------------------------------
 
-bool frmMain::startTransferFile(const QString &kind)
+// Names and creates the data file and sends the command. A second transfer
+// command while the first is still going out is refused: its characters
+// would mix with the first's on the wire, and it would take the file away.
+void frmMain::startTransfer(const QString &kind, const QByteArray &command, int pauseMs)
 {
-    tmrAbort.stop();  // a retry left from an earlier Stop must not abort this transfer
-    m_receive.prepareTransfer();
-    ui->ProgressBar1->setValue(0);
     const QString name = MakeLogFileName(kind) + QStringLiteral(".csv");
     QString error;
-    if (m_receive.openDataFile(name, &error))
-        return true;
-    const QString path = m_receive.fullPath(name);
+    if (m_session.startTransfer(name, command, pauseMs, &error)) {
+        setStatus(QStringLiteral("Downloading data from the locator, please wait."));
+        return;
+    }
+    if (error.isEmpty())
+        return;
+    const QString path = m_session.receiver().fullPath(name);
     setStatus(QStringLiteral("The data file could not be created."), kRed);
     Interaction::current().message(this, QStringLiteral("The data file could not be created:\n%1\n%2")
                                              .arg(QDir::toNativeSeparators(path), error));
-    return false;
 }
 
 void frmMain::cmdDownloadAll_Click()
 {
-    MSComm1.setDTREnable(false);
+    if (m_session.isSendingTransferCommand())
+        return;
     ui->ProgressBar1->setValue(0);
     m_state.TransferCharCount = 0;
     ui->cmdOpenFile->setEnabled(false);
     ui->lblOpenFile->setEnabled(false);
     ui->cmdStop->setEnabled(true);
-    if (startTransferFile(QStringLiteral("DA"))) {
-        setStatus(QStringLiteral("Downloading data from the locator, please wait."));
-        DoEvents();
-        output_string1(Protocol::TransferAll);
-    }
-    MSComm1.setDTREnable(true);
+    startTransfer(QStringLiteral("DA"), Protocol::TransferAll, Pacing::outputPauseMs());
 }
 
 void frmMain::cmdDownloadByDate_Click()
 {
-    MSComm1.setDTREnable(false);
+    if (m_session.isSendingTransferCommand())
+        return;
     ui->ProgressBar1->setValue(0);
     m_state.TransferCharCount = 0;
     ui->cmdOpenFile->setEnabled(false);
@@ -267,48 +247,21 @@ void frmMain::cmdDownloadByDate_Click()
     ui->cmdStop->setEnabled(false);
     m_state.RangeStart = DataFileFormat::RangeDateText(ui->dtpStart->date());
     m_state.RangeEnd = DataFileFormat::RangeDateText(ui->dtpEnd->date());
-    if (startTransferFile(QStringLiteral("DD"))) {
-        setStatus(QStringLiteral("Downloading data from the locator, please wait."));
-        DoEvents();
-        output_string3(Protocol::TransferByDateCommand(m_state.RangeStart, m_state.RangeEnd));
-    }
-    MSComm1.setDTREnable(true);
+    startTransfer(QStringLiteral("DD"), Protocol::TransferByDateCommand(m_state.RangeStart, m_state.RangeEnd),
+                  Pacing::shortPauseMs());
 }
 
 void frmMain::cmdStop_Click()
 {
-    MSComm1.setDTREnable(false);
-    setStatus(QStringLiteral("Stopping the download, please wait."));
-    DoEvents();
-    if (!m_state.AbortAcknowledged) {
-        tmrAbort.stop();
-        tmrAbort.start();
-        output_string3(Protocol::Abort);
-    } else {
-        tmrAbort.stop();
-        setStatus(QStringLiteral("Download aborted successfully..."));
-        DoEvents();
-    }
-    MSComm1.setDTREnable(true);
+    m_session.stop();
 }
 
 void frmMain::tmrAbort_Timer()
 {
-    // Retry only while there is a transfer to stop; otherwise "A" would be
-    // re-sent forever.
-    const bool transferOpen = m_state.TransferActive || ProcessDataFile().isWriting();
-    if (m_state.AbortAcknowledged || !transferOpen) {
-        tmrAbort.stop();
-        return;
-    }
-    cmdStop_Click();
+    m_session.abortRetryTick();
 }
 
 void frmMain::tmrCommsWatchdog_Timer()
 {
-    const QString kept = m_receive.abandonTransfer();
-    SetConnectedState(false);
-    endOfCutShortTransfer(kept);
-    setStatus(QStringLiteral("Link lost with Locator. Please re-link before proceeding"));
-    DoEvents();
+    m_session.watchdogExpired();
 }

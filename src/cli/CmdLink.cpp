@@ -2,15 +2,18 @@
 // scan, set-clock and set-user, and what they share with transfer.
 #include "LinkSupport.h"
 
+#include "PacedWriter.h"
 #include "Pacing.h"
 #include "PortList.h"
 #include "PortNaming.h"
+#include "PortScan.h"
 #include "Probe.h"
 #include "SerialPort.h"
 #include "WorkingPort.h"
 
 #include <QCommandLineParser>
 #include <QDateTime>
+#include <QEventLoop>
 
 #include <limits>
 
@@ -52,6 +55,34 @@ int ReadLinkOptions(Context &ctx, const QCommandLineParser &parser, int *port)
     return applyPace(ctx, parser);
 }
 
+// A command line program has no window to keep alive: it waits for its
+// paced commands in its own event loop, which ends when they are done.
+bool SendPaced(SerialPort &port, const QByteArray &text, int pauseMs)
+{
+    PacedWriter writer;
+    QEventLoop loop;
+    bool sent = false;
+    writer.send(port, text, pauseMs, [&](bool ok) {
+        sent = ok;
+        loop.quit();
+    });
+    loop.exec();
+    return sent;
+}
+
+static QByteArray exchangeOnce(SerialPort &probePort, bool extraPause)
+{
+    PacedWriter writer;
+    QEventLoop loop;
+    QByteArray reply;
+    Probe::Exchange(writer, probePort, extraPause, [&](const QByteArray &text) {
+        reply = text;
+        loop.quit();
+    });
+    loop.exec();
+    return reply;
+}
+
 QString PortName(int port)
 {
     return QStringLiteral("port %1").arg(port);
@@ -89,7 +120,7 @@ int IdentifyLocator(Context &ctx, int port, bool extraPause, Protocol::ProbeResu
         return ctx.fail(noSuchPort(port));
     if (opened != SerialPort::NoError)
         return ctx.fail(QStringLiteral("%1 could not be opened: %2").arg(PortName(port), probePort.lastErrorText()));
-    const QByteArray reply = Probe::Exchange(probePort, extraPause);
+    const QByteArray reply = exchangeOnce(probePort, extraPause);
     probePort.close();
     *probe = Protocol::ReadProbeReply(reply);
     if (probe->found)
@@ -112,7 +143,7 @@ int OpenWorkingPort(Context &ctx, SerialPort &working, int port)
 int SendShortPaced(Context &ctx, SerialPort &working, int port, const QByteArray &command)
 {
     // A command that did not reach the port must not be reported as sent.
-    if (!Pacing::sendPaced(working, command, Pacing::shortPauseMs()) || !working.isOpen())
+    if (!SendPaced(working, command, Pacing::shortPauseMs()) || !working.isOpen())
         return ctx.fail(QStringLiteral("%1 failed while sending %2").arg(PortName(port), QString::fromLatin1(command.left(3))));
     return -1;
 }
@@ -180,18 +211,12 @@ static const char kScanHelp[] =
     "\n"
     "Exit status 1 when no locator answers.\n";
 
-namespace {
-constexpr int kFirstScanPort = 1;
-constexpr int kLastScanPort = 16;
-constexpr int kScanTableSize = 100;  // entries a scan compares against
-} // namespace
-
 static int remember(Context &ctx, int port, const QString &serialNo)
 {
     const QString path = PortListPath();
     // Read afresh for each locator: an earlier one of this scan may have changed the file.
     const QList<PortEntry> all = PortList::ReadForScan(path, std::numeric_limits<int>::max());
-    switch (PortList::RecordLocator(path, all, kScanTableSize, serialNo, port)) {
+    switch (PortList::RecordLocator(path, all, PortScan::kPortListTable, serialNo, port)) {
     case PortList::Update::Appended:
         ctx.print(QStringLiteral("%1 added to the port list on COM%2\n").arg(Printable(serialNo)).arg(port));
         break;
@@ -224,31 +249,47 @@ int RunScan(Context &ctx, const QStringList &arguments)
     if (const int status = applyPace(ctx, parser); status >= 0)
         return status;
 
+    // The windows' scan, asking nobody: every locator that answers is listed.
     QList<std::pair<int, Protocol::ProbeResult>> found;
     SerialPort probePort;
-    for (int port = kFirstScanPort; port <= kLastScanPort; ++port) {
-        if (Interrupts::instance().count() > 0)
-            return ctx.fail(QStringLiteral("interrupted at %1").arg(PortName(port)));
-        ctx.progress(QStringLiteral("Checking com port %1...").arg(port), true);
-        const int opened = Probe::OpenProbePort(probePort, port);
-        if (opened == SerialPort::InvalidPortNumber)
-            continue;
-        if (opened != SerialPort::NoError) {
-            // The scan goes on, as the window's does; the person reading should know why.
-            ctx.warn(QStringLiteral("%1 could not be opened: %2").arg(PortName(port), probePort.lastErrorText()));
-            continue;
-        }
-        const Protocol::ProbeResult probe = Protocol::ReadProbeReply(Probe::Exchange(probePort, false));
-        probePort.close();
-        if (!probe.found)
-            continue;
+    PacedWriter writer;
+    PortScan scan(probePort, writer);
+    QEventLoop loop;
+    int interruptedAt = 0;
+    PortScan::Hooks hooks;
+    hooks.checking = [&](int port) { ctx.progress(QStringLiteral("Checking com port %1...").arg(port), true); };
+    hooks.notOpened = [&](int port, int error, const QString &reason) {
+        // The scan goes on, as the window's does; the person reading should know why.
+        if (error != SerialPort::InvalidPortNumber)
+            ctx.warn(QStringLiteral("%1 could not be opened: %2").arg(PortName(port), reason));
+        return true;
+    };
+    hooks.accept = [&](int port, const QByteArray &, const Protocol::ProbeResult &probe) {
         ctx.endProgress();
         ctx.print(locatorLine(port, probe));
         found.append({port, probe});
+        return false;
+    };
+    hooks.finished = [&](int) { loop.quit(); };
+    const QMetaObject::Connection onInterrupt
+        = QObject::connect(&Interrupts::instance(), &Interrupts::requested, &loop, [&] {
+              interruptedAt = scan.currentPort();
+              scan.cancel();
+              loop.quit();
+          });
+    if (Interrupts::instance().count() > 0)
+        return ctx.fail(QStringLiteral("interrupted at %1").arg(PortName(PortScan::kFirstPort)));
+    scan.start(hooks);
+    loop.exec();
+    QObject::disconnect(onInterrupt);
+    if (interruptedAt > 0) {
+        ctx.endProgress();
+        return ctx.fail(QStringLiteral("interrupted at %1").arg(PortName(interruptedAt)));
     }
     ctx.endProgress();
     if (found.isEmpty())
-        return ctx.fail(QStringLiteral("no locator answered on ports %1 to %2").arg(kFirstScanPort).arg(kLastScanPort));
+        return ctx.fail(
+            QStringLiteral("no locator answered on ports %1 to %2").arg(PortScan::kFirstPort).arg(PortScan::kLastPort));
     if (parser.isSet(rememberOption)) {
         for (const auto &[port, probe] : found) {
             if (const int status = remember(ctx, port, probe.identity.serialNo); status >= 0)

@@ -5,16 +5,16 @@
 
 #include "DataFileFormat.h"
 #include "DataFileHandle.h"
+#include "PacedWriter.h"
 #include "Pacing.h"
-#include "ReceiveHandler.h"
 #include "SerialPort.h"
+#include "TransferSession.h"
 
 #include <QCommandLineParser>
 #include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QTimer>
 
 namespace Cli {
 
@@ -47,14 +47,14 @@ const char kHelp[] =
     "down, port lost, silence, file not writable); the path of a partial file\n"
     "is still printed.\n";
 
-constexpr int kDefaultIdleSeconds = 60;
-constexpr int kAbortRetryMs = 3000;
+constexpr int kDefaultIdleSeconds = TransferSession::kWatchdogMs / 1000;
 
 enum class Outcome { Running, Complete, Aborted, PoweredDown, PortLost, Silent, GaveUp, FileError };
 
-// The receive logic's view of a transfer run from a terminal: a progress line
-// for a person, nothing for a script.
-class TransferRun : public ReceiveView
+// The transfer session as a terminal shows it: a progress line for a
+// person, nothing for a script. The session does the work, as it does for
+// the window.
+class TransferRun : public TransferSession::View
 {
 public:
     TransferRun(Context &ctx, SerialPort &working, int port, const LocatorIdentity &identity)
@@ -62,17 +62,15 @@ public:
         , m_working(working)
         , m_port(port)
         , m_identity(identity)
-        , m_receive(m_state, m_file, *this)
+        , m_session(working, m_state, m_file, m_writer, *this)
     {
-        m_receive.setCommentBlock(DataFileFormat::DefaultCommentBlock());
-        m_idle.setSingleShot(true);
-        QObject::connect(&m_idle, &QTimer::timeout, [this] { finish(Outcome::Silent); });
-        m_abortRetry.setInterval(kAbortRetryMs);
-        QObject::connect(&m_abortRetry, &QTimer::timeout, [this] { abortRetry(); });
+        m_session.receiver().setCommentBlock(DataFileFormat::DefaultCommentBlock());
         m_connections = {
-            QObject::connect(&m_working, &SerialPort::OnComm, [this] { onComm(); }),
-            QObject::connect(&m_working, &SerialPort::deviceLost, [this] { finish(Outcome::PortLost); }),
+            QObject::connect(&m_working, &SerialPort::OnComm, [this] { m_session.onComm(); }),
             QObject::connect(&Interrupts::instance(), &Interrupts::requested, [this] { onInterrupt(); }),
+            // The loop ends once the outcome is known and the last command
+            // (an abort after a failed write, say) has gone out.
+            QObject::connect(&m_writer, &PacedWriter::idle, [this] { quitWhenDone(); }),
         };
     }
     ~TransferRun() override
@@ -85,17 +83,13 @@ public:
     int run(const QString &folder, const QString &kind, const QDate &from, const QDate &to, int idleSeconds);
 
 private:
-    // ReceiveView
+    // TransferSession::View
     void onPowerDown(const QString &) override { finish(Outcome::PoweredDown); }
     void onLinkAlive(bool) override {}
-    void onTransferStart() override { m_started = true; }
+    void onTransferStart() override {}
     void onLiveLine(const QByteArray &, bool) override {}
     void onProgress(qint64) override {}
-    void onTransferEnd(bool aborted) override
-    {
-        m_abortRetry.stop();
-        finish(aborted ? Outcome::Aborted : Outcome::Complete);
-    }
+    void onTransferEnd(bool aborted) override { finish(aborted ? Outcome::Aborted : Outcome::Complete); }
     void onTransferText(const QByteArray &shown) override
     {
         m_received += shown.size();
@@ -106,27 +100,31 @@ private:
     {
         m_fileError = QStringLiteral("cannot write the data file %1: %2").arg(Native(path), reason);
         finish(Outcome::FileError);
-        // Otherwise the locator goes on sending into a port nobody reads.
-        if (m_working.isOpen())
-            Pacing::sendPaced(m_working, Protocol::Abort, Pacing::shortPauseMs());
     }
     QString newDataFileName() override { return fileName(QStringLiteral("DA")); }
-    void restartWatchdog() override
+    void onCommsError(int event) override
     {
-        if (m_outcome == Outcome::Running)
-            m_idle.start();
+        m_ctx.warn(QStringLiteral("comms error %1 on %2").arg(event).arg(PortName(m_port)));
     }
+    void onLinkLost(const QString &, TransferSession::LinkLoss why) override
+    {
+        finish(why == TransferSession::LinkLoss::Silence ? Outcome::Silent : Outcome::PortLost);
+    }
+    void onStopping() override { m_ctx.progress(QStringLiteral("Stopping the download, please wait."), true); }
 
     QString fileName(const QString &kind) const;
-    void onComm();
     void onInterrupt();
-    void stop();
-    void abortRetry();
     void finish(Outcome outcome)
     {
         if (m_outcome == Outcome::Running)
             m_outcome = outcome;
-        m_idle.stop();
+        m_session.watchdog().stop();
+        quitWhenDone();
+    }
+    void quitWhenDone()
+    {
+        if (m_outcome != Outcome::Running && (!m_writer.isBusy() || m_outcome == Outcome::GaveUp))
+            m_loop.quit();
     }
     int report(const QString &path, int idleSeconds);
 
@@ -136,13 +134,10 @@ private:
     LocatorIdentity m_identity;
     TransferState m_state;
     DataFileHandle m_file;
-    ReceiveHandler m_receive;
-    QTimer m_idle;        // the link watchdog
-    QTimer m_abortRetry;  // repeats the abort request until the locator answers it
+    PacedWriter m_writer;
+    TransferSession m_session;
+    QEventLoop m_loop;
     Outcome m_outcome = Outcome::Running;
-    bool m_started = false;
-    bool m_sendingCommand = false;
-    bool m_stopPending = false;
     bool m_stopRequested = false;
     qint64 m_received = 0;
     QString m_fileError;
@@ -158,113 +153,54 @@ QString TransferRun::fileName(const QString &kind) const
         + QStringLiteral(".csv");
 }
 
-void TransferRun::onComm()
-{
-    m_working.setDTREnable(false);
-    const int event = m_working.CommEvent();
-    switch (event) {
-    case SerialPort::EvReceive:
-        m_receive.handlePiece(m_working.input());
-        break;
-    case SerialPort::EvSend:
-    case SerialPort::EvCTS:
-    case SerialPort::EvDSR:
-    case SerialPort::EvCD:
-        restartWatchdog();
-        break;
-    case SerialPort::EvEOF:
-        break;
-    default:
-        m_ctx.warn(QStringLiteral("comms error %1 on %2").arg(event).arg(PortName(m_port)));
-        restartWatchdog();
-        break;
-    }
-    m_working.setDTREnable(true);
-}
-
 void TransferRun::onInterrupt()
 {
     if (m_outcome != Outcome::Running)
         return;
     if (m_stopRequested) {
+        m_writer.cancel();
         finish(Outcome::GaveUp);
         return;
     }
     m_stopRequested = true;
-    // An "A" slipped into the transfer command would change the command;
-    // the stop waits until the command is out.
-    if (m_sendingCommand) {
-        m_stopPending = true;
-        return;
-    }
-    stop();
-}
-
-// The window's Stop: ask once more unless the locator has answered already.
-void TransferRun::stop()
-{
-    m_working.setDTREnable(false);
-    m_ctx.progress(QStringLiteral("Stopping the download, please wait."), true);
-    if (!m_state.AbortAcknowledged) {
-        m_abortRetry.start();
-        Pacing::sendPaced(m_working, Protocol::Abort, Pacing::shortPauseMs());
-    } else {
-        m_abortRetry.stop();
-    }
-    m_working.setDTREnable(true);
-}
-
-void TransferRun::abortRetry()
-{
-    const bool transferOpen = m_state.TransferActive || m_file.isWriting();
-    if (m_state.AbortAcknowledged || !transferOpen || m_outcome != Outcome::Running) {
-        m_abortRetry.stop();
-        return;
-    }
-    stop();
+    // The window's Stop; an "A" asked for while the transfer command is still
+    // going out follows its last character, never slips in between.
+    m_session.stop();
 }
 
 int TransferRun::run(const QString &folder, const QString &kind, const QDate &from, const QDate &to,
                      int idleSeconds)
 {
-    m_receive.setDataFolder(folder);
-    m_working.setDTREnable(false);
-    m_receive.prepareTransfer();
+    m_session.receiver().setDataFolder(folder);
     QByteArray command = Protocol::TransferAll;
+    int pause = Pacing::outputPauseMs();
     if (kind == QLatin1String("DD")) {
         m_state.RangeStart = DataFileFormat::RangeDateText(from);
         m_state.RangeEnd = DataFileFormat::RangeDateText(to);
         command = Protocol::TransferByDateCommand(m_state.RangeStart, m_state.RangeEnd);
+        pause = Pacing::shortPauseMs();  // as the window sends the range
     }
     const QString name = fileName(kind);
-    const QString path = m_receive.fullPath(name);
+    const QString path = m_session.receiver().fullPath(name);
     QString error;
-    if (!m_receive.openDataFile(name, &error))
+    // The watchdog runs from the start: a locator that never answers is silence too.
+    m_session.watchdog().setInterval(idleSeconds * 1000);
+    if (!m_session.startTransfer(name, command, pause, &error, [this](bool sent) {
+            if (!sent || !m_working.isOpen())
+                finish(Outcome::PortLost);
+        }))
         return m_ctx.fail(QStringLiteral("cannot create the data file %1: %2").arg(Native(path), error));
-
-    // As the window sends them: "#DA" with the long pause, the range with the short one.
-    m_idle.setInterval(idleSeconds * 1000);
-    m_idle.start();
-    m_sendingCommand = true;
-    const int pause = kind == QLatin1String("DD") ? Pacing::shortPauseMs() : Pacing::outputPauseMs();
-    const bool sent = Pacing::sendPaced(m_working, command, pause);
-    m_sendingCommand = false;
-    m_working.setDTREnable(true);
-    if (!sent || !m_working.isOpen())
-        finish(Outcome::PortLost);
-    if (m_stopPending)
-        stop();
-
-    while (m_outcome == Outcome::Running)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    m_abortRetry.stop();
+    m_session.restartWatchdog();
+    if (m_outcome == Outcome::Running || m_writer.isBusy())
+        m_loop.exec();
+    m_session.abortTimer().stop();
     return report(path, idleSeconds);
 }
 
 int TransferRun::report(const QString &path, int idleSeconds)
 {
     // Whatever ended the transfer, what arrived is kept and the file closed.
-    m_receive.abandonTransfer();
+    m_session.abandonTransfer();
     m_ctx.endProgress();
     const QString shown = Native(QFileInfo(path).absoluteFilePath());
     const bool kept = QFileInfo(path).size() > 0;

@@ -24,6 +24,10 @@ int IdentifyLocator(Context &ctx, int port, bool extraPause, Protocol::ProbeResu
 // Opens the working port; returns -1, or the exit status after saying why not.
 int OpenWorkingPort(Context &ctx, SerialPort &working, int port);
 
+// Sends `text` paced and returns once its last pause is over; false when a
+// character could not be written or the port closed.
+bool SendPaced(SerialPort &port, const QByteArray &text, int pauseMs);
+
 // Paced on the working port with the short pause, as the settings and
 // by-date commands go. Returns -1, or the exit status when the port failed.
 int SendShortPaced(Context &ctx, SerialPort &working, int port, const QByteArray &command);

@@ -1,9 +1,6 @@
 #include "Pacing.h"
 
-#include "SerialPort.h"
-
-#include <QCoreApplication>
-#include <QThread>
+#include <QString>
 
 #include <atomic>
 
@@ -46,24 +43,6 @@ void configure(const QStringList &arguments)
                 setShortPauseMs(ms);
         }
     }
-}
-
-void pause(int ms)
-{
-    if (ms > 0)
-        QThread::msleep(static_cast<unsigned long>(ms));
-}
-
-bool sendPaced(SerialPort &port, const QByteArray &text, int pauseMs)
-{
-    bool allWritten = true;
-    for (char c : text) {
-        if (!port.output(QByteArray(1, c)))
-            allWritten = false;
-        QCoreApplication::processEvents();
-        pause(pauseMs);
-    }
-    return allWritten;
 }
 
 } // namespace Pacing

@@ -1,8 +1,11 @@
 #include "Probe.h"
 
+#include "PacedWriter.h"
 #include "Pacing.h"
 #include "Protocol.h"
 #include "SerialPort.h"
+
+#include <QPointer>
 
 namespace Probe {
 
@@ -23,15 +26,19 @@ int OpenProbePort(SerialPort &port, int number)
     return port.open();
 }
 
-QByteArray Exchange(SerialPort &port, bool extraPause)
+void Exchange(PacedWriter &writer, SerialPort &port, bool extraPause,
+              std::function<void(const QByteArray &reply)> done)
 {
-    if (!port.isOpen())
-        return {};
-    Pacing::sendPaced(port, Protocol::Preamble, Pacing::outputPauseMs());
-    Pacing::sendPaced(port, Protocol::Identify, Pacing::outputPauseMs());
-    if (extraPause)
-        Pacing::pause(Pacing::outputPauseMs());
-    return port.isOpen() ? port.input() : QByteArray();
+    QPointer<SerialPort> probe(&port);
+    auto readOnce = [probe, done](bool) { done(probe && probe->isOpen() ? probe->input() : QByteArray()); };
+    writer.send(port, Protocol::Preamble, Pacing::outputPauseMs());
+    writer.send(port, Protocol::Identify, Pacing::outputPauseMs(),
+                [&writer, probe, extraPause, readOnce](bool) {
+                    if (extraPause && probe && probe->isOpen())
+                        writer.wait(Pacing::outputPauseMs(), readOnce);
+                    else
+                        readOnce(true);
+                });
 }
 
 } // namespace Probe

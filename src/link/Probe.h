@@ -2,6 +2,9 @@
 
 #include <QByteArray>
 
+#include <functional>
+
+class PacedWriter;
 class SerialPort;
 
 // Testing one port for a locator: the probe port is polled, not event
@@ -13,8 +16,11 @@ namespace Probe {
 int OpenProbePort(SerialPort &port, int number);
 
 // Writes "MM" and "#X" paced (one long pause after each character), then,
-// with extraPause, one more long pause; reads what has arrived once. A port
-// that is not open costs no pause and yields nothing.
-QByteArray Exchange(SerialPort &port, bool extraPause);
+// with extraPause, one more long pause, and reads what has arrived once;
+// `done` gets the text. A port that is not open costs no pause and yields
+// nothing. The exchange runs from the event loop; `done` is never called
+// from inside this function.
+void Exchange(PacedWriter &writer, SerialPort &port, bool extraPause,
+              std::function<void(const QByteArray &reply)> done);
 
 } // namespace Probe

@@ -4,7 +4,7 @@
 
 namespace WorkingPort {
 
-int Open(SerialPort &port, int number)
+int Open(SerialPort &port, int number, const Options &options)
 {
     port.setDTREnable(false);
     port.setRThreshold(1);  // an event for every arrival
@@ -17,7 +17,9 @@ int Open(SerialPort &port, int number)
     port.setHandshakingNone();
     port.setInputLen(0);
     port.setNullDiscard(true);
-    port.setEOFEnable(false);
+    port.setEOFEnable(options.stopAtEndOfFile);
+    if (result == 0 && !options.writeOnOpen.isEmpty())
+        port.output(options.writeOnOpen);
     port.setDTREnable(true);
     return result;
 }

@@ -10,10 +10,11 @@
 #include "Protocol.h"
 #include "TroubleshootLog.h"
 #include "WindowHelpers.h"
+#include "WorkingPort.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QDir>
+#include <QPointer>
 #include <QUrl>
 
 #include <cmath>
@@ -32,25 +33,6 @@ QString portHint()
 }
 
 } // namespace
-
-// Marks a handler that lets pending events run. A close that arrives in the
-// middle must not delete the window under the handler; the deletion waits
-// until the outermost one has returned.
-class frmTools::Busy
-{
-public:
-    explicit Busy(frmTools *window) : m_window(window) { ++m_window->m_busyDepth; }
-    ~Busy()
-    {
-        if (--m_window->m_busyDepth == 0 && m_window->m_deleteWhenIdle)
-            m_window->deleteLater();
-    }
-    Busy(const Busy &) = delete;
-    Busy &operator=(const Busy &) = delete;
-
-private:
-    frmTools *m_window;
-};
 
 frmTools::frmTools(AppState &state, QWidget *parent)
     : QWidget(parent, Qt::Window)
@@ -113,7 +95,6 @@ QLineEdit *frmTools::txtMonitor(int index) const
 
 bool frmTools::Form_Load()
 {
-    Busy busy(this);
     Interaction &ask = Interaction::current();
     m_state.DocumentsFolder = GetDocumentsFolder();
 
@@ -122,8 +103,8 @@ bool frmTools::Form_Load()
     if (password != QLatin1String("lampwick")) {
         // Ending at once must not leave a data file or the log half-written.
         CloseOpenFiles();
-        m_deleteWhenIdle = true;
         ask.endProgram(0);
+        deleteLater();
         return false;
     }
 
@@ -152,9 +133,7 @@ bool frmTools::ParsePortNumber(const QString &text, int *number)
 
 bool frmTools::OpenToolsPort()
 {
-    if (MSComm1.isOpen())
-        MSComm1.close();
-    m_openPort = 0;
+    closePort();
     setPortControls();
 
     const QString typed = ui->txtPort->text();
@@ -170,14 +149,10 @@ bool frmTools::OpenToolsPort()
         return false;
     }
 
-    MSComm1.setDTREnable(false);
-    MSComm1.setRThreshold(1);
-    MSComm1.setSThreshold(1);
-    MSComm1.setOutBufferSize(50);
-    MSComm1.setInBufferSize(30000);
-    MSComm1.setSettings(QStringLiteral("115200,n,8,1"));
-    MSComm1.setCommPort(port);
-    const int rc = MSComm1.open();
+    WorkingPort::Options options;
+    options.stopAtEndOfFile = true;
+    options.writeOnOpen = Protocol::Preamble;
+    const int rc = WorkingPort::Open(MSComm1, port, options);
     if (rc != SerialPort::NoError) {
         if (rc == SerialPort::InvalidPortNumber)
             setStatus(QStringLiteral("Port %1 does not exist. ").arg(port) + portHint(), true);
@@ -187,13 +162,6 @@ bool frmTools::OpenToolsPort()
                       true);
         return false;
     }
-    MSComm1.setHandshakingNone();
-    MSComm1.setInputLen(0);
-    MSComm1.setNullDiscard(true);
-    MSComm1.setEOFEnable(true);
-    MSComm1.output(Protocol::Preamble);
-    MSComm1.setDTREnable(true);
-
     m_openPort = port;
     setStatus(QStringLiteral("Port %1 open").arg(port));
     setPortControls();
@@ -202,15 +170,23 @@ bool frmTools::OpenToolsPort()
 
 void frmTools::cmdOpenPort_Click()
 {
-    if (m_sending)
+    if (m_writer.isBusy())
         return;  // the command going out keeps its port
-    Busy busy(this);
     OpenToolsPort();
+}
+
+// Whatever was still going out on the port goes no further.
+void frmTools::closePort()
+{
+    m_writer.cancel();
+    MSComm1.close();
+    m_openPort = 0;
 }
 
 void frmTools::onPortLost()
 {
     const int port = m_openPort;
+    m_writer.cancel();
     MSComm1.close();
     if (port == 0)
         return;  // a dead device keeps reporting; once is enough
@@ -221,25 +197,21 @@ void frmTools::onPortLost()
 
 void frmTools::setPortControls()
 {
-    const bool canSend = MSComm1.isOpen() && !m_sending;
+    const bool canSend = MSComm1.isOpen() && !m_writer.isBusy();
     for (QWidget *w : {static_cast<QWidget *>(ui->cmdReadDateTime), static_cast<QWidget *>(ui->cmdReadStoredParameters),
                        static_cast<QWidget *>(ui->cmdClearMem), static_cast<QWidget *>(ui->cmdResetMemPointer),
                        static_cast<QWidget *>(ui->cmdSetSerialModel), static_cast<QWidget *>(ui->cmdSetDate),
                        static_cast<QWidget *>(ui->cmdSetTime), static_cast<QWidget *>(ui->cmdSetUser),
                        static_cast<QWidget *>(ui->cmdSend), static_cast<QWidget *>(ui->cmdStop)})
         w->setEnabled(canSend);
-    ui->cmdOpenPort->setEnabled(!m_sending);
+    ui->cmdOpenPort->setEnabled(!m_writer.isBusy());
 }
 
 void frmTools::closeEvent(QCloseEvent *event)
 {
-    MSComm1.close();
-    m_openPort = 0;
+    closePort();
     QWidget::closeEvent(event);
-    if (m_busyDepth == 0)
-        deleteLater();
-    else
-        m_deleteWhenIdle = true;
+    deleteLater();
 }
 
 // ---- The troubleshooting log -----------------------------------------------
@@ -297,7 +269,6 @@ void frmTools::CloseOpenFiles()
 
 void frmTools::MSComm1_OnComm()
 {
-    Busy busy(this);
     MSComm1.setDTREnable(false);
     const int event = MSComm1.CommEvent();
     if (event == SerialPort::EvReceive) {
@@ -308,8 +279,6 @@ void frmTools::MSComm1_OnComm()
             m_monitor[i]->setText(m_monitor[i - 1]->text());
         logPiece(piece);
         m_monitor[0]->setText(QString::fromLatin1(piece));
-        // Repaint now; clicks wait until this piece has been dealt with.
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 
         if (piece.startsWith(Protocol::Identify)) {
             const LocatorIdentity id = Protocol::ReadIdentifyFields(piece);
@@ -340,45 +309,48 @@ QString frmTools::UserCharsCaption(qsizetype length)
 
 // ---- Sending -----------------------------------------------------------------
 
-bool frmTools::sendPaced(const QByteArray &text, int pauseMs)
+// One command at a time: the buttons stay disabled while one goes out, so
+// the characters of two commands never mix on the wire.
+bool frmTools::sendPaced(const QByteArray &text, int pauseMs, std::function<void(bool)> sent)
 {
     if (!readyToSend())
         return false;
-    Busy busy(this);
-    // Events run between characters; a second command started then would be
-    // interleaved with this one on the wire, so the others wait until it ends.
-    m_sending = true;
+    m_writer.send(MSComm1, text, pauseMs, [this, sent](bool ok) {
+        if (sent)
+            sent(ok);
+        setPortControls();
+    });
     setPortControls();
-    Pacing::sendPaced(MSComm1, text, pauseMs);
-    m_sending = false;
-    setPortControls();
-    return MSComm1.isOpen();
+    return true;
 }
 
-bool frmTools::SendQuery(const QByteArray &text)
+bool frmTools::SendQuery(const QByteArray &text, std::function<void(bool)> sent)
 {
-    return sendPaced(text, Pacing::toolsLongPauseMs());
+    return sendPaced(text, Pacing::toolsLongPauseMs(), std::move(sent));
 }
 
-bool frmTools::SendCommand(const QByteArray &text)
+bool frmTools::SendCommand(const QByteArray &text, std::function<void(bool)> sent)
 {
-    return sendPaced(text, Pacing::shortPauseMs());
+    return sendPaced(text, Pacing::shortPauseMs(), std::move(sent));
 }
 
 void frmTools::runButton(const QString &first, const QByteArray &command, bool query, const QString &second)
 {
-    Busy busy(this);
     setStatus(first);
-    if (query ? SendQuery(command) : SendCommand(command))
-        setStatus(second);
-    else
-        setStatus(QStringLiteral("The port closed before the command was sent. ") + portHint(), true);
+    auto done = [this, second](bool ok) {
+        if (ok)
+            setStatus(second);
+        else
+            setStatus(QStringLiteral("The port closed before the command was sent. ") + portHint(), true);
+    };
+    if (!(query ? SendQuery(command, done) : SendCommand(command, done)))
+        done(false);
 }
 
 // A command needs an open port and the end of the one before it.
 bool frmTools::readyToSend() const
 {
-    return MSComm1.isOpen() && !m_sending;
+    return MSComm1.isOpen() && !m_writer.isBusy();
 }
 
 void frmTools::cmdReadDateTime_Click()
@@ -399,10 +371,10 @@ void frmTools::cmdClearMem_Click()
 {
     if (!readyToSend())
         return;
-    Busy busy(this);
-    if (!Interaction::current().question(this, QStringLiteral("Are you sure you want to clear the memory?")))
-        return;
-    if (readyToSend())  // the question let events run
+    // The window may be closed (and deleted) while the question is open.
+    const QPointer<frmTools> self(this);
+    const bool yes = Interaction::current().question(this, QStringLiteral("Are you sure you want to clear the memory?"));
+    if (self && yes && readyToSend())
         runButton(QStringLiteral("Clearing memory"), Protocol::ClearMemory, false,
                   QStringLiteral("When live data appears on the Live Monitor, the clear has been completed."));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PacedWriter.h"
 #include "SerialPort.h"
 
 #include <QByteArray>
@@ -53,11 +54,13 @@ public:
     void cmdOpenFile_Click();
     void cmdOpenPort_Click();
 
-    // Output routines: one character at a time, long or short pause after each.
-    // False when the port was not open, another command was still going
-    // out, or the port went away before the end.
-    bool SendQuery(const QByteArray &text);
-    bool SendCommand(const QByteArray &text);
+    // Output routines: one character at a time, long or short pause after
+    // each. False (nothing sent) when the port is not open or another
+    // command is still going out; `sent` runs after the last pause (ok false
+    // when the port went away before the end).
+    bool SendQuery(const QByteArray &text, std::function<void(bool ok)> sent = {});
+    bool SendCommand(const QByteArray &text, std::function<void(bool ok)> sent = {});
+    bool isSending() const { return m_writer.isBusy(); }
 
     // "-" + (32 - length) + " left-".
     static QString UserCharsCaption(qsizetype length);
@@ -72,9 +75,9 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    class Busy;
     bool readyToSend() const;
-    bool sendPaced(const QByteArray &text, int pauseMs);
+    bool sendPaced(const QByteArray &text, int pauseMs, std::function<void(bool)> sent);
+    void closePort();
     void runButton(const QString &first, const QByteArray &command, bool query, const QString &second);
     void startLog();
     void logPiece(const QByteArray &piece);
@@ -86,8 +89,6 @@ private:
     AppState &m_state;
     QLineEdit *m_monitor[6] = {};
     int m_openPort = 0;           // port MSComm1 was opened on, 0 if none
-    bool m_sending = false;       // a command is going out; others wait their turn
-    int m_busyDepth = 0;          // handlers on the stack that let events run
-    bool m_deleteWhenIdle = false;
+    PacedWriter m_writer;
     bool m_logErrorShown = false;
 };
