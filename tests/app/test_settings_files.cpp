@@ -97,10 +97,10 @@ void TestSettingsFiles::setDateAndTimeWireBytes()
 
     w.cmdSetDate_Click();
     QCOMPARE(pty->receive(11), QByteArray("#DS05/03/26"));
-    QCOMPARE(w.form()->lblStatus->text(), QStringLiteral("Date set"));
+    QTRY_COMPARE(w.form()->lblStatus->text(), QStringLiteral("Date set"));
     w.cmdSetTime_Click();
     QCOMPARE(pty->receive(11), QByteArray("#TS09:05:03"));
-    QCOMPARE(w.form()->lblStatus->text(), QStringLiteral("Time set"));
+    QTRY_COMPARE(w.form()->lblStatus->text(), QStringLiteral("Time set"));
     m_ui->fixedNow = QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59));
     w.cmdSetTime_Click();
     QCOMPARE(pty->receive(11), QByteArray("#TS23:59:59"));
@@ -127,7 +127,7 @@ void TestSettingsFiles::setUserPadsToThirtyTwo()
     w.cmdSetUser_Click();
     QCOMPARE(pty->receive(int(wire.size())), wire);
     QCOMPARE(w.state().Identity.user, QString::fromLatin1(wire.mid(3)));
-    QCOMPARE(w.form()->lblStatus->text(), QStringLiteral("User Set"));
+    QTRY_COMPARE(w.form()->lblStatus->text(), QStringLiteral("User Set"));
 }
 
 void TestSettingsFiles::userBoxRefusesCharactersAsTyped()

@@ -70,7 +70,7 @@ private:
         w->form()->txtModel->setText("LOC2000");
         w->form()->txtSerialNo->setText("001234");
         w->form()->txtUser->setText("BOB");
-        m_sim->waitForPortOpenCount(1, 5000);
+        QTest::qWaitFor([&] { return m_sim->waitForPortOpenCount(1, 0); }, 5000);
         return w;
     }
 
@@ -108,7 +108,7 @@ void TestTransferSim::transferAll()
     QVERIFY(w);
 
     w->cmdDownloadAll_Click();
-    QVERIFY(m_sim->waitForCommand("#DA", 5000));
+    QVERIFY(QTest::qWaitFor([&] { return m_sim->waitForCommand("#DA", 0); }, 5000));
     QTRY_COMPARE_WITH_TIMEOUT(statusOf(*w), QStringLiteral("File download complete"), kLong);
     QVERIFY(!ProcessDataFile().isOpen());
     const QByteArray sent = bytes(m_sim->lastTransfer());
@@ -129,7 +129,7 @@ void TestTransferSim::transferByDateSendsOnlyTheRange()
     w->form()->dtpStart->setDate(QDate(2026, 10, 1));
     w->form()->dtpEnd->setDate(QDate(2026, 10, 31));
     w->cmdDownloadByDate_Click();
-    QVERIFY(m_sim->waitForCommand("#DD01/10/26,31/10/26", 5000));
+    QVERIFY(QTest::qWaitFor([&] { return m_sim->waitForCommand("#DD01/10/26,31/10/26", 0); }, 5000));
     QTRY_COMPARE_WITH_TIMEOUT(statusOf(*w), QStringLiteral("File download complete"), kLong);
     QVERIFY(w->state().CurrentDataFile.contains("__ (01-10-26 to 31-10-26)__("));
     const QByteArray sent = bytes(m_sim->lastTransfer());
@@ -152,7 +152,7 @@ void TestTransferSim::stopGivesAbortedPartialFile()
     w->cmdDownloadAll_Click();
     QTRY_VERIFY_WITH_TIMEOUT(w->state().TransferCharCount > 2000, kLong);
     w->cmdStop_Click();
-    QVERIFY(m_sim->waitForCommand("A", 5000));
+    QVERIFY(QTest::qWaitFor([&] { return m_sim->waitForCommand("A", 0); }, 5000));
     QTRY_COMPARE_WITH_TIMEOUT(statusOf(*w),
                               QStringLiteral("File download aborted. Incomplete data written to file"), kLong);
     QVERIFY(!w->tmrAbort.isActive());

@@ -7,6 +7,7 @@
 
 #include <QColor>
 #include <QDir>
+#include <QEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -84,18 +85,21 @@ inline void answers(QQueue<bool> &queue, std::initializer_list<bool> list)
         queue.enqueue(b);
 }
 
-// Every distinct text the status line shows whenever events run (which is
-// exactly when the window would repaint), with its colour.
-class StatusRecorder
+// Every distinct text the status line shows, with its colour: sampled
+// whenever events run and at every paint (the window paints the status line
+// at once between the steps of a scan).
+class StatusRecorder : public QObject
 {
 public:
-    explicit StatusRecorder(const QLabel *label)
+    explicit StatusRecorder(QLabel *label)
         : m_label(label)
     {
         m_timer.setInterval(0);
         QObject::connect(&m_timer, &QTimer::timeout, [this] { sample(); });
         m_timer.start();
+        label->installEventFilter(this);
     }
+    ~StatusRecorder() override { m_label->removeEventFilter(this); }
     void sample()
     {
         const QPair<QString, QColor> now{m_label->text(), textColor(m_label)};
@@ -119,8 +123,16 @@ public:
     }
     void clear() { m_seen.clear(); }
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_label && event->type() == QEvent::Paint)
+            sample();
+        return false;
+    }
+
 private:
-    const QLabel *m_label;
+    QLabel *m_label;
     QTimer m_timer;
     QList<QPair<QString, QColor>> m_seen;
 };

@@ -71,10 +71,17 @@ private:
     }
     frmMain &window()
     {
-        if (!m_window)
+        if (!m_window) {
             m_window = std::make_unique<frmMain>();
+            m_window->show();  // the status line is painted between the steps of a test
+            if (!QTest::qWaitForWindowExposed(m_window.get()))
+                qWarning("the main window was not exposed: status texts between steps go unseen");
+        }
         return *m_window;
     }
+    // A scan or test runs from the event loop; this waits until it and the
+    // commands it sent are done.
+    void waitForLink() { QTRY_VERIFY_WITH_TIMEOUT(!window().linkBusy(), kWaitMs); }
     Ui::frmMain &ui() { return *window().form(); }
     void pick(const QString &serialNo)
     {
@@ -120,6 +127,7 @@ void TestConnect::scanAcceptsFirstLocator()
     };
     answers(m_ui->answers, {true, true});
     ui().cmdrescan->click();
+    waitForLink();
 
     QCOMPARE(m_ui->questions, (QStringList{kSure, kUse5}));
     QCOMPARE(nestedAttempts, 1);
@@ -148,7 +156,7 @@ void TestConnect::scanAcceptsFirstLocator()
     QCOMPARE(w.state().BluetoothFirmwareVersion, QStringLiteral("1.23"));
 
     // The probe sent the preamble and identify; the working port then asked for live output.
-    QVERIFY(m_sim5->waitForCommand("#FV", kWaitMs));
+    QVERIFY(QTest::qWaitFor([&] { return m_sim5->waitForCommand("#FV", 0); }, kWaitMs));
     QCOMPARE(commandsOf(*m_sim5), (QStringList{"MM", "#X", "#FV"}));
     QVERIFY(m_sim9->commands().empty());  // ports after the accepted one are not tested
     QTRY_VERIFY_WITH_TIMEOUT(ui().lblMonitor->text().startsWith(QStringLiteral("Live: $")), kWaitMs);
@@ -167,6 +175,7 @@ void TestConnect::scanNoGoesOnToNextPort()
     frmMain &w = window();
     answers(m_ui->answers, {true, false, true});
     ui().cmdrescan->click();
+    waitForLink();
 
     QCOMPARE(m_ui->questions, (QStringList{kSure, kUse5, kUse9}));
     QCOMPARE(w.MSComm1.commPort(), 9);
@@ -174,9 +183,9 @@ void TestConnect::scanNoGoesOnToNextPort()
     QCOMPARE(ui().txtUser->text(), QStringLiteral("SURVEYOR"));
     QCOMPARE(ui().lblUserChars->text(), QStringLiteral("- 24 -"));
     QCOMPARE(ui().lblFirmwareVersion->text(), QStringLiteral("Firmware: Ver 2.05"));
-    QVERIFY(m_sim9->waitForCommand("#FV", kWaitMs));
+    QVERIFY(QTest::qWaitFor([&] { return m_sim9->waitForCommand("#FV", 0); }, kWaitMs));
     // The declined locator's port was closed again and got nothing more.
-    QVERIFY(m_sim5->waitForPortOpenCount(0, kWaitMs));
+    QVERIFY(QTest::qWaitFor([&] { return m_sim5->waitForPortOpenCount(0, 0); }, kWaitMs));
     QCOMPARE(commandsOf(*m_sim5), (QStringList{"MM", "#X"}));
     QCOMPARE(readAll(m_env->portListPath()), QByteArray("\r\n005678,9\r\n"));
 }
@@ -194,6 +203,7 @@ void TestConnect::searchAgainLoopsWithoutRecursion()
     };
     answers(m_ui->answers, {true, false, false, true, false, false, true, false, false, false});
     ui().cmdrescan->click();
+    waitForLink();
 
     QCOMPARE(m_ui->questions,
              (QStringList{kSure, kUse5, kUse9, kAgain, kUse5, kUse9, kAgain, kUse5, kUse9, kAgain}));
@@ -240,6 +250,7 @@ void TestConnect::scanRecordsPortInList()
     frmMain &w = window();
     answers(m_ui->answers, {true, true});
     ui().cmdrescan->click();
+    waitForLink();
     QVERIFY(w.MSComm1.isOpen());
 
     QCOMPARE(readAll(m_env->portListPath()), after);
@@ -280,6 +291,7 @@ void TestConnect::scanKeepsLongAndMalformedList()
     // 005678 lies beyond the first 100 entries: it is appended, the rest stays byte for byte.
     answers(m_ui->answers, {true, false, true});
     ui().cmdrescan->click();
+    waitForLink();
     QCOMPARE(w.MSComm1.commPort(), 9);
     QCOMPARE(readAll(m_env->portListPath()), before + "005678,9\r\n");
     entries << PortEntry{QStringLiteral("005678"), QStringLiteral("9")};
@@ -288,6 +300,7 @@ void TestConnect::scanKeepsLongAndMalformedList()
     // 001234 is entry 50 with port 9 and now answers on 5.
     answers(m_ui->answers, {true, true});
     ui().cmdrescan->click();
+    waitForLink();
     QCOMPARE(w.MSComm1.commPort(), 5);
     entries[49].port = QStringLiteral("5");
     QByteArray expected = "\r\n";
@@ -314,6 +327,7 @@ void TestConnect::workingPortFailureLeavesNotConnected()
     };
     answers(m_ui->answers, {true, true});
     ui().cmdrescan->click();
+    waitForLink();
 
     QCOMPARE(m_ui->questions, (QStringList{kSure, kUse5}));  // no "Search again?" either
     QCOMPARE(m_ui->messages.size(), 1);
@@ -340,6 +354,7 @@ void TestConnect::knownPortConnects()
         return true;
     };
     pick(QStringLiteral("001234"));
+    waitForLink();
 
     QCOMPARE(m_ui->questions, QStringList{kKnownUse5});
     QCOMPARE(lampAtQuestion, kYellow);
@@ -355,7 +370,7 @@ void TestConnect::knownPortConnects()
     QCOMPARE(ui().lblUserChars->text(), QStringLiteral("- 29 -"));
     QCOMPARE(w.state().BluetoothFirmwareVersion, QStringLiteral("1.23"));
     QVERIFY(ui().lblFirmwareVersion->text().isEmpty());  // the known-port test leaves it alone
-    QVERIFY(m_sim5->waitForCommand("#FV", kWaitMs));
+    QVERIFY(QTest::qWaitFor([&] { return m_sim5->waitForCommand("#FV", 0); }, kWaitMs));
     QCOMPARE(commandsOf(*m_sim5), (QStringList{"MM", "#X", "#FV"}));
     QVERIFY(m_sim9->commands().empty());
     QCOMPARE(readAll(m_env->portListPath()), list);
@@ -364,9 +379,10 @@ void TestConnect::knownPortConnects()
     m_ui->onQuestion = nullptr;
     m_ui->answers.enqueue(true);
     pick(QStringLiteral("005678"));
+    waitForLink();
     QCOMPARE(w.MSComm1.commPort(), 9);
-    QVERIFY(m_sim5->waitForPortOpenCount(0, kWaitMs));
-    QVERIFY(m_sim9->waitForCommand("#FV", kWaitMs));
+    QVERIFY(QTest::qWaitFor([&] { return m_sim5->waitForPortOpenCount(0, 0); }, kWaitMs));
+    QVERIFY(QTest::qWaitFor([&] { return m_sim9->waitForCommand("#FV", 0); }, kWaitMs));
 }
 
 void TestConnect::knownPortNoClosesProbe()
@@ -377,12 +393,13 @@ void TestConnect::knownPortNoClosesProbe()
     frmMain &w = window();
     m_ui->answers.enqueue(false);
     pick(QStringLiteral("001234"));
+    waitForLink();
 
     QCOMPARE(m_ui->questions, QStringList{kKnownUse5});
     QVERIFY(!w.MSComm2.isOpen());
     QVERIFY(!w.MSComm1.isOpen());
     QVERIFY(!w.state().Connected);
-    QVERIFY(m_sim5->waitForPortOpenCount(0, kWaitMs));
+    QVERIFY(QTest::qWaitFor([&] { return m_sim5->waitForPortOpenCount(0, 0); }, kWaitMs));
     QCOMPARE(commandsOf(*m_sim5), (QStringList{"MM", "#X"}));
 }
 
@@ -391,6 +408,7 @@ void TestConnect::knownPortInvalid()
     QVERIFY(writeAll(m_env->portListPath(), "\r\n001234,9\r\n"));
     frmMain &w = window();
     pick(QStringLiteral("001234"));
+    waitForLink();
 
     QVERIFY(m_ui->questions.isEmpty());
     QCOMPARE(m_ui->messages,
@@ -410,6 +428,7 @@ void TestConnect::knownPortSwitchedOff()
     QVERIFY(writeAll(m_env->portListPath(), "\r\n001234,5\r\n"));
     frmMain &w = window();
     pick(QStringLiteral("001234"));
+    waitForLink();
 
     QVERIFY(m_ui->questions.isEmpty());
     QVERIFY(m_ui->messages.isEmpty());
@@ -418,7 +437,7 @@ void TestConnect::knownPortSwitchedOff()
     QCOMPARE(ui().shpMode->fillColor(), kDarkRed);
     QVERIFY(!w.state().Connected);
     QVERIFY(!w.MSComm2.isOpen());
-    QVERIFY(m_sim5->waitForPortOpenCount(0, kWaitMs));
+    QVERIFY(QTest::qWaitFor([&] { return m_sim5->waitForPortOpenCount(0, 0); }, kWaitMs));
     QCOMPARE(commandsOf(*m_sim5), (QStringList{"MM", "#X"}));  // it heard, it did not answer
 }
 
@@ -434,6 +453,7 @@ void TestConnect::knownPortWorkingPortFailure()
         return true;
     };
     pick(QStringLiteral("001234"));
+    waitForLink();
 
     QCOMPARE(m_ui->messages.size(), 1);
     verifyNotConnected();

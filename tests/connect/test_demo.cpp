@@ -54,6 +54,7 @@ void TestDemo::scanFindsDemoLocator()
         frmMain w;
         answers(ui.answers, {true, true});
         w.form()->cmdrescan->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.linkBusy(), 15000);  // the scan runs from the event loop
         QCOMPARE(ui.questions.last(), QStringLiteral("Locator type LOC2000, Serial Number 001234. Use this connection?"));
         QVERIFY(w.MSComm1.isOpen());
         QCOMPARE(w.MSComm1.commPort(), DemoLocator::kPort);

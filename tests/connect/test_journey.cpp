@@ -45,9 +45,10 @@ void TestJourney::scanTransferByDateDisconnect()
 
     answers(ui.answers, {true, true});
     f.cmdrescan->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!w.linkBusy(), 15000);  // the scan runs from the event loop
     QCOMPARE(ui.questions.last(), QStringLiteral("Locator type LOC2000, Serial Number 001234. Use this connection?"));
     QCOMPARE(f.lblStatus->text(), QStringLiteral("Using port number 5"));
-    QVERIFY(locator->waitForCommand("#FV", 15000));
+    QVERIFY(QTest::qWaitFor([&] { return locator->waitForCommand("#FV", 0); }, 15000));
     QTRY_VERIFY_WITH_TIMEOUT(f.lblMonitor->text().startsWith(QStringLiteral("Live: $T,33KHz,")), 15000);
     QCOMPARE(f.shpMode->fillColor(), kGreen);
     QVERIFY(f.tabstrip->isTabEnabled(1));
@@ -56,6 +57,7 @@ void TestJourney::scanTransferByDateDisconnect()
     f.dtpStart->setDate(QDate(2026, 12, 1));
     f.dtpEnd->setDate(QDate(2026, 12, 6));
     f.cmdDownloadByDate->click();
+    QVERIFY(QTest::qWaitFor([&] { return locator->waitForCommand("#DD", 0); }, 15000));
     QCOMPARE(locator->commands().back(), std::string("#DD01/12/26,06/12/26"));
     QTRY_COMPARE_WITH_TIMEOUT(f.lblStatus->text(), QStringLiteral("File download complete"), 60000);
     QVERIFY(locator->waitForTransferEnd(1000));
@@ -86,7 +88,7 @@ void TestJourney::scanTransferByDateDisconnect()
     QVERIFY(w.state().CurrentDataFile.isEmpty());
     QCOMPARE(f.shpMode->fillColor(), kDarkRed);
     QVERIFY(!ProcessDataFile().isOpen());
-    QVERIFY(locator->waitForPortOpenCount(0, 15000));
+    QVERIFY(QTest::qWaitFor([&] { return locator->waitForPortOpenCount(0, 0); }, 15000));
 }
 
 QTEST_MAIN(TestJourney)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QString>
@@ -53,15 +54,23 @@ public:
 
     // Everything the program wrote, waiting until at least `atLeast` bytes
     // came or the deadline passed.
+    // Reads what the program writes, letting its event loop run meanwhile:
+    // paced commands go out from timers, one character at a time.
     QByteArray receive(int atLeast = 1, int timeoutMs = 5000)
     {
         QByteArray out;
         QDeadlineTimer deadline(timeoutMs);
         while (m_master >= 0) {
+            if (out.size() < atLeast)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
             pollfd p{m_master, POLLIN, 0};
-            const int wait = out.size() >= atLeast ? 0 : int(qMax<qint64>(0, deadline.remainingTime()));
-            if (::poll(&p, 1, wait) <= 0 || !(p.revents & POLLIN))
-                break;
+            const int wait = out.size() >= atLeast ? 0 : int(qMin<qint64>(5, qMax<qint64>(0, deadline.remainingTime())));
+            const int ready = ::poll(&p, 1, wait);
+            if (ready <= 0 || !(p.revents & POLLIN)) {
+                if (out.size() >= atLeast || deadline.hasExpired())
+                    break;
+                continue;
+            }
             char buf[4096];
             const ssize_t n = ::read(m_master, buf, sizeof buf);
             if (n <= 0)

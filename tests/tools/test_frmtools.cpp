@@ -328,15 +328,11 @@ void TestFrmTools::secondCommandWaitsForTheFirst()
     frmTools *w = openWindow();
     QVERIFY(w);
     w->form()->txtUser->setText("BOB");
-    bool stopEnabledDuringSend = true;
-    QTimer::singleShot(0, w, [&] {
-        stopEnabledDuringSend = w->form()->cmdStop->isEnabled();
-        w->form()->cmdStop->click();
-        w->cmdStop_Click();
-    });
     w->form()->cmdSetUser->click();
-    QVERIFY(!stopEnabledDuringSend);
-    QCOMPARE(w->form()->lblStatus->text(), QStringLiteral("User Set"));
+    QVERIFY(w->isSending());
+    QVERIFY(!w->form()->cmdStop->isEnabled());
+    w->cmdStop_Click();  // refused while the first goes out
+    QTRY_COMPARE(w->form()->lblStatus->text(), QStringLiteral("User Set"));
     QVERIFY(allEnabled(*w, true));
     w->form()->cmdStop->click();
     const QByteArray expected = "#FTBOB" + QByteArray(29, ' ') + "#A";
@@ -349,13 +345,12 @@ void TestFrmTools::closingMidSendIsSafeAndKeepsLog()
     QVERIFY(w);
     QVERIFY(m_pty->send("before close"));
     QTRY_COMPARE(w->txtMonitor(0)->text(), QStringLiteral("before close"));
-    QTimer::singleShot(0, w, [&] { w->close(); });
     w->form()->txtUser->setText("BOB");
     w->form()->cmdSetUser->click();
-    QVERIFY(w);  // still there for the rest of its handler
+    QVERIFY(w->isSending());
+    w->close();
     QVERIFY(!w->MSComm1.isOpen());
-    QCOMPARE(w->form()->lblStatus->text(),
-             QStringLiteral("The port closed before the command was sent. Type the port number and press Open."));
+    QVERIFY(!w->isSending());  // what was still to go out stays unsent
     QTRY_VERIFY(w.isNull());
 
     // The log outlives the window; a new window starts a new one.

@@ -74,7 +74,7 @@ private:
         }
         m_ui->inputs = QQueue<QString>({QStringLiteral("lampwick"), QString::number(kCom)});
         m_window = new frmTools(*m_state);
-        if (!m_window->Form_Load() || !m_window->MSComm1.isOpen() || !m_sim->waitForCommand("MM", kWait))
+        if (!m_window->Form_Load() || !m_window->MSComm1.isOpen() || !QTest::qWaitFor([&] { return m_sim->waitForCommand("MM", 0); }, kWait))
             return nullptr;
         return m_window;
     }
@@ -84,7 +84,8 @@ private:
     {
         const size_t from = m_sim->commands().size();
         return m_window->SendCommand(QByteArray::fromStdString(kSentinel))
-            && m_sim->waitForCommand(kSentinel, kWait, from);
+            && QTest::qWaitFor([&] { return m_sim->waitForCommand(kSentinel, 0, from); }, kWait)
+            && QTest::qWaitFor([&] { return !m_window->isSending(); }, kWait);
     }
 
     QString status() const { return m_window->form()->lblStatus->text(); }
@@ -119,10 +120,12 @@ void TestToolsSim::dateAndTimeRoundTrip()
 {
     frmTools *w = openWindow();
     QVERIFY(w);
-    w->form()->cmdSetDate->click();
-    w->form()->cmdSetTime->click();
-    w->form()->cmdReadDateTime->click();
-    QVERIFY(m_sim->waitForCommand("#AE", kWait));
+    // One command at a time: each button waits until the one before is out.
+    for (QPushButton *b : {w->form()->cmdSetDate, w->form()->cmdSetTime, w->form()->cmdReadDateTime}) {
+        QTRY_VERIFY(b->isEnabled());
+        b->click();
+    }
+    QVERIFY(QTest::qWaitFor([&] { return m_sim->waitForCommand("#AE", 0); }, kWait));
     QCOMPARE(m_sim->date(), std::string("05/03/26"));
     QCOMPARE(m_sim->time(), std::string("09:05:03"));
     QTRY_COMPARE(w->form()->txtDate->text(), QStringLiteral("05/03/26"));
@@ -188,8 +191,8 @@ void TestToolsSim::buttonsSendExactlyTheirCommand()
     auto *b = w->findChild<QPushButton *>(button);
     QVERIFY(b);
     b->click();
+    QTRY_COMPARE(status(), second);
     disconnect(watch);
-    QCOMPARE(status(), second);
     QCOMPARE(during.size(), command.size());
     QCOMPARE(during.count(first), during.size());
 
