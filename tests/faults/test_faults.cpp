@@ -13,6 +13,7 @@
 #include "Folders.h"
 #include "LocatorSimulator.h"
 #include "Pacing.h"
+#include "Protocol.h"
 #include "PtyPair.h"
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"
@@ -157,6 +158,9 @@ private slots:
     void portClosedBeforeTransferStarts_data();
     void portClosedBeforeTransferStarts();
     void powerDownDuringScan();
+    void linkLostDuringReceiveEndsWatchdog();
+    void secondCommandNeverMixesOnTheWire();
+    void exitStopsScanAndSendAtOnce();
 
 private:
     std::unique_ptr<PtyPair> connectPty(frmMain &w)
@@ -289,6 +293,7 @@ void TestFaults::portVanishesMidTransferThenReconnect()
     QVERIFY(!ProcessDataFile().isOpen());
     QVERIFY(!w.state().TransferActive);
     QVERIFY(!w.tmrAbort.isActive());
+    QVERIFY(!w.tmrCommsWatchdog.isActive());  // nothing left to watch
     QCOMPARE(readFile(path), block() + sent);
     QCOMPARE(w.state().CurrentDataFile, name);
     QVERIFY(ownEnabled(w.form()->cmdOpenFile));
@@ -690,6 +695,94 @@ void TestFaults::powerDownDuringScan()
     w.cmdDownloadAll_Click();
     QTRY_COMPARE_WITH_TIMEOUT(status(w), kComplete, kLong);
     QCOMPARE(readFile(w.state().DataFolder + w.state().CurrentDataFile), block() + bytes(m_sim->lastTransfer()));
+}
+
+// The device goes while a piece is still being handled: the loss is dealt
+// with once, after the piece, and leaves no watchdog behind to report it
+// again over a closed port; the file that was being written stays current.
+void TestFaults::linkLostDuringReceiveEndsWatchdog()
+{
+    frmMain w;
+    auto pty = connectPty(w);
+    QVERIFY(pty);
+    const QByteArray head = "#DA head\r\n" + records(5);
+    const QString path = startTransfer(w, *pty, head);
+    QVERIFY(!path.isEmpty());
+    const QString name = w.state().CurrentDataFile;
+    const QByteArray more = records(20, 5);
+    pty->send(more);
+    pty->closeAll();  // text and hang-up arrive together
+    QTRY_COMPARE_WITH_TIMEOUT(status(w), kLinkLost, kLong);
+    QVERIFY(!w.MSComm1.isOpen());
+    QVERIFY(!w.tmrCommsWatchdog.isActive());
+    QCOMPARE(w.state().CurrentDataFile, name);
+    QVERIFY(readFile(path).startsWith(block() + head));
+    QVERIFY(ownEnabled(w.form()->cmdOpenFile));
+    // Silence on the closed link is not reported again.
+    w.form()->lblStatus->clear();
+    QTest::qWait(50);
+    QVERIFY(!w.tmrCommsWatchdog.isActive());
+    QVERIFY(status(w).isEmpty());
+}
+
+// A second command started while one is going out (a second click, a timer)
+// waits its turn or is refused: characters of two commands never interleave.
+void TestFaults::secondCommandNeverMixesOnTheWire()
+{
+    frmMain w;
+    auto pty = connectPty(w);
+    QVERIFY(pty);
+    Pacing::setShortPauseMs(2);
+    w.form()->dtpStart->setDate(QDate(2026, 12, 8));
+    w.form()->dtpEnd->setDate(QDate(2026, 12, 8));
+    // Both arrive while the first command's characters are going out.
+    QTimer::singleShot(0, &w, [&] {
+        w.cmdDownloadByDate_Click();
+        w.cmdSetDate_Click();
+    });
+    w.cmdDownloadByDate_Click();
+    const QByteArray byDate = "#DD08/12/26,08/12/26";
+    const QByteArray setDate = Protocol::SetDateCommand(m_ui->now().date());
+    QCOMPARE(pty->receive(int(byDate.size() + setDate.size())), byDate + setDate);
+    waitForLink(w);
+    QCOMPARE(pty->receive(1, 50), QByteArray());
+    QCOMPARE(status(w), QStringLiteral("Date set"));
+}
+
+// Exit ends the program at once: a scan stops on the port it is testing and a
+// command going out stops at the character it has reached.
+void TestFaults::exitStopsScanAndSendAtOnce()
+{
+    Pacing::setShortPauseMs(5);
+    PtyPair port1(m_env->portsDir(), 1);
+    PtyPair port2(m_env->portsDir(), 2);
+    QVERIFY(port1.ok() && port2.ok());
+    {
+        frmMain w;
+        m_ui->answers << true;  // scan: yes
+        w.cmdrescan_Click();
+        QCOMPARE(port1.receive(1), QByteArray("M"));  // the scan is on port 1
+        w.cmdExit_Click();
+        QCOMPARE(m_ui->endProgramCalls, 1);
+        QVERIFY(!w.linkBusy());
+        QVERIFY(!w.MSComm2.isOpen());
+        QTest::qWait(200);  // long enough for the rest of ports 1 and 2
+        QCOMPARE(port1.receive(1, 0), QByteArray());
+        QCOMPARE(port2.receive(1, 0), QByteArray());
+    }
+    {
+        frmMain w;
+        auto pty = connectPty(w);
+        QVERIFY(pty);
+        w.form()->txtUser->setText("BOB");
+        w.cmdSetUser_Click();
+        QCOMPARE(pty->receive(3), QByteArray("#FT"));
+        w.cmdExit_Click();
+        QCOMPARE(m_ui->endProgramCalls, 2);
+        QVERIFY(!w.MSComm1.isOpen() && !w.linkBusy());
+        QTest::qWait(100);
+        QCOMPARE(pty->receive(1, 0), QByteArray());
+    }
 }
 
 QTEST_MAIN(TestFaults)
