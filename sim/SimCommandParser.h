@@ -11,27 +11,29 @@
 
 namespace sim {
 
-struct ParsedCommand {
-  std::string text;
-  // "#A" acts at once (it may have to stop a transfer), but an 'E' right
-  // after it turns it into "#AE": such a command replaces the "#A" before it.
-  bool extendsPrevious = false;
+struct ParsedCommand
+{
+    std::string text;
+    // "#A" acts at once (it may have to stop a transfer), but an 'E' right
+    // after it turns it into "#AE": such a command replaces the "#A" before it.
+    bool extendsPrevious = false;
 
-  friend bool operator==(const ParsedCommand&, const ParsedCommand&) = default;
+    friend bool operator==(const ParsedCommand &, const ParsedCommand &) = default;
 };
 
-class CommandParser {
+class CommandParser
+{
 public:
-  void feed(std::string_view bytes, std::vector<ParsedCommand>* out);
-  void reset();
+    void feed(std::string_view bytes, std::vector<ParsedCommand> *out);
+    void reset();
 
 private:
-  enum class State { Idle, AfterM, Name, Param, AfterHashA };
-  void feedByte(char c, std::vector<ParsedCommand>* out);
+    enum class State { Idle, AfterM, Name, Param, AfterHashA };
+    void feedByte(char c, std::vector<ParsedCommand> *out);
 
-  State state_ = State::Idle;
-  std::string buf_;
-  const char* pattern_ = nullptr; // parameter layout of the command in buf_
+    State state_ = State::Idle;
+    std::string buf_;
+    const char *pattern_ = nullptr;  // parameter layout of the command in buf_
 };
 
-} // namespace sim
+}  // namespace sim
