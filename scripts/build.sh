@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# build.sh [BUILD_DIR] [extra cmake args...]
+# build.sh [PRESET] [extra cmake args...]   (presets: dev, asan, fuzz; default dev)
+# Configures with the preset from CMakePresets.json and builds every target.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-dir=${1:-$root/build}
+preset=${1:-dev}
 shift || true
-cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-cmake --build "$dir" -j"$(nproc)"
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+cd "$root"
+cmake --preset "$preset" "${launcher[@]}" "$@" >/dev/null
+cmake --build --preset "$preset" -j"$(nproc)"

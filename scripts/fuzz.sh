@@ -13,8 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 dir="${FUZZ_BUILD_DIR:-$root/build-fuzz}"
 "$root/scripts/setup-deps.sh" --fuzz
 
-CC=clang CXX=clang++ cmake -S "$root" -B "$dir" -DLOCATOR_FUZZ=ON -DLOCATOR_BUILD_TESTS=OFF \
-  -DLOCATOR_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+(cd "$root" && cmake --preset fuzz -B "$dir" >/dev/null)
 targets=()
 for seeds in "$root"/fuzz/corpus/*/; do
   t=$(basename "$seeds")

@@ -6,7 +6,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup-deps.sh"
-"$root/scripts/build.sh" "$root/build"
+"$root/scripts/build.sh" dev
 app="$root/build/src/locator-toolkit"
 args=(--demo)
 if [ "${1:-}" = "--real" ]; then args=(); shift; fi

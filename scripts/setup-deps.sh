@@ -3,7 +3,7 @@
 # when they are missing. Safe to run again.
 set -euo pipefail
 # setup-deps.sh --fuzz   also installs clang and its libFuzzer (scripts/fuzz.sh).
-pkgs=(cmake g++ make qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev
+pkgs=(cmake g++ make ninja-build qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev
       libgl-dev xvfb xauth)
 if [ "${1:-}" = "--fuzz" ]; then
   pkgs+=(clang libclang-rt-14-dev)

@@ -4,13 +4,10 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup-deps.sh"
-dir="$root/build"
-extra=()
+preset=dev
 if [ "${1:-}" = "--sanitize" ]; then
-  dir="$root/build-asan"
-  extra=(-DLOCATOR_SANITIZE=ON -DLOCATOR_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug)
+  preset=asan
 fi
-"$root/scripts/build.sh" "$dir" "${extra[@]}"
-export QT_QPA_PLATFORM=offscreen
-cd "$dir"
-ctest --output-on-failure -j2 --timeout 600
+"$root/scripts/build.sh" "$preset"
+cd "$root"
+ctest --preset "$preset"
