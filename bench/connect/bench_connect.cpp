@@ -64,7 +64,14 @@ public:
     LoopWatch()
     {
         auto *d = QAbstractEventDispatcher::instance();
-        m_connections = {QObject::connect(d, &QAbstractEventDispatcher::awake, [this] { m_busy.start(); }),
+        // A nested processEvents() wakes the dispatcher without it having
+        // waited: the stretch up to it (a pause slept on the thread, say)
+        // counts as busy.
+        m_connections = {QObject::connect(d, &QAbstractEventDispatcher::awake,
+                                          [this] {
+                                              lap();
+                                              m_busy.start();
+                                          }),
                          QObject::connect(d, &QAbstractEventDispatcher::aboutToBlock, [this] { lap(); })};
         m_busy.start();
     }
@@ -87,8 +94,10 @@ public:
 private:
     void lap()
     {
-        if (m_busy.isValid())
-            m_longestMs = std::max(m_longestMs, double(m_busy.nsecsElapsed()) / 1e6);
+        if (m_busy.isValid()) {
+            const double ms = double(m_busy.nsecsElapsed()) / 1e6;
+            m_longestMs = std::max(m_longestMs, ms);
+        }
         m_busy.invalidate();
     }
     QElapsedTimer m_busy;
