@@ -93,6 +93,7 @@ private:
     bool openWorkingPortOrReport(int port);
     class frmPortManage *m_portEditor = nullptr;  // created on first use, owned as a child window
     bool m_connecting = false;                     // a scan or known-port test is running
+    QList<int> m_refusedPorts;                     // ports the last scan was not allowed to open
 public:
     // ---- end of connecting ----
 

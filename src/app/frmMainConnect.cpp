@@ -8,6 +8,7 @@
 #include "Interaction.h"
 #include "Lamp.h"
 #include "PortList.h"
+#include "PortNaming.h"
 #include "Probe.h"
 #include "Protocol.h"
 #include "WindowHelpers.h"
@@ -37,6 +38,14 @@ void fillChooser(QComboBox *cbo, const QList<PortEntry> &entries)
         cbo->addItem(e.serialNo, PortList::PortNumber(e.port));
     cbo->setCurrentIndex(-1);
     cbo->setEditText(shown);
+}
+
+// A port the user may not open is otherwise indistinguishable from an
+// empty one; name the device and the way to be allowed to open it.
+QString refusedPortText(int port)
+{
+    return QStringLiteral("Port %1 could not be opened. ").arg(port)
+        + PortNaming::refusalAdvice(PortNaming::devicePathFor(port));
 }
 
 } // namespace
@@ -90,7 +99,8 @@ bool frmMain::openWorkingPortOrReport(int port)
     OpenWorkingPort(port);
     if (MSComm1.isOpen())
         return true;
-    const QString reason = MSComm1.lastErrorText();
+    const QString reason = MSComm1.accessRefused() ? PortNaming::refusalAdvice(MSComm1.devicePath())
+                                                   : MSComm1.lastErrorText();
     SetConnectedState(false);
     // No port was open, so the step above left the accepted identity showing.
     ui->txtModel->clear();
@@ -124,7 +134,14 @@ void frmMain::SearchAndConnect()
                 output_string1(Protocol::StartLive);
             return;
         }
-        if (!Interaction::current().question(this, QStringLiteral("No locator found. Search again?"))) {
+        QString question = QStringLiteral("No locator found. Search again?");
+        if (!m_refusedPorts.isEmpty()) {
+            QStringList notes;
+            for (int port : std::as_const(m_refusedPorts))
+                notes << refusedPortText(port);
+            question = notes.join(QLatin1Char('\n')) + QStringLiteral("\n\n") + question;
+        }
+        if (!Interaction::current().question(this, question)) {
             SetConnectedState(false);
             return;
         }
@@ -134,6 +151,7 @@ void frmMain::SearchAndConnect()
 void frmMain::ScanPorts()
 {
     m_state.CurrentPort = 0;
+    m_refusedPorts.clear();
     setStatus(QStringLiteral("Looking for communications port. Please wait..."), kRed);
     DoEvents();
 
@@ -144,9 +162,12 @@ void frmMain::ScanPorts()
     for (int port = kFirstScanPort; port <= kLastScanPort && !m_state.LocatorFound; ++port) {
         setStatus(QStringLiteral("Checking com port %1...").arg(port), kRed);
         DoEvents();
-        if (openProbePort(port) == SerialPort::InvalidPortNumber) {
+        const int opened = openProbePort(port);
+        if (opened == SerialPort::InvalidPortNumber) {
             setStatus(QStringLiteral("Port %1not valid.").arg(port), kRed);
             DoEvents();
+        } else if (MSComm2.accessRefused()) {
+            m_refusedPorts.append(port);  // told with "No locator found" if nothing else answers
         }
         const QByteArray reply = readProbePort(false);
         const Protocol::ProbeResult probe = evaluateProbe(reply, m_state);
@@ -206,6 +227,14 @@ void frmMain::ConnectToKnownPort(int port)
         DoEvents();
         Interaction::current().message(
             this, QStringLiteral("Connection information invalid (%1) Please click 'Scan' to find the locator").arg(port));
+        ui->shpMode->setFillColor(kDarkRed);
+        return;
+    }
+    if (MSComm2.accessRefused()) {
+        // Not "no communications": the locator may well be there.
+        setStatus(QStringLiteral("Port %1 could not be opened.").arg(port), kRed);
+        DoEvents();
+        Interaction::current().message(this, refusedPortText(port));
         ui->shpMode->setFillColor(kDarkRed);
         return;
     }
