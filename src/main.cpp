@@ -1,4 +1,6 @@
+#include "Artwork.h"
 #include "LaunchOptions.h"
+#include "LocatorVersion.h"
 #include "Pacing.h"
 #include "frmMain.h"
 #ifdef LOCATOR_HAVE_DEMO
@@ -8,18 +10,56 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <memory>
+
+namespace {
+
+QStringList rawArguments(int argc, char *argv[])
+{
+    QStringList list;
+    for (int i = 0; i < argc; ++i)
+        list << QString::fromLocal8Bit(argv[i]);
+    return list;
+}
+
+// --help and --version print and end before any window system is touched,
+// so that they work with no display (and build the manual page).
+bool answeredWithoutWindows(int argc, char *argv[], int *status)
+{
+    const LaunchOptions early = LaunchOptions::parse(rawArguments(argc, argv));
+    if (!early.help && !early.version)
+        return false;
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("locator-toolkit"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(LOCATOR_VERSION_TEXT));
+    const QString text = early.help ? LaunchOptions::helpText() : LaunchOptions::versionText();
+    std::fputs(qPrintable(text), stdout);
+    *status = 0;
+    return true;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    if (int status = 0; answeredWithoutWindows(argc, argv, &status))
+        return status;
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("locator-toolkit"));
+    QApplication::setApplicationVersion(QStringLiteral(LOCATOR_VERSION_TEXT));
     QApplication::setApplicationDisplayName(QStringLiteral("Korvex Locator PC Toolkit"));
-    Pacing::configure(QApplication::arguments());
+    QApplication::setWindowIcon(Artwork::windowIcon());
+    // QApplication has taken its own options (-platform, ...) out by now.
     const LaunchOptions options = LaunchOptions::parse(QApplication::arguments());
     if (!options.error.isEmpty()) {
-        std::fprintf(stderr, "locator-toolkit: %s\n", qPrintable(options.error));
+        std::fprintf(stderr, "locator-toolkit: %s\n(locator-toolkit --help lists the options)\n",
+                     qPrintable(options.error));
         return 2;
     }
+    Pacing::configure({});  // LOCATOR_PACE_MS
+    if (options.paceMs >= 0)
+        Pacing::setShortPauseMs(options.paceMs);
 
 #ifdef LOCATOR_HAVE_DEMO
     DemoLocator demo;  // outlives the window, which closes its ports first
