@@ -26,6 +26,8 @@ QPixmap logo(int size, qreal devicePixelRatio)
     if (renderer.isValid()) {
         QPainter p(&pix);
         renderer.render(&p);
+    } else {
+        qWarning("the program's artwork is missing from its resources");
     }
     pix.setDevicePixelRatio(devicePixelRatio);
     return pix;
