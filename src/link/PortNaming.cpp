@@ -6,6 +6,7 @@
 
 #ifndef Q_OS_WIN
 #include <cerrno>
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -129,7 +130,9 @@ bool accessRefused(const QString &path)
 #else
     if (path.isEmpty())
         return false;
-    return ::access(QFile::encodeName(path).constData(), R_OK | W_OK) != 0 && errno == EACCES;
+    // The effective ids, as open() checks them.
+    return ::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), R_OK | W_OK, AT_EACCESS) != 0
+        && errno == EACCES;
 #endif
 }
 

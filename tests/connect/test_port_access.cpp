@@ -48,6 +48,7 @@ class TestPortAccess : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void init()
     {
         m_env = std::make_unique<TestEnvironment>();
@@ -95,6 +96,10 @@ private:
         return path;
     }
 
+    void giveRootBack();
+
+    static constexpr uid_t kNobody = 65534;  // and gid 65534, nogroup
+    bool m_droppedRoot = false;
     bool m_canBeRefused = false;
     std::unique_ptr<TestEnvironment> m_env;
     std::unique_ptr<ScriptedInteraction> m_ui;
@@ -106,15 +111,28 @@ void TestPortAccess::initTestCase()
 {
     Pacing::setShortPauseMs(kProbePaceMs);
     // Root opens any file, so a refused device cannot be staged. CI runs as
-    // root: this process gives root up for good (to nobody) so that the
-    // kernel refuses for real; nothing in it needs root.
+    // root: the tests run with root's effective ids set aside (as nobody) so
+    // that the kernel refuses for real, and get them back at the end, when
+    // the sanitizers' exit checks may need to read the build tree.
     if (::geteuid() == 0) {
-        const gid_t nogroup = 65534;
-        const uid_t nobody = 65534;
-        if (::setgroups(0, nullptr) == 0 && ::setgid(nogroup) == 0 && ::setuid(nobody) == 0)
-            ::prctl(PR_SET_DUMPABLE, 1);  // setuid cleared it; LeakSanitizer needs it
+        m_droppedRoot = ::setgroups(0, nullptr) == 0 && ::setegid(kNobody) == 0 && ::seteuid(kNobody) == 0;
+        if (!m_droppedRoot)
+            giveRootBack();
     }
     m_canBeRefused = ::geteuid() != 0;
+}
+
+void TestPortAccess::cleanupTestCase()
+{
+    if (m_droppedRoot)
+        giveRootBack();
+}
+
+void TestPortAccess::giveRootBack()
+{
+    [[maybe_unused]] const int uid = ::seteuid(0);
+    [[maybe_unused]] const int gid = ::setegid(0);
+    ::prctl(PR_SET_DUMPABLE, 1);  // changing ids cleared it; LeakSanitizer traces the process
 }
 
 void TestPortAccess::tableNumbersStayFixed()
@@ -192,7 +210,7 @@ void TestPortAccess::explicitEntryWinsOverTable()
 void TestPortAccess::refusedPortInScanNamesDeviceAndFix()
 {
     if (!m_canBeRefused)
-        QSKIP("running as root and root could not be given up: no device can be refused");
+        QSKIP("running as root, and root's ids could not be set aside: no device can be refused");
     const QString device = refusedDevice("rfcomm2");
     QVERIFY(!device.isEmpty());
 
@@ -214,7 +232,7 @@ void TestPortAccess::refusedPortInScanNamesDeviceAndFix()
 void TestPortAccess::refusedKnownPortNamesDeviceAndFix()
 {
     if (!m_canBeRefused)
-        QSKIP("running as root and root could not be given up: no device can be refused");
+        QSKIP("running as root, and root's ids could not be set aside: no device can be refused");
     const QString device = refusedDevice("ttyUSB0");
     QVERIFY(!device.isEmpty());
     QVERIFY(writeAll(m_env->portListPath(), "\r\n001234,9\r\n"));
@@ -237,7 +255,7 @@ void TestPortAccess::refusedKnownPortNamesDeviceAndFix()
 void TestPortAccess::refusedPortInEveryCliLinkCommand()
 {
     if (!m_canBeRefused)
-        QSKIP("running as root and root could not be given up: no device can be refused");
+        QSKIP("running as root, and root's ids could not be set aside: no device can be refused");
     const QString device = refusedDevice("rfcomm4");
     QVERIFY(!device.isEmpty());
     QString advice = expectedAdvice(device);
