@@ -26,9 +26,22 @@ QStringList rawArguments(int argc, char *argv[])
 // so that they work with no display (and build the manual page).
 bool answeredWithoutWindows(int argc, char *argv[], int *status)
 {
-    const LaunchOptions early = LaunchOptions::parse(rawArguments(argc, argv));
-    if (!early.help && !early.version)
+    const QStringList arguments = rawArguments(argc, argv);
+    const LaunchOptions early = LaunchOptions::parse(arguments);
+    // With no window system to be had, a wrong option is told as such rather
+    // than as a failure to open the display. (Where there is one, Qt's own
+    // options are taken out first, and the options are read again below.)
+    const bool noWindowSystem = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !arguments.contains(QStringLiteral("-platform"))
+        && !arguments.contains(QStringLiteral("--platform"));
+    if (!early.help && !early.version && !(noWindowSystem && !early.error.isEmpty()))
         return false;
+    if (!early.help && !early.version) {
+        std::fprintf(stderr, "locator-toolkit: %s\n(locator-toolkit --help lists the options)\n",
+                     qPrintable(early.error));
+        *status = 2;
+        return true;
+    }
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("locator-toolkit"));
     QCoreApplication::setApplicationVersion(QStringLiteral(LOCATOR_VERSION_TEXT));
