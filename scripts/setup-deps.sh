@@ -3,8 +3,9 @@
 # when they are missing. Safe to run again.
 set -euo pipefail
 # setup-deps.sh --fuzz   also installs clang and its libFuzzer (scripts/fuzz.sh).
-pkgs=(cmake g++ make ninja-build qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev
-      libgl-dev xvfb xauth)
+# dpkg-dev (dpkg-shlibdeps), help2man and gzip: the package and its manual pages.
+pkgs=(cmake g++ make ninja-build qt6-base-dev qt6-serialport-dev qt6-charts-dev qt6-svg-dev libqt6opengl6-dev
+      libgl-dev xvfb xauth dpkg-dev help2man gzip)
 if [ "${1:-}" = "--fuzz" ]; then
   pkgs+=(clang libclang-rt-14-dev)
 fi

@@ -29,6 +29,8 @@ bool DemoLocator::start(QString *error)
     }
     QDir().mkpath(portsFolder());
     PortNaming::setPortsFolder(portsFolder());
+    // Only the simulated unit: the system's serial devices stay out of a demonstration.
+    PortNaming::setDeviceFolder(portsFolder());
 #ifndef Q_OS_WIN
     // The per-user configuration folder holds the port list.
     qputenv("XDG_CONFIG_HOME", (m_dir.path() + QStringLiteral("/config")).toLocal8Bit());

@@ -9,7 +9,8 @@ namespace sim { class LocatorSimulator; }
 
 // The demonstration locator of "--demo": a simulated unit on a pseudo-terminal
 // that appears as COM5 in a private ports folder, so Scan, transfers, the
-// live monitor and the settings commands can be tried without hardware. The
+// live monitor and the settings commands can be tried without hardware (the
+// system's serial devices are left out of the port table meanwhile). The
 // port list is kept in the same private folder, so the user's own list never
 // learns of a locator that exists only for this run.
 class DemoLocator

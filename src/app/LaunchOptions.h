@@ -5,18 +5,29 @@
 
 class QWidget;
 
-// Command-line switches of the program beyond the pacing ones:
+// The program's command line (read with QCommandLineParser):
 //   --demo                 talk to a simulated locator instead of hardware
+//   --pace-ms MS           the short pause between command characters
 //   --screenshot PATH      save a picture of the main window once it has settled
 //   --exit-after SECONDS   end the program after that time (for unattended runs)
+//   --help, --version      answered without opening a window
 struct LaunchOptions
 {
     bool demo = false;
+    int paceMs = -1;               // negative: LOCATOR_PACE_MS or the default
     QString screenshotPath;
     double exitAfterSeconds = -1;  // negative: run until the user exits
+    bool help = false;
+    bool version = false;
     QString error;                 // set when the arguments could not be read
 
+    // arguments: as the program got them, its own name first.
     static LaunchOptions parse(const QStringList &arguments);
+    // The text --help prints. Needs a QCoreApplication (for the program's name).
+    static QString helpText();
+    // What --version prints.
+    static QString versionText();
+
     // Arms the screenshot and exit timers for the shown main window.
     void schedule(QWidget *mainWindow) const;
 

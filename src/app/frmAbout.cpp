@@ -2,25 +2,8 @@
 #include "ui_frmAbout.h"
 
 #include "AppState.h"
+#include "Artwork.h"
 #include "Interaction.h"
-
-#include <QPainter>
-
-static QPixmap aboutPicture()
-{
-    QPixmap pix(64, 64);
-    pix.fill(Qt::transparent);
-    QPainter p(&pix);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setBrush(QColor(0, 70, 140));
-    p.setPen(Qt::NoPen);
-    p.drawEllipse(2, 2, 60, 60);
-    p.setPen(QPen(Qt::white, 5));
-    p.drawLine(22, 16, 22, 48);
-    p.drawLine(22, 32, 44, 16);
-    p.drawLine(22, 32, 44, 48);
-    return pix;
-}
 
 frmAbout::frmAbout(const AppState &state, QWidget *parent)
     : QWidget(parent, Qt::Window)
@@ -28,7 +11,8 @@ frmAbout::frmAbout(const AppState &state, QWidget *parent)
     , m_state(state)
 {
     ui->setupUi(this);
-    ui->Picture1->setPixmap(aboutPicture());
+    ui->Picture1->setPixmap(Artwork::logo(64, devicePixelRatioF()));
+    setWindowIcon(Artwork::windowIcon());
     connect(ui->Command1, &QPushButton::clicked, this, &frmAbout::Command1_Click);
     Form_Load();
 }

@@ -1,6 +1,7 @@
 #include "frmMain.h"
 #include "ui_frmMain.h"
 
+#include "Artwork.h"
 #include "DataFileFormat.h"
 #include "DataFileHandle.h"
 #include "DataFileHeader.h"
@@ -23,7 +24,6 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QKeyEvent>
-#include <QPainter>
 
 using namespace frmMainLook;
 
@@ -32,31 +32,7 @@ namespace {
 // receiving it; ten pictures a second show the same thing.
 constexpr int kProgressRefreshMs = 100;
 
-QPixmap makeLogo()
-{
-    QPixmap pix(220, 56);
-    pix.fill(Qt::transparent);
-    QPainter p(&pix);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setBrush(QColor(0, 70, 140));
-    p.setPen(Qt::NoPen);
-    p.drawRoundedRect(QRectF(2, 6, 44, 44), 8, 8);
-    p.setPen(QPen(Qt::white, 4));
-    p.drawLine(14, 16, 14, 40);
-    p.drawLine(14, 28, 34, 16);
-    p.drawLine(14, 28, 34, 40);
-    p.setPen(QColor(0, 70, 140));
-    QFont f = p.font();
-    f.setBold(true);
-    f.setPointSize(18);
-    p.setFont(f);
-    p.drawText(QRectF(54, 4, 166, 30), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("KORVEX"));
-    f.setBold(false);
-    f.setPointSize(9);
-    p.setFont(f);
-    p.drawText(QRectF(54, 32, 166, 20), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Locator PC Toolkit"));
-    return pix;
-}
+constexpr int kLogoSize = 56;
 
 // Windows virtual-key codes of the keys the hidden shortcuts count.
 int virtualKeyCode(int qtKey)
@@ -81,7 +57,8 @@ frmMain::frmMain(QWidget *parent)
     , tmrCommsWatchdog(m_session.watchdog())
 {
     ui->setupUi(this);
-    ui->Picture1->setPixmap(makeLogo());
+    ui->Picture1->setPixmap(Artwork::logo(kLogoSize, devicePixelRatioF()));
+    setWindowIcon(Artwork::windowIcon());
     // The monitor shows whole pieces; its size must not follow their length.
     ui->lblMonitor->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     ui->lblStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -176,7 +153,7 @@ QString frmMain::UserCharsCaption(int length)
 
 void frmMain::Form_Load()
 {
-    m_state.Version = QStringLiteral("2.7.016");
+    m_state.Version = QStringLiteral(LOCATOR_VERSION_TEXT);
     setWindowTitle(QStringLiteral("Korvex Locator PC Toolkit (V") + m_state.Version + ')');
 
     adjustSize();

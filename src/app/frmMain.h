@@ -121,6 +121,7 @@ private:
     QList<PortEntry> m_scanPortList;              // the port list as the running scan read it
     qsizetype m_scanListCount = 0;
     bool m_knownPortAnswered = false;
+    QList<int> m_refusedPorts;                     // ports the last scan was not allowed to open
 public:
     // ---- end of connecting ----
 

@@ -8,7 +8,7 @@
 #include "Interaction.h"
 #include "Lamp.h"
 #include "PortList.h"
-#include "Pacing.h"
+#include "PortNaming.h"
 #include "Protocol.h"
 #include "WindowHelpers.h"
 #include "frmMainLook.h"
@@ -32,6 +32,14 @@ void fillChooser(QComboBox *cbo, const QList<PortEntry> &entries)
         cbo->addItem(e.serialNo, PortList::PortNumber(e.port));
     cbo->setCurrentIndex(-1);
     cbo->setEditText(shown);
+}
+
+// A port the user may not open is otherwise indistinguishable from an
+// empty one; name the device and the way to be allowed to open it.
+QString refusedPortText(int port)
+{
+    return QStringLiteral("Port %1 could not be opened. ").arg(port)
+        + PortNaming::refusalAdvice(PortNaming::devicePathFor(port));
 }
 
 } // namespace
@@ -72,7 +80,8 @@ bool frmMain::openWorkingPortOrReport(int port)
     OpenWorkingPort(port);
     if (MSComm1.isOpen())
         return true;
-    const QString reason = MSComm1.lastErrorText();
+    const QString reason = MSComm1.accessRefused() ? PortNaming::refusalAdvice(MSComm1.devicePath())
+                                                   : MSComm1.lastErrorText();
     SetConnectedState(false);
     // No port was open, so the step above left the accepted identity showing.
     ui->txtModel->clear();
@@ -109,7 +118,14 @@ void frmMain::onScanFinished()
     }
     // "Search again?" starts a fresh scan; however often the user says Yes,
     // nothing piles up.
-    if (Interaction::current().question(this, QStringLiteral("No locator found. Search again?"))) {
+    QString question = QStringLiteral("No locator found. Search again?");
+    if (!m_refusedPorts.isEmpty()) {
+        QStringList notes;
+        for (int port : std::as_const(m_refusedPorts))
+            notes << refusedPortText(port);
+        question = notes.join(QLatin1Char('\n')) + QStringLiteral("\n\n") + question;
+    }
+    if (Interaction::current().question(this, question)) {
         SearchAndConnect();
         return;
     }
@@ -119,6 +135,7 @@ void frmMain::onScanFinished()
 void frmMain::ScanPorts()
 {
     m_state.CurrentPort = 0;
+    m_refusedPorts.clear();
     showStatusNow(QStringLiteral("Looking for communications port. Please wait..."), kRed);
 
     // Every entry is kept for a possible rewrite; the first 100 are compared.
@@ -130,6 +147,8 @@ void frmMain::ScanPorts()
     hooks.notOpened = [this](int port, int error, const QString &) {
         if (error == SerialPort::InvalidPortNumber)
             showStatusNow(QStringLiteral("Port %1not valid.").arg(port), kRed);
+        else if (MSComm2.accessRefused())
+            m_refusedPorts.append(port);  // told with "No locator found" if nothing else answers
         return true;  // the port's test goes on and finds no reply
     };
     hooks.replied = [this](int, const QByteArray &reply) { evaluateProbeReply(reply); };
@@ -188,6 +207,13 @@ void frmMain::ConnectToKnownPort(int port)
 
     PortScan::Hooks hooks;
     hooks.notOpened = [this](int port, int error, const QString &) {
+        if (MSComm2.accessRefused()) {
+            // Not "no communications": the locator may well be there.
+            showStatusNow(QStringLiteral("Port %1 could not be opened.").arg(port), kRed);
+            Interaction::current().message(this, refusedPortText(port));
+            ui->shpMode->setFillColor(kDarkRed);
+            return false;
+        }
         if (error != SerialPort::InvalidPortNumber)
             return true;  // an unopened port yields no reply
         showStatusNow(QStringLiteral("Port %1 not valid.").arg(port), kRed);

@@ -1,6 +1,7 @@
 #include "Cli.h"
 
 #include "CliSupport.h"
+#include "LocatorVersion.h"
 
 #include <QFile>
 
@@ -65,7 +66,15 @@ QString overview()
         text += QStringLiteral("  %1%2\n").arg(QString::fromLatin1(s.name), -12).arg(QString::fromLatin1(s.summary));
     text += QStringLiteral(
         "\n"
-        "'locator-cli COMMAND --help' describes a command.\n"
+        "'locator-cli COMMAND --help' describes a command; 'locator-cli --version'\n"
+        "prints the version.\n"
+        "\n"
+        "Port n is the entry COMn of the ports folder ($LOCATOR_PORTS_DIR, or\n"
+        "~/.config/korvex/ports). Without one, COM1-COM8 are /dev/rfcomm0-7\n"
+        "(Bluetooth), COM9-COM12 /dev/ttyUSB0-3 and COM13-COM16 /dev/ttyACM0-3 (USB).\n"
+        "A device you may not open is named with the fix: membership of the group\n"
+        "that owns it, usually dialout.\n"
+        "\n"
         "Exit status: 0 success, 1 failure (one line on standard error says what\n"
         "failed), 2 wrong usage.\n");
     return text;
@@ -84,6 +93,11 @@ int Run(const QStringList &arguments, Io &io)
     if (first == QLatin1String("--help") || first == QLatin1String("-h") || first == QLatin1String("help")) {
         Context ctx(QString(), io);
         ctx.print(overview());
+        return Success;
+    }
+    if (first == QLatin1String("--version") || first == QLatin1String("-v")) {
+        Context ctx(QString(), io);
+        ctx.print(QStringLiteral("%1 %2\n").arg(QLatin1String(ProgramName), QLatin1String(LOCATOR_VERSION_TEXT)));
         return Success;
     }
     const Subcommand *sub = find(first);

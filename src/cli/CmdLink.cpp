@@ -13,7 +13,9 @@
 
 #include <QCommandLineParser>
 #include <QDateTime>
+#include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
 
 #include <limits>
 
@@ -105,11 +107,36 @@ static QString noSuchPort(int port)
 #ifdef Q_OS_WIN
     return QStringLiteral("%1 does not exist (no COM%2 on this computer)").arg(PortName(port)).arg(port);
 #else
-    return QStringLiteral("%1 does not exist (no COM%2 in %3)")
+    const QFileInfo entry(QDir(PortNaming::portsFolder()).filePath(QStringLiteral("COM%1").arg(port)));
+    if (entry.isSymLink()) {
+        return QStringLiteral("%1 does not exist (COM%2 in %3 points to %4, which is not there)")
+            .arg(PortName(port))
+            .arg(port)
+            .arg(Native(PortNaming::portsFolder()), Native(entry.symLinkTarget()));
+    }
+    if (PortNaming::tableDeviceName(port).isEmpty()) {
+        return QStringLiteral("%1 does not exist (no COM%2 in %3)")
+            .arg(PortName(port))
+            .arg(port)
+            .arg(Native(PortNaming::portsFolder()));
+    }
+    return QStringLiteral("%1 does not exist (no COM%2 in %3, no %4)")
         .arg(PortName(port))
         .arg(port)
-        .arg(Native(PortNaming::portsFolder()));
+        .arg(Native(PortNaming::portsFolder()), Native(PortNaming::deviceShownFor(port)));
 #endif
+}
+
+// Why an existing port could not be opened. A device this user may not open
+// is named with the fix, since retrying will not help.
+static QString cannotOpen(int port, const SerialPort &serial)
+{
+    if (serial.accessRefused()) {
+        QString advice = PortNaming::refusalAdvice(serial.devicePath());
+        advice[0] = advice[0].toLower();
+        return QStringLiteral("%1 could not be opened: %2").arg(PortName(port), advice);
+    }
+    return QStringLiteral("%1 could not be opened: %2").arg(PortName(port), serial.lastErrorText());
 }
 
 int IdentifyLocator(Context &ctx, int port, bool extraPause, Protocol::ProbeResult *probe)
@@ -119,7 +146,7 @@ int IdentifyLocator(Context &ctx, int port, bool extraPause, Protocol::ProbeResu
     if (opened == SerialPort::InvalidPortNumber)
         return ctx.fail(noSuchPort(port));
     if (opened != SerialPort::NoError)
-        return ctx.fail(QStringLiteral("%1 could not be opened: %2").arg(PortName(port), probePort.lastErrorText()));
+        return ctx.fail(cannotOpen(port, probePort));
     const QByteArray reply = exchangeOnce(probePort, extraPause);
     probePort.close();
     *probe = Protocol::ReadProbeReply(reply);
@@ -136,7 +163,7 @@ int OpenWorkingPort(Context &ctx, SerialPort &working, int port)
     if (opened == SerialPort::InvalidPortNumber)
         return ctx.fail(noSuchPort(port));
     if (opened != SerialPort::NoError)
-        return ctx.fail(QStringLiteral("%1 could not be opened: %2").arg(PortName(port), working.lastErrorText()));
+        return ctx.fail(cannotOpen(port, working));
     return -1;
 }
 
@@ -251,6 +278,7 @@ int RunScan(Context &ctx, const QStringList &arguments)
 
     // The windows' scan, asking nobody: every locator that answers is listed.
     QList<std::pair<int, Protocol::ProbeResult>> found;
+    int refused = 0;
     SerialPort probePort;
     PacedWriter writer;
     PortScan scan(probePort, writer);
@@ -258,10 +286,13 @@ int RunScan(Context &ctx, const QStringList &arguments)
     int interruptedAt = 0;
     PortScan::Hooks hooks;
     hooks.checking = [&](int port) { ctx.progress(QStringLiteral("Checking com port %1...").arg(port), true); };
-    hooks.notOpened = [&](int port, int error, const QString &reason) {
+    hooks.notOpened = [&](int port, int error, const QString &) {
         // The scan goes on, as the window's does; the person reading should know why.
-        if (error != SerialPort::InvalidPortNumber)
-            ctx.warn(QStringLiteral("%1 could not be opened: %2").arg(PortName(port), reason));
+        if (error != SerialPort::InvalidPortNumber) {
+            ctx.warn(cannotOpen(port, probePort));
+            if (probePort.accessRefused())
+                ++refused;
+        }
         return true;
     };
     hooks.accept = [&](int port, const QByteArray &, const Protocol::ProbeResult &probe) {
@@ -287,6 +318,12 @@ int RunScan(Context &ctx, const QStringList &arguments)
         return ctx.fail(QStringLiteral("interrupted at %1").arg(PortName(interruptedAt)));
     }
     ctx.endProgress();
+    if (found.isEmpty() && refused > 0)
+        return ctx.fail(QStringLiteral("no locator answered on ports %1 to %2, and %3 of them could not be "
+                                       "opened for want of permission (see above)")
+                            .arg(kFirstScanPort)
+                            .arg(kLastScanPort)
+                            .arg(refused));
     if (found.isEmpty())
         return ctx.fail(
             QStringLiteral("no locator answered on ports %1 to %2").arg(PortScan::kFirstPort).arg(PortScan::kLastPort));

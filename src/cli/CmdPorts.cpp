@@ -27,7 +27,10 @@ const char kHelp[] =
     "list remembers and the port each was last found on.\n"
     "\n"
     "The ports folder is $LOCATOR_PORTS_DIR when set, otherwise\n"
-    "~/.config/korvex/ports. Port n is the entry COMn there.\n";
+    "~/.config/korvex/ports. Port n is the entry COMn there; without one,\n"
+    "ports 1 to 16 are the system's serial devices by a fixed table:\n"
+    "COM1-COM8 /dev/rfcomm0-7 (Bluetooth), COM9-COM12 /dev/ttyUSB0-3 (USB),\n"
+    "COM13-COM16 /dev/ttyACM0-3 (USB modem class).\n";
 
 void listPortEntries(Context &ctx)
 {
@@ -40,29 +43,33 @@ void listPortEntries(Context &ctx)
 #else
     const QString folder = PortNaming::portsFolder();
     const QDir dir(folder);
-    if (!dir.exists()) {
-        ctx.print(QStringLiteral("Ports folder: %1 (does not exist)\n").arg(Native(folder)));
-        return;
-    }
-    ctx.print(QStringLiteral("Ports folder: %1\n").arg(Native(folder)));
+    ctx.print(QStringLiteral("Ports folder: %1%2\n")
+                  .arg(Native(folder), dir.exists() ? QString() : QStringLiteral(" (does not exist)")));
+    ctx.print(QStringLiteral("Device folder: %1\n").arg(Native(PortNaming::deviceFolder())));
 
+    // Ports 1 to 16 always (the table's or an entry's device), and any
+    // further COM entry the folder holds.
     static const QRegularExpression comName(QStringLiteral("^COM([1-9][0-9]{0,8})$"));
-    QList<std::pair<int, QString>> entries;
-    for (const QString &name : dir.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+    QList<int> numbers;
+    for (int n = 1; n <= 16; ++n)
+        numbers.append(n);
+    const QStringList names =
+        dir.exists() ? dir.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot) : QStringList();
+    for (const QString &name : names) {
         const QRegularExpressionMatch m = comName.match(name);
-        if (m.hasMatch())
-            entries.append({m.captured(1).toInt(), name});
+        if (m.hasMatch() && !numbers.contains(m.captured(1).toInt()))
+            numbers.append(m.captured(1).toInt());
     }
-    std::sort(entries.begin(), entries.end());
-    if (entries.isEmpty())
-        ctx.print(QStringLiteral("No COM entries.\n"));
-    for (const auto &[number, name] : entries) {
-        const QFileInfo entry(dir.filePath(name));
-        QString target = entry.isSymLink() ? entry.symLinkTarget() : entry.absoluteFilePath();
-        // A link left behind by a device that has gone is a port that does not exist.
+    std::sort(numbers.begin(), numbers.end());
+    for (int number : std::as_const(numbers)) {
+        const QFileInfo entry(dir.filePath(QStringLiteral("COM%1").arg(number)));
         const bool present = !PortNaming::devicePathFor(number).isEmpty();
-        ctx.print(QStringLiteral("%1 -> %2%3\n")
-                      .arg(name, Native(target), present ? QString() : QStringLiteral(" (missing)")));
+        QString note;
+        if (entry.isSymLink() || entry.exists())
+            note = present ? QStringLiteral(" (link)") : QStringLiteral(" (link, missing)");
+        else if (!present)
+            note = QStringLiteral(" (not present)");
+        ctx.print(QStringLiteral("COM%1 -> %2%3\n").arg(number).arg(Native(PortNaming::deviceShownFor(number)), note));
     }
 #endif
 }

@@ -57,12 +57,20 @@ int main(int argc, char *argv[])
     const QStringList arguments = app->arguments().mid(1);
 
     if (Cli::NeedsGuiApplication(arguments)) {
-        QLibrary module(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("locator-cli-chart")));
         using Entry = int (*)(int, char **);
-        const auto entry = reinterpret_cast<Entry>(module.resolve("locator_cli_chart_main"));
+        Entry entry = nullptr;
+        QStringList why;
+        const QDir programDir(QCoreApplication::applicationDirPath());
+        // Beside the program in the build tree; where the install layout puts it otherwise.
+        for (const QString &dir : {programDir.path(), programDir.filePath(QStringLiteral(LOCATOR_CHART_MODULE_FROM_BIN))}) {
+            QLibrary module(QDir(dir).filePath(QStringLiteral("locator-cli-chart")));
+            entry = reinterpret_cast<Entry>(module.resolve("locator_cli_chart_main"));
+            if (entry)
+                break;
+            why << module.errorString();
+        }
         if (!entry) {
-            std::fprintf(stderr, "locator-cli chart: the chart module cannot be loaded: %s\n",
-                         qPrintable(module.errorString()));
+            std::fprintf(stderr, "locator-cli chart: the chart module cannot be loaded: %s\n", qPrintable(why.join(QStringLiteral("; "))));
             return 1;
         }
         app.reset();  // the module runs a QApplication of its own

@@ -83,6 +83,7 @@ QString SerialPort::devicePath() const
 int SerialPort::open()
 {
     m_lastErrorText.clear();
+    m_accessRefused = false;
     if (m_port.isOpen()) {
         m_lastError = PortAlreadyOpen;
         m_lastErrorText = QStringLiteral("port already open");
@@ -100,6 +101,9 @@ int SerialPort::open()
         const auto err = m_port.error();
         m_lastErrorText = m_port.errorString();
         m_lastError = err == QSerialPort::DeviceNotFoundError ? InvalidPortNumber : PortUnavailable;
+        // Qt reports a device in use and one we may not open alike; only
+        // the second has a fix the user can make, so tell them apart.
+        m_accessRefused = m_lastError == PortUnavailable && PortNaming::accessRefused(path);
         m_port.clearError();
         return m_lastError;
     }

@@ -57,6 +57,9 @@ public:
     bool isOpen() const;
     int lastError() const { return m_lastError; }
     QString lastErrorText() const { return m_lastErrorText; }
+    // The last open failed because this user may not open the device
+    // (PortUnavailable, which is otherwise skipped like an empty port).
+    bool accessRefused() const { return m_accessRefused; }
     QString devicePath() const;
 
     // Everything received so far, including what the OS holds but the event
@@ -105,6 +108,7 @@ private:
     bool m_dtr = false;
     int m_lastError = NoError;
     QString m_lastErrorText;
+    bool m_accessRefused = false;
     int m_commEvent = 0;
     std::deque<int> m_pending;
     bool m_dispatching = false;

@@ -2,6 +2,7 @@
 #include "ui_frmPortManage.h"
 
 #include "Interaction.h"
+#include "PortNaming.h"
 
 #include <QDir>
 #include <QShowEvent>
@@ -11,6 +12,7 @@ namespace {
 
 constexpr int kColPort = 0;
 constexpr int kColSerialNo = 1;
+constexpr int kColDevice = 2;  // shown only: where the port number leads on this computer
 constexpr int kMaxComPort = 256;  // the COM numbers Windows hands out
 
 // Only the Port cell is edited in place; the serial number identifies the
@@ -49,9 +51,11 @@ frmPortManage::frmPortManage(const QString &portListPath, QWidget *parent)
     connect(ui->cmdSave, &QPushButton::clicked, this, [this] { cmdSave_Click(); });
     connect(ui->cmdClose, &QPushButton::clicked, this, &frmPortManage::cmdClose_Click);
     // A corrected port is a change like any other; it must not be lost unasked on Close.
-    connect(ui->lvPorts, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem *, int column) {
-        if (column == kColPort)
-            PortListChanged = true;
+    connect(ui->lvPorts, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem *item, int column) {
+        if (column != kColPort)
+            return;
+        PortListChanged = true;
+        showDevice(item);
     });
 }
 
@@ -90,11 +94,20 @@ void frmPortManage::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
 }
 
+void frmPortManage::showDevice(QTreeWidgetItem *item)
+{
+    int number = 0;
+    const QString device = IsValidPort(item->text(kColPort), &number) ? PortNaming::deviceShownFor(number) : QString();
+    const QSignalBlocker quiet(ui->lvPorts);  // not an edit of the list
+    item->setText(kColDevice, QDir::toNativeSeparators(device));
+}
+
 void frmPortManage::addRow(const QString &port, const QString &serialNo)
 {
     auto *item = new QTreeWidgetItem({port, serialNo});
     item->setFlags(item->flags() | Qt::ItemIsEditable);
     ui->lvPorts->addTopLevelItem(item);
+    showDevice(item);
 }
 
 void frmPortManage::Form_Load()
@@ -102,7 +115,7 @@ void frmPortManage::Form_Load()
     PortListChanged = false;
     const QSignalBlocker quiet(ui->lvPorts);  // loading is not an edit
     ui->lvPorts->clear();
-    ui->lvPorts->setHeaderLabels({QStringLiteral("Port"), QStringLiteral("Serial No")});
+    ui->lvPorts->setHeaderLabels({QStringLiteral("Port"), QStringLiteral("Serial No"), QStringLiteral("Device")});
     for (const PortEntry &e : PortList::LoadPortList(m_path))
         addRow(e.port, e.serialNo);
     ui->lvPorts->resizeColumnToContents(kColPort);
@@ -189,8 +202,10 @@ bool frmPortManage::cmdSave_Click()
     }
     {
         const QSignalBlocker quiet(ui->lvPorts);
-        for (int i = 0; i < entries.size(); ++i)
+        for (int i = 0; i < entries.size(); ++i) {
             ui->lvPorts->topLevelItem(i)->setText(kColPort, entries[i].port);
+            showDevice(ui->lvPorts->topLevelItem(i));
+        }
     }
     PortListChanged = false;
     emit portListSaved(entries);

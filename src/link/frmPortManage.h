@@ -8,6 +8,7 @@
 
 namespace Ui { class frmPortManage; }
 class QShowEvent;
+class QTreeWidgetItem;
 
 // The port editor: lists the remembered locators and their COM ports, lets
 // the user add, delete and correct entries, and saves them to the port list.
@@ -50,6 +51,7 @@ protected:
 
 private:
     void addRow(const QString &port, const QString &serialNo);
+    void showDevice(QTreeWidgetItem *item);
 
     Ui::frmPortManage *ui;
     QString m_path;

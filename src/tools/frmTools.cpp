@@ -7,6 +7,7 @@
 #include "Folders.h"
 #include "Interaction.h"
 #include "Pacing.h"
+#include "PortNaming.h"
 #include "Protocol.h"
 #include "TroubleshootLog.h"
 #include "WindowHelpers.h"
@@ -156,6 +157,10 @@ bool frmTools::OpenToolsPort()
     if (rc != SerialPort::NoError) {
         if (rc == SerialPort::InvalidPortNumber)
             setStatus(QStringLiteral("Port %1 does not exist. ").arg(port) + portHint(), true);
+        else if (MSComm1.accessRefused())
+            setStatus(QStringLiteral("Port %1 could not be opened. ").arg(port)
+                          + PortNaming::refusalAdvice(MSComm1.devicePath()),
+                      true);
         else
             setStatus(QStringLiteral("Port %1 could not be opened: %2. ").arg(port).arg(MSComm1.lastErrorText())
                           + portHint(),

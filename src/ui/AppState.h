@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LocatorIdentity.h"
+#include "LocatorVersion.h"
 #include "TransferState.h"
 
 #include <QByteArray>
@@ -11,7 +12,7 @@
 // Process-wide state, owned by the main window and lent to the others.
 struct AppState : TransferState
 {
-    QString Version = QStringLiteral("2.7.016");
+    QString Version = QStringLiteral(LOCATOR_VERSION_TEXT);
     QString DocumentsFolder;   // no trailing separator
     QString AppDataFolder;     // no trailing separator
     QString DataFolder;        // DocumentsFolder + "/korvex/data/"

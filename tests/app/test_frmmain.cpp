@@ -112,6 +112,10 @@ void TestFrmMain::startUpState()
     auto *ui = w.form();
     QCOMPARE(w.windowTitle(), QStringLiteral("Korvex Locator PC Toolkit (V2.7.016)"));
     QCOMPARE(w.state().Version, QStringLiteral("2.7.016"));
+    // The logo is drawn from the resources' SVG (a static library's resources are easily lost when linking).
+    const QImage logo = ui->Picture1->pixmap().toImage();
+    QVERIFY(!logo.isNull());
+    QCOMPARE(logo.pixelColor(logo.width() / 2, logo.height() / 2).alpha(), 255);
 
     QCOMPARE(ui->cboLocators->count(), 2);
     QCOMPARE(ui->cboLocators->itemText(0), QStringLiteral("001234"));

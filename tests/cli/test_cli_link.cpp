@@ -133,7 +133,8 @@ void TestCliLink::identifyFailures()
     const CliResult none = RunCli(paced({"identify", "--port", "7"}));
     QCOMPARE(none.status, int(Cli::Failure));
     QCOMPARE(none.errLines(), (QList<QByteArray>{"locator-cli identify: port 7 does not exist (no COM7 in "
-                                                 + m_env->portsDir().toUtf8() + ")"}));
+                                                 + m_env->portsDir().toUtf8() + ", no "
+                                                 + m_env->devicesDir().toUtf8() + "/rfcomm6)"}));
     QVERIFY(none.out.isEmpty());
 
     sim::LocatorSimulator *s = startSim(kCom);

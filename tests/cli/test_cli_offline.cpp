@@ -453,11 +453,29 @@ void TestCliOffline::portsShowsWhereEachPortLeads()
     QVERIFY(QDir().mkpath(QFileInfo(m_env->portListPath()).absolutePath()));
     QVERIFY(writeFile(m_env->portListPath(), "\r\n001234,5\r\n"));
 
+    QVERIFY(QFile::link(QStringLiteral("/dev/null"), ports + QStringLiteral("/COM20")));
+    const QString devices = m_env->devicesDir();
+    QVERIFY(writeFile(devices + QStringLiteral("/ttyACM1"), ""));
+
     const CliResult r = RunCli({"ports"});
     QCOMPARE(r.status, 0);
-    QCOMPARE(QString::fromUtf8(r.out),
-             QStringLiteral("Ports folder: %1\nCOM3 -> %2 (missing)\nCOM12 -> /dev/null\nPort list: %3\n001234 on COM5\n")
-                 .arg(ports, path(QStringLiteral("gone")), m_env->portListPath()));
+    // 1 to 16 always, by link or by the device table; links beyond in number order.
+    QString expected = QStringLiteral("Ports folder: %1\nDevice folder: %2\n").arg(ports, devices);
+    const QStringList table = {"rfcomm0", "rfcomm1", "rfcomm2", "rfcomm3", "rfcomm4", "rfcomm5",
+                               "rfcomm6", "rfcomm7", "ttyUSB0", "ttyUSB1", "ttyUSB2", "ttyUSB3",
+                               "ttyACM0", "ttyACM1", "ttyACM2", "ttyACM3"};
+    for (int n = 1; n <= 16; ++n) {
+        if (n == 3)
+            expected += QStringLiteral("COM3 -> %1 (link, missing)\n").arg(path(QStringLiteral("gone")));
+        else if (n == 12)
+            expected += QStringLiteral("COM12 -> /dev/null (link)\n");
+        else if (n == 14)
+            expected += QStringLiteral("COM14 -> %1/ttyACM1\n").arg(devices);
+        else
+            expected += QStringLiteral("COM%1 -> %2/%3 (not present)\n").arg(n).arg(devices, table[n - 1]);
+    }
+    expected += QStringLiteral("COM20 -> /dev/null (link)\nPort list: %1\n001234 on COM5\n").arg(m_env->portListPath());
+    QCOMPARE(QString::fromUtf8(r.out), expected);
 }
 
 QTEST_MAIN(TestCliOffline)

@@ -35,6 +35,13 @@ void TestDemo::options()
     QVERIFY(o.error.isEmpty());
     QVERIFY(!parse({"--exit-after", "soon"}).error.isEmpty());
     QVERIFY(!parse({"--screenshot"}).error.isEmpty());
+    QVERIFY(!parse({"--pace-ms", "-1"}).error.isEmpty());
+    QCOMPARE(parse({"--pace-ms=0"}).paceMs, 0);
+    QVERIFY(!parse({"stray"}).error.isEmpty());
+    // Answered before a window system is asked for, beside options Qt reads later.
+    QVERIFY(parse({"--version"}).version);
+    o = parse({"-platform", "offscreen", "--help"});
+    QVERIFY(o.help);
 }
 
 void TestDemo::scanFindsDemoLocator()
@@ -67,6 +74,7 @@ void TestDemo::scanFindsDemoLocator()
     demo.stop();
     QVERIFY(!demo.running());
     PortNaming::setPortsFolder({});
+    PortNaming::setDeviceFolder({});
 }
 
 QTEST_MAIN(TestDemo)

@@ -15,7 +15,10 @@ public:
         qputenv("XDG_CONFIG_HOME", (m_dir.path() + "/.config").toLocal8Bit());
         qputenv("XDG_DATA_HOME", (m_dir.path() + "/.local/share").toLocal8Bit());
         qputenv("LOCATOR_PORTS_DIR", portsDir().toLocal8Bit());
+        // The system's serial devices (the port table) stay out of tests.
+        qputenv("LOCATOR_DEVICE_DIR", devicesDir().toLocal8Bit());
         QDir().mkpath(portsDir());
+        QDir().mkpath(devicesDir());
         QDir().mkpath(documentsDir());
     }
     QString root() const { return m_dir.path(); }
@@ -24,6 +27,7 @@ public:
     QString dataDir() const { return documentsDir() + "/korvex/data"; }
     QString portListPath() const { return configDir() + "/korvex/ports.ini"; }
     QString portsDir() const { return m_dir.path() + "/ports"; }
+    QString devicesDir() const { return m_dir.path() + "/dev"; }
 
 private:
     QTemporaryDir m_dir;

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds the Debian package: build-package/locator-toolkit_<version>_<arch>.deb
+# (a Release build of the programs only, laid out under /usr; no tests or
+# benchmarks). Install it with: sudo apt install ./build-package/locator-toolkit_*.deb
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/setup-deps.sh"
+dir="$root/build-package"
+start=$(date +%s)
+"$root/scripts/build.sh" "$dir" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+  -DLOCATOR_BUILD_TESTS=OFF -DLOCATOR_BUILD_BENCH=OFF -DLOCATOR_MAN_PAGES=ON
+rm -f "$dir"/locator-toolkit_*.deb
+(cd "$dir" && cpack -G DEB >/dev/null)
+deb=$(ls "$dir"/locator-toolkit_*.deb)
+echo "Package: $deb ($(du -k "$deb" | cut -f1) KiB, built in $(( $(date +%s) - start )) s)"
