@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <functional>
 
 // A numbered serial port with the settings, events and error codes the
 // locator link is written against. Port n is resolved by PortNaming.
@@ -76,6 +77,25 @@ public:
     // Pieces larger than this are not read in one go (the input buffer size).
     static constexpr int kDefaultInBuffer = 30000;
 
+    // What the driver tells about the modem lines and its error counters.
+    // A part the device cannot report (a pseudo-terminal reports neither)
+    // is marked unknown and raises no events.
+    enum Line { LineCTS = 1, LineDSR = 2, LineCD = 4, LineRing = 8 };
+    struct LineStatus
+    {
+        bool linesKnown = false;
+        int lines = 0; // Line bits
+        bool countsKnown = false;
+        quint32 breaks = 0, framing = 0, overrun = 0, rxOverflow = 0, parity = 0;
+    };
+    using LineStatusSource = std::function<LineStatus()>;
+    // Replaces the driver query (tests feed line states and counters here);
+    // an empty source restores it. Takes effect at the next open.
+    void setLineStatusSource(LineStatusSource source) { m_lineSource = std::move(source); }
+    // Lines and counters are polled while the port is open: the window
+    // thread never blocks waiting for a line change.
+    static constexpr int kLinePollMs = 75;
+
 signals:
     void OnComm();
     // The device went away (unplugged, Bluetooth link dropped, pty closed).
@@ -87,6 +107,8 @@ private:
     void scheduleDispatch();
     void dispatch();
     void pullFromOs();
+    LineStatus readLineStatus();
+    void pollLines();
 
     QSerialPort m_port;
     int m_portNumber = 1;
@@ -112,4 +134,7 @@ private:
     bool m_receivePending = false;
     int m_settleMs = kDefaultReceiveSettleMs;
     QTimer m_settle;
+    LineStatusSource m_lineSource;
+    LineStatus m_lastLines;
+    QTimer m_linePoll;
 };
