@@ -117,7 +117,8 @@ int SerialPort::open()
     m_port.setDataBits(m_dataBits);
     m_port.setStopBits(m_stopBits);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
-    m_port.setDataTerminalReady(m_dtr);
+    if (m_dtr)
+        m_port.setDataTerminalReady(*m_dtr);
     m_port.clearError();
     m_pending.clear();
     m_receivePending = false;

@@ -8,6 +8,7 @@
 
 #include <deque>
 #include <functional>
+#include <optional>
 
 // A numbered serial port with the settings, events and error codes the
 // locator link is written against. Port n is resolved by PortNaming.
@@ -50,7 +51,9 @@ public:
     void setNullDiscard(bool on) { m_nullDiscard = on; }
     void setEOFEnable(bool on) { m_eofEnable = on; }
     void setDTREnable(bool on);
-    bool dtrEnabled() const { return m_dtr; }
+    bool dtrEnabled() const { return m_dtr.value_or(false); }
+    // False until setDTREnable: opening then leaves the line as the device has it.
+    bool dtrControlled() const { return m_dtr.has_value(); }
 
     // Returns NoError or one of the OpenError codes; lastError() keeps it.
     int open();
@@ -124,7 +127,7 @@ private:
     int m_inputLen = 0;
     bool m_nullDiscard = false;
     bool m_eofEnable = false;
-    bool m_dtr = false;
+    std::optional<bool> m_dtr;
     int m_lastError = NoError;
     QString m_lastErrorText;
     int m_commEvent = 0;
