@@ -12,8 +12,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("locator-toolkit"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Korvex Locator PC Toolkit"));
+    LaunchOptions::nameApplication();
     Pacing::configure(QApplication::arguments());
     const LaunchOptions options = LaunchOptions::parse(QApplication::arguments());
     if (!options.error.isEmpty()) {

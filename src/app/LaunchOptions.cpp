@@ -2,6 +2,7 @@
 
 #include "Interaction.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QPixmap>
 #include <QPointer>
@@ -28,6 +29,11 @@ static bool takeValue(const QStringList &args, int &i, const QString &name, QStr
         return true;
     }
     return false;
+}
+
+void LaunchOptions::nameApplication()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("locator-toolkit"));
 }
 
 LaunchOptions LaunchOptions::parse(const QStringList &arguments)

@@ -17,6 +17,9 @@ struct LaunchOptions
     QString error;                 // set when the arguments could not be read
 
     static LaunchOptions parse(const QStringList &arguments);
+    // The program's name for settings and messages. No display name is set:
+    // the window system would append it to every caption.
+    static void nameApplication();
     // Arms the screenshot and exit timers for the shown main window.
     void schedule(QWidget *mainWindow) const;
 
