@@ -37,6 +37,8 @@ public:
     void Form_Load();
     void SetConnectedState(bool state);
     QString MakeLogFileName(const QString &kind);
+    // The identity boxes, trimmed, into AppState::Identity (every file naming does this first).
+    void refreshIdentity();
     void OpenWorkingPort(int port);
     void output_string1(const QByteArray &text);
     void output_string2(const QByteArray &text);

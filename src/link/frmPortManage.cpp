@@ -2,6 +2,7 @@
 #include "ui_frmPortManage.h"
 
 #include "Interaction.h"
+#include "WindowHelpers.h"
 
 #include <QDir>
 #include <QShowEvent>
@@ -42,6 +43,7 @@ frmPortManage::frmPortManage(const QString &portListPath, QWidget *parent)
     , m_path(portListPath)
 {
     ui->setupUi(this);
+    EnterPressesFocusedButton(this);
     ui->lvPorts->setItemDelegate(new PortCellOnlyDelegate(ui->lvPorts));
 
     connect(ui->cmdAdd, &QPushButton::clicked, this, &frmPortManage::cmdAdd_Click);

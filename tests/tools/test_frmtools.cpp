@@ -328,14 +328,23 @@ void TestFrmTools::secondCommandWaitsForTheFirst()
     frmTools *w = openWindow();
     QVERIFY(w);
     w->form()->txtUser->setText("BOB");
+    w->show();
+    QApplication::setActiveWindow(w);
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    w->form()->cmdSetUser->setFocus();
     bool stopEnabledDuringSend = true;
+    QWidget *focusDuringSend = w->form()->txtUser;
     QTimer::singleShot(0, w, [&] {
         stopEnabledDuringSend = w->form()->cmdStop->isEnabled();
+        focusDuringSend = QApplication::focusWidget();
         w->form()->cmdStop->click();
         w->cmdStop_Click();
     });
     w->form()->cmdSetUser->click();
     QVERIFY(!stopEnabledDuringSend);
+    // While the buttons are off, no stray key can reach an identity box.
+    QVERIFY2(!qobject_cast<QLineEdit *>(focusDuringSend), qPrintable(focusDuringSend->objectName()));
+    QCOMPARE(QApplication::focusWidget(), w->form()->cmdSetUser);
     QCOMPARE(w->form()->lblStatus->text(), QStringLiteral("User Set"));
     QVERIFY(allEnabled(*w, true));
     w->form()->cmdStop->click();
