@@ -285,6 +285,7 @@ QString frmMain::MakeLogFileName(const QString &kind)
 
 void frmMain::OpenWorkingPort(int port)
 {
+    m_receive.forgetPieces();
     WorkingPort::Open(MSComm1, port);
 }
 

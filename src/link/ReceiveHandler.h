@@ -49,6 +49,8 @@ public:
     bool openDataFile(const QString &name, QString *error);
     // The link is gone mid-transfer: keep what arrived. Returns the kept file's name or empty.
     QString abandonTransfer();
+    // A new link: what the last one sent cannot begin a marker on this one.
+    void forgetPieces() { m_tail.clear(); }
 
     void handlePiece(QByteArray piece);
 
