@@ -31,7 +31,7 @@ QSize StatusLabel::minimumSizeHint() const
 
 QString StatusLabel::shownText() const
 {
-    const int width = contentsRect().width() - 2 * margin() - indent() * (indent() > 0);
+    const int width = contentsRect().width() - 2 * margin() - qMax(0, indent());
     return fontMetrics().elidedText(text(), Qt::ElideRight, qMax(0, width));
 }
 
