@@ -2,7 +2,8 @@
 // and lost links in between. Whatever arrives, every data file must be the
 // comment block followed by exactly the pieces from the one that started its
 // transfer to the one that ended it (or to where the transfer was cut short),
-// and nothing else may be written anywhere.
+// and nothing else may be written anywhere. A marker may straddle pieces: the
+// transfer then starts at the marker's first character.
 //
 // Input: a list of steps. 0xFF: a transfer command (only while no transfer
 // runs, as the window disables the buttons then); 0xFE: the link is lost;
@@ -17,6 +18,7 @@
 #include <QFileInfo>
 #include <QMap>
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -62,6 +64,17 @@ struct Model
     int autoNames = 0;
     int ends = 0;
     int abortedEnds = 0;
+    QByteArray seen; // everything received since the link was last lost
+
+    // Where marker starts in seen + p when it ends inside p; -1 otherwise.
+    qsizetype find(const QByteArray &p, const QByteArray &marker) const
+    {
+        const QByteArray all = seen + p;
+        for (qsizetype at = std::max<qsizetype>(0, seen.size() - marker.size()); at + marker.size() <= all.size(); ++at)
+            if (at + marker.size() > seen.size() && all.mid(at, marker.size()) == marker)
+                return at;
+        return -1;
+    }
 
     void request(const QString &name)
     {
@@ -71,31 +84,41 @@ struct Model
     QString linkLost()
     {
         active = false;
+        seen.clear();
         return std::exchange(open, QString());
     }
     // Returns the file kept by a power-down notice in the piece, or nullopt.
     std::optional<QString> piece(const QByteArray &p)
     {
-        const qsizetype pd = p.indexOf("#PD");
+        const qsizetype pd = find(p, "#PD");
         if (pd >= 0) {
             if (active)
-                files[open] += p.left(pd);
+                files[open] += p.left(std::max<qsizetype>(0, pd - seen.size()));
             active = false;
+            seen.clear();
             return std::exchange(open, QString());
         }
+        const qsizetype abort = find(p, "ABORT");
         QByteArray text = p;
-        if (!active && (p.contains("#DA") || p.contains("#DD"))) {
-            if (open.isEmpty())
-                request(QStringLiteral("auto%1.csv").arg(++autoNames));
-            active = true;
-            text.prepend(block);
+        if (!active) {
+            const qsizetype da = find(p, "#DA"), dd = find(p, "#DD");
+            const qsizetype start = da < 0 ? dd : dd < 0 ? da : std::min(da, dd);
+            if (start >= 0) {
+                if (open.isEmpty())
+                    request(QStringLiteral("auto%1.csv").arg(++autoNames));
+                active = true;
+                if (start < seen.size())
+                    text.prepend(seen.mid(start));
+                text.prepend(block);
+            }
         }
+        seen += p;
         if (!active)
             return std::nullopt;
         files[open] += text;
         if (p.contains('\x1a')) {
             ++ends;
-            abortedEnds += p.contains("ABORT");
+            abortedEnds += abort >= 0;
             active = false;
             open.clear();
         }

@@ -59,9 +59,8 @@ int main(int argc, char *argv[])
         return status;
 
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("locator-toolkit"));
+    LaunchOptions::nameApplication();
     QApplication::setApplicationVersion(QStringLiteral(LOCATOR_VERSION_TEXT));
-    QApplication::setApplicationDisplayName(QStringLiteral("Korvex Locator PC Toolkit"));
     QApplication::setWindowIcon(Artwork::windowIcon());
     // QApplication has taken its own options (-platform, ...) out by now.
     const LaunchOptions options = LaunchOptions::parse(QApplication::arguments());

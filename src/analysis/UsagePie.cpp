@@ -98,6 +98,12 @@ void UsagePie::draw(const QString &caption, const Usage::ModeCounts &counts)
             first = false;
         }
     }
+    // A lone slice is the whole circle: its white border would draw a seam
+    // from the centre to the top, where it starts and ends.
+    if (m_series->count() == 2) {
+        QPieSlice *only = m_series->slices().last();
+        only->setPen(QPen(only->brush().color(), 1));
+    }
     markLegendTitle();
 }
 

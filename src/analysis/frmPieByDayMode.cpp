@@ -18,6 +18,7 @@ frmPieByDayMode::frmPieByDayMode(AppState &state, AnalysisHooks hooks, QWidget *
 {
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
+    CloseOnEscape(this);
     m_pie = std::make_unique<UsagePie>(ui->pieD);
     StyleAnalysisWindow(this, ui->lblPieStatus, ui->lblUsageCaption, ui->lblUsageTime);
 

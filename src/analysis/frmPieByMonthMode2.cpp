@@ -27,6 +27,7 @@ frmPieByMonthMode2::frmPieByMonthMode2(AppState &state, AnalysisHooks hooks, QWi
 {
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
+    CloseOnEscape(this);
     m_pie = std::make_unique<UsagePie>(ui->pie);
     StyleAnalysisWindow(this, ui->lblPieStatus, ui->lblUsageCaption, ui->lblUsageTime);
 

@@ -4,10 +4,14 @@
 #include "PortNaming.h"
 
 #include <QDir>
+#include <QStandardPaths>
 
-DemoLocator::DemoLocator()
-    : m_dir(QDir::tempPath() + QStringLiteral("/locator-demo-XXXXXX"))
+DemoLocator::DemoLocator() = default;
+
+QString DemoLocator::baseFolder()
 {
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return runtime.isEmpty() ? QDir::tempPath() : runtime;
 }
 
 DemoLocator::~DemoLocator()
@@ -17,14 +21,16 @@ DemoLocator::~DemoLocator()
 
 QString DemoLocator::portsFolder() const
 {
-    return m_dir.path() + QStringLiteral("/ports");
+    return m_dir ? m_dir->path() + QStringLiteral("/ports") : QString();
 }
 
 bool DemoLocator::start(QString *error)
 {
-    if (!m_dir.isValid()) {
+    if (!m_dir)
+        m_dir = std::make_unique<QTemporaryDir>(baseFolder() + QStringLiteral("/locator-demo-XXXXXX"));
+    if (!m_dir->isValid()) {
         if (error)
-            *error = QStringLiteral("no temporary folder: ") + m_dir.errorString();
+            *error = QStringLiteral("no temporary folder: ") + m_dir->errorString();
         return false;
     }
     QDir().mkpath(portsFolder());
@@ -33,7 +39,7 @@ bool DemoLocator::start(QString *error)
     PortNaming::setDeviceFolder(portsFolder());
 #ifndef Q_OS_WIN
     // The per-user configuration folder holds the port list.
-    qputenv("XDG_CONFIG_HOME", (m_dir.path() + QStringLiteral("/config")).toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", (m_dir->path() + QStringLiteral("/config")).toLocal8Bit());
 #endif
 
     m_sim = std::make_unique<sim::LocatorSimulator>();

@@ -28,8 +28,12 @@ public:
     void stop();
     bool running() const;
     QString portsFolder() const;
+    // Where the private folder is made: the runtime folder when there is one.
+    static QString baseFolder();
 
 private:
-    QTemporaryDir m_dir;
+    // Made by start() only, in the user's runtime folder (cleared at logout,
+    // so a killed run leaves nothing lasting behind).
+    std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<sim::LocatorSimulator> m_sim;
 };

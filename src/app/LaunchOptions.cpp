@@ -4,6 +4,7 @@
 #include "LocatorVersion.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QDir>
 #include <QPixmap>
 #include <QPointer>
@@ -47,6 +48,11 @@ struct Parser
 };
 
 } // namespace
+
+void LaunchOptions::nameApplication()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("locator-toolkit"));
+}
 
 LaunchOptions LaunchOptions::parse(const QStringList &arguments)
 {

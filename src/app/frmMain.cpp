@@ -24,6 +24,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QKeyEvent>
+#include <QStyle>
 
 using namespace frmMainLook;
 
@@ -57,11 +58,16 @@ frmMain::frmMain(QWidget *parent)
     , tmrCommsWatchdog(m_session.watchdog())
 {
     ui->setupUi(this);
+    EnterPressesFocusedButton(this);
+    SelectSectionOnClick(ui->dtpStart);
+    SelectSectionOnClick(ui->dtpEnd);
     ui->Picture1->setPixmap(Artwork::logo(kLogoSize, devicePixelRatioF()));
     setWindowIcon(Artwork::windowIcon());
     // The monitor shows whole pieces; its size must not follow their length.
     ui->lblMonitor->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    ui->lblStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // A 32-character name in capitals is shown whole.
+    ui->txtUser->setMinimumWidth(ui->txtUser->fontMetrics().horizontalAdvance(QString(32, QLatin1Char('X')))
+                                 + 2 * ui->txtUser->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 8);
 
     m_progressRefresh.setSingleShot(true);
     m_progressRefresh.setInterval(kProgressRefreshMs);
@@ -258,11 +264,16 @@ void frmMain::SetConnectedState(bool state)
         endOfCutShortTransfer(kept);
 }
 
-QString frmMain::MakeLogFileName(const QString &kind)
+void frmMain::refreshIdentity()
 {
     m_state.Identity.model = ui->txtModel->text().trimmed();
     m_state.Identity.serialNo = ui->txtSerialNo->text().trimmed();
     m_state.Identity.user = ui->txtUser->text().trimmed();
+}
+
+QString frmMain::MakeLogFileName(const QString &kind)
+{
+    refreshIdentity();
     DataFileFormat::NameParts parts;
     parts.rangeStart = m_state.RangeStart;
     parts.rangeEnd = m_state.RangeEnd;
@@ -271,6 +282,7 @@ QString frmMain::MakeLogFileName(const QString &kind)
 
 void frmMain::OpenWorkingPort(int port)
 {
+    m_session.receiver().forgetPieces();
     WorkingPort::Open(MSComm1, port);
 }
 
@@ -317,9 +329,12 @@ void frmMain::dtpEnd_Change()
 
 void frmMain::Form_KeyDown(int keyCode)
 {
-    if (keyCode == 16 || keyCode == 17 || keyCode == 65 || keyCode == 84)
+    const bool counted = keyCode == 16 || keyCode == 17 || keyCode == 65 || keyCode == 84;
+    if (counted)
         KeySum += keyCode;
-    if (KeySum == 117) {
+    // Only the key that brings the sum to 117 opens the tools: later letters
+    // leave the sum there and must not close the port again.
+    if (counted && KeySum == 117) {
         closeWorkingPort();
         emit toolsWindowRequested();
     } else if (KeySum == 82) {
@@ -496,6 +511,7 @@ void frmMain::showTools()
         return;
     }
     m_tools = new frmTools(m_state, this);
+    m_tools->setIdentityRefresh([this] { refreshIdentity(); });
     m_tools->Form_Load();
 }
 
@@ -513,11 +529,7 @@ void frmMain::cmdAnalyse_Click()
         return;
     }
     AnalysisHooks hooks;
-    hooks.refreshIdentity = [this] {
-        m_state.Identity.model = ui->txtModel->text().trimmed();
-        m_state.Identity.serialNo = ui->txtSerialNo->text().trimmed();
-        m_state.Identity.user = ui->txtUser->text().trimmed();
-    };
+    hooks.refreshIdentity = [this] { refreshIdentity(); };
     hooks.setStatus = [this](const QString &text) { setStatus(text); };
     m_analyse = new frmPieByMonthMode2(m_state, hooks, this);
     m_analyse->show();

@@ -58,6 +58,8 @@ public:
     void Form_Load();
     void SetConnectedState(bool state);
     QString MakeLogFileName(const QString &kind);
+    // The identity boxes, trimmed, into AppState::Identity (every file naming does this first).
+    void refreshIdentity();
     void OpenWorkingPort(int port);
     // Paced sends: the working port with the long pause, the probe port with
     // the long pause, the working port with the short pause. `sent` runs

@@ -23,6 +23,9 @@ using namespace frmMainLook;
 namespace {
 // The chooser lists the port list in file order with the port number as item
 // data. The text shown in its edit field stays as the user last saw it.
+// Rebuilding picks nothing: a shown text that names an entry is made that
+// entry again, since the combo box would otherwise "pick" it by itself the
+// moment its list is opened, starting a test the user never asked for.
 void fillChooser(QComboBox *cbo, const QList<PortEntry> &entries)
 {
     const QString shown = cbo->currentText();
@@ -30,7 +33,7 @@ void fillChooser(QComboBox *cbo, const QList<PortEntry> &entries)
     cbo->clear();
     for (const PortEntry &e : entries)
         cbo->addItem(e.serialNo, PortList::PortNumber(e.port));
-    cbo->setCurrentIndex(-1);
+    cbo->setCurrentIndex(cbo->findText(shown, Qt::MatchExactly));
     cbo->setEditText(shown);
 }
 
@@ -60,7 +63,11 @@ void frmMain::showAcceptedIdentity(const LocatorIdentity &identity)
 {
     ui->txtModel->setText(identity.model);
     ui->txtSerialNo->setText(identity.serialNo);
-    ui->txtUser->setText(identity.user);
+    {
+        // The locator's own name, shown whole: the refused characters are a rule for typing.
+        const QSignalBlocker quiet(ui->txtUser);
+        ui->txtUser->setText(identity.user);
+    }
     ui->lblUserChars->setText(UserCharsCaption(int(ui->txtUser->text().size())));
 }
 

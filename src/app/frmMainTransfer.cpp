@@ -70,6 +70,16 @@ void frmMain::onLinkAlive(bool transferActive)
 
 void frmMain::onTransferStart()
 {
+    // A button that disables itself hands focus to the next control, an
+    // identity box, where one stray key would rename the next file: send it
+    // where nothing can be typed.
+    const QWidget *focus = focusWidget();
+    if (focus == ui->cmdDownloadByDate || focus == ui->cmdDownloadAll || focus == ui->cmdOpenFile) {
+        if (ui->cmdStop->isEnabled() && ui->cmdStop->isVisibleTo(this))
+            ui->cmdStop->setFocus();
+        else
+            ui->tabstrip->setFocus();
+    }
     ui->tabstrip->setTabEnabled(kTabConnect, false);
     ui->tabstrip->setTabEnabled(kTabAnalyse, false);
     ui->tabstrip->setTabEnabled(kTabSetup, false);

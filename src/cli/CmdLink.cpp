@@ -321,8 +321,8 @@ int RunScan(Context &ctx, const QStringList &arguments)
     if (found.isEmpty() && refused > 0)
         return ctx.fail(QStringLiteral("no locator answered on ports %1 to %2, and %3 of them could not be "
                                        "opened for want of permission (see above)")
-                            .arg(kFirstScanPort)
-                            .arg(kLastScanPort)
+                            .arg(PortScan::kFirstPort)
+                            .arg(PortScan::kLastPort)
                             .arg(refused));
     if (found.isEmpty())
         return ctx.fail(

@@ -2,6 +2,8 @@
 
 #include "DataFileHandle.h"
 
+#include <algorithm>
+
 namespace DataFileHeader {
 
 static QString field(const QByteArray &line, int from, int len)
@@ -35,23 +37,33 @@ LocatorIdentity IdentityFromHeaderLine(const QByteArray &line)
     return id;
 }
 
-// One line up to and including its '\n' (or the end of the file), of which at
-// most `keep` bytes are kept; the rest of a longer line is read and dropped,
-// so a file without line breaks costs no more memory than a short line.
+// One line, ended by CR, LF or CR LF (as the other readers take them) or the
+// end of the file, of which at most `keep` bytes are kept; the rest of a
+// longer line is read and dropped, so a file without line breaks costs no
+// more memory than a short line. The line end is not kept.
 static bool readBoundedLine(QFile &f, QByteArray *line, qsizetype keep)
 {
     line->clear();
     char buf[4096];
     bool any = false;
     for (;;) {
-        const qint64 n = f.readLine(buf, qint64(sizeof buf));
+        const qint64 at = f.pos();
+        const qint64 n = f.read(buf, qint64(sizeof buf));
         if (n <= 0)
             return any;
         any = true;
+        const char *stop = std::find_if(buf, buf + n, [](char c) { return c == '\r' || c == '\n'; });
+        const qsizetype len = stop - buf;
         if (line->size() < keep)
-            line->append(buf, qMin(qsizetype(n), keep - line->size()));
-        if (buf[n - 1] == '\n')
-            return true;
+            line->append(buf, qMin(len, keep - line->size()));
+        if (len == n)
+            continue;
+        qint64 next = at + len + 1;
+        char after = 0;
+        if (*stop == '\r' && (len + 1 < n ? buf[len + 1] == '\n' : f.peek(&after, 1) == 1 && after == '\n'))
+            ++next;
+        f.seek(next);
+        return true;
     }
 }
 

@@ -50,6 +50,7 @@ QString ReceiveHandler::closeDataFile()
 QString ReceiveHandler::abandonTransfer()
 {
     m_state.TransferActive = false;
+    m_tail.clear();
     const QString kept = closeDataFile();
     if (!kept.isEmpty())
         m_state.TransferFileReady = true;
@@ -65,16 +66,37 @@ void ReceiveHandler::failWrite()
     m_view.onDataFileError(path, reason);
 }
 
+qsizetype ReceiveHandler::findMarker(const QByteArray &tail, const QByteArray &piece, const QByteArray &marker)
+{
+    // Only the marker's first characters can come from the tail; a marker
+    // wholly inside it was the previous piece's and has been handled.
+    const qsizetype from = qMax<qsizetype>(0, tail.size() - (marker.size() - 1));
+    return (tail + piece).indexOf(marker, from);
+}
+
 void ReceiveHandler::handlePiece(QByteArray piece)
 {
-    if (const qsizetype pd = piece.indexOf(Protocol::PowerDownNotice); pd >= 0) {
+    static const QByteArray powerDown(Protocol::PowerDownNotice);
+    static const QByteArray abortReply(Protocol::AbortReply);
+    static const QByteArray startAll(Protocol::TransferAll);
+    static const QByteArray startByDate(Protocol::TransferByDate);
+
+    // Pieces may be shorter than a marker: the tail spans as many as it needs.
+    const QByteArray tail = m_tail;
+    const QByteArray received = piece;
+    m_tail = (tail + piece).right(abortReply.size() - 1);
+    const qsizetype tailSize = tail.size();
+
+    if (const qsizetype pd = findMarker(tail, received, powerDown); pd >= 0) {
         // Transfer text that shared its piece with the notice was received
         // all the same: keep it, the notice itself is not data. A failed
         // write is reported, and the locator is still gone.
-        if (m_state.TransferActive && pd > 0 && !m_file.write(piece.left(pd)))
+        const qsizetype before = pd - tailSize;
+        if (m_state.TransferActive && before > 0 && !m_file.write(piece.left(before)))
             failWrite();
         m_state.TransferActive = false;
         m_state.TransferFileReady = true;
+        m_tail.clear();
         m_view.onPowerDown(closeDataFile());
         return;
     }
@@ -84,7 +106,13 @@ void ReceiveHandler::handlePiece(QByteArray piece)
     // Within a running transfer a start marker is transfer text like any
     // other (a user name may hold "#DD", say): the comment block heads the
     // file once, never in the middle of what the locator sent.
-    if (!m_state.TransferActive && Protocol::HasTransferStart(piece)) {
+    qsizetype start = -1;
+    if (!m_state.TransferActive) {
+        const qsizetype all = findMarker(tail, received, startAll);
+        const qsizetype byDate = findMarker(tail, received, startByDate);
+        start = all < 0 ? byDate : byDate < 0 ? all : qMin(all, byDate);
+    }
+    if (start >= 0) {
         if (!m_file.isWriting()) {
             // Nobody asked for this transfer (or its file is gone): start a
             // file of its own rather than lose the text.
@@ -97,6 +125,10 @@ void ReceiveHandler::handlePiece(QByteArray piece)
         }
         m_view.onTransferStart();
         m_state.TransferActive = true;
+        // A marker begun at the end of the previous piece starts the
+        // transfer at its first character, so the header line stays whole.
+        if (start < tailSize)
+            piece.prepend(tail.mid(start));
         piece.prepend(m_commentBlock);
         m_view.restartWatchdog();
     }
@@ -118,7 +150,7 @@ void ReceiveHandler::handlePiece(QByteArray piece)
         failWrite();
         return;
     }
-    const bool aborted = piece.contains(Protocol::AbortReply);
+    const bool aborted = findMarker(tail, received, abortReply) >= 0;
     if (aborted)
         m_state.AbortAcknowledged = true;
     if (Protocol::HasEndMarker(piece)) {

@@ -29,8 +29,9 @@ public:
 
 // Everything the locator sends on the working port goes through here: live
 // lines, transfer start and end, the power-down notice and abort replies.
-// Markers are found only within one received piece; transfer text reaches
-// the data file byte for byte.
+// The port hands over whatever has arrived, so a marker may straddle two
+// pieces: the last few characters of the previous piece are kept to find it.
+// Transfer text reaches the data file byte for byte.
 class ReceiveHandler
 {
 public:
@@ -48,12 +49,17 @@ public:
     bool openDataFile(const QString &name, QString *error);
     // The link is gone mid-transfer: keep what arrived. Returns the kept file's name or empty.
     QString abandonTransfer();
+    // A new link: what the last one sent cannot begin a marker on this one.
+    void forgetPieces() { m_tail.clear(); }
 
     void handlePiece(QByteArray piece);
 
     QString fullPath(const QString &name) const;
 
 private:
+    // Where marker begins in tail followed by piece, if it ends inside piece;
+    // -1 if it is not there. Positions below tail.size() lie in the tail.
+    static qsizetype findMarker(const QByteArray &tail, const QByteArray &piece, const QByteArray &marker);
     QString closeDataFile();
     void failWrite();
 
@@ -63,4 +69,5 @@ private:
     QString m_dataFolder;
     QByteArray m_commentBlock;
     QString m_openName;
+    QByteArray m_tail; // the end of the previous piece, one short of the longest marker
 };

@@ -5,6 +5,13 @@
 #include <QFileInfo>
 #include <QMetaObject>
 
+#include <utility>
+
+#ifdef Q_OS_LINUX
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#endif
+
 SerialPort::SerialPort(QObject *parent)
     : QObject(parent)
 {
@@ -16,6 +23,8 @@ SerialPort::SerialPort(QObject *parent)
         if (!m_dispatching)
             dispatch();
     });
+    m_linePoll.setInterval(kLinePollMs);
+    connect(&m_linePoll, &QTimer::timeout, this, &SerialPort::pollLines);
 }
 
 SerialPort::~SerialPort()
@@ -112,16 +121,22 @@ int SerialPort::open()
     m_port.setDataBits(m_dataBits);
     m_port.setStopBits(m_stopBits);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
-    m_port.setDataTerminalReady(m_dtr);
+    if (m_dtr)
+        m_port.setDataTerminalReady(*m_dtr);
     m_port.clearError();
     m_pending.clear();
     m_receivePending = false;
     m_lastError = NoError;
+    // The state at opening is the baseline: only later changes are events.
+    m_lastLines = readLineStatus();
+    if (m_lastLines.linesKnown || m_lastLines.countsKnown)
+        m_linePoll.start();
     return NoError;
 }
 
 void SerialPort::close()
 {
+    m_linePoll.stop();
     m_settle.stop();
     m_pending.clear();
     m_receivePending = false;
@@ -258,4 +273,70 @@ void SerialPort::dispatch()
             m_receivePending = true;
     }
     m_dispatching = false;
+}
+
+SerialPort::LineStatus SerialPort::readLineStatus()
+{
+    if (m_lineSource)
+        return m_lineSource();
+    LineStatus status;
+#ifdef Q_OS_LINUX
+    const int fd = int(m_port.handle());
+    if (fd < 0)
+        return status;
+    int bits = 0;
+    if (::ioctl(fd, TIOCMGET, &bits) == 0) {
+        status.linesKnown = true;
+        status.lines = (bits & TIOCM_CTS ? LineCTS : 0) | (bits & TIOCM_DSR ? LineDSR : 0)
+            | (bits & TIOCM_CD ? LineCD : 0) | (bits & TIOCM_RI ? LineRing : 0);
+    }
+    serial_icounter_struct counts{};
+    if (::ioctl(fd, TIOCGICOUNT, &counts) == 0) {
+        status.countsKnown = true;
+        status.breaks = quint32(counts.brk);
+        status.framing = quint32(counts.frame);
+        status.overrun = quint32(counts.overrun);
+        status.rxOverflow = quint32(counts.buf_overrun);
+        status.parity = quint32(counts.parity);
+    }
+#endif
+    return status;
+}
+
+void SerialPort::pollLines()
+{
+    if (!m_port.isOpen()) {
+        m_linePoll.stop();
+        return;
+    }
+    const LineStatus now = readLineStatus();
+    const LineStatus was = std::exchange(m_lastLines, now);
+    if (now.linesKnown && was.linesKnown) {
+        const int changed = now.lines ^ was.lines;
+        if (changed & LineCTS)
+            raiseEvent(EvCTS);
+        if (changed & LineDSR)
+            raiseEvent(EvDSR);
+        if (changed & LineCD)
+            raiseEvent(EvCD);
+        // The ring event marks a ring arriving, not its end.
+        if (changed & now.lines & LineRing)
+            raiseEvent(EvRing);
+    }
+    if (now.countsKnown && was.countsKnown) {
+        // One event per kind and poll, however many errors the burst held:
+        // each becomes a message the user has to answer.
+        if (now.breaks != was.breaks)
+            raiseEvent(EventBreak);
+        if (now.framing != was.framing)
+            raiseEvent(EventFrame);
+        if (now.overrun != was.overrun)
+            raiseEvent(EventOverrun);
+        if (now.rxOverflow != was.rxOverflow)
+            raiseEvent(EventRxOver);
+        if (now.parity != was.parity)
+            raiseEvent(EventRxParity);
+    }
+    if (!now.linesKnown && !now.countsKnown)
+        m_linePoll.stop();
 }

@@ -7,6 +7,8 @@
 #include <QTimer>
 
 #include <deque>
+#include <functional>
+#include <optional>
 
 // A numbered serial port with the settings, events and error codes the
 // locator link is written against. Port n is resolved by PortNaming.
@@ -49,7 +51,9 @@ public:
     void setNullDiscard(bool on) { m_nullDiscard = on; }
     void setEOFEnable(bool on) { m_eofEnable = on; }
     void setDTREnable(bool on);
-    bool dtrEnabled() const { return m_dtr; }
+    bool dtrEnabled() const { return m_dtr.value_or(false); }
+    // False until setDTREnable: opening then leaves the line as the device has it.
+    bool dtrControlled() const { return m_dtr.has_value(); }
 
     // Returns NoError or one of the OpenError codes; lastError() keeps it.
     int open();
@@ -79,6 +83,25 @@ public:
     // Pieces larger than this are not read in one go (the input buffer size).
     static constexpr int kDefaultInBuffer = 30000;
 
+    // What the driver tells about the modem lines and its error counters.
+    // A part the device cannot report (a pseudo-terminal reports neither)
+    // is marked unknown and raises no events.
+    enum Line { LineCTS = 1, LineDSR = 2, LineCD = 4, LineRing = 8 };
+    struct LineStatus
+    {
+        bool linesKnown = false;
+        int lines = 0; // Line bits
+        bool countsKnown = false;
+        quint32 breaks = 0, framing = 0, overrun = 0, rxOverflow = 0, parity = 0;
+    };
+    using LineStatusSource = std::function<LineStatus()>;
+    // Replaces the driver query (tests feed line states and counters here);
+    // an empty source restores it. Takes effect at the next open.
+    void setLineStatusSource(LineStatusSource source) { m_lineSource = std::move(source); }
+    // Lines and counters are polled while the port is open: the window
+    // thread never blocks waiting for a line change.
+    static constexpr int kLinePollMs = 75;
+
 signals:
     void OnComm();
     // The device went away (unplugged, Bluetooth link dropped, pty closed).
@@ -90,6 +113,8 @@ private:
     void scheduleDispatch();
     void dispatch();
     void pullFromOs();
+    LineStatus readLineStatus();
+    void pollLines();
 
     QSerialPort m_port;
     int m_portNumber = 1;
@@ -105,7 +130,7 @@ private:
     int m_inputLen = 0;
     bool m_nullDiscard = false;
     bool m_eofEnable = false;
-    bool m_dtr = false;
+    std::optional<bool> m_dtr;
     int m_lastError = NoError;
     QString m_lastErrorText;
     bool m_accessRefused = false;
@@ -116,4 +141,7 @@ private:
     bool m_receivePending = false;
     int m_settleMs = kDefaultReceiveSettleMs;
     QTimer m_settle;
+    LineStatusSource m_lineSource;
+    LineStatus m_lastLines;
+    QTimer m_linePoll;
 };

@@ -3,6 +3,7 @@
 
 #include "Interaction.h"
 #include "PortNaming.h"
+#include "WindowHelpers.h"
 
 #include <QDir>
 #include <QShowEvent>
@@ -44,6 +45,7 @@ frmPortManage::frmPortManage(const QString &portListPath, QWidget *parent)
     , m_path(portListPath)
 {
     ui->setupUi(this);
+    EnterPressesFocusedButton(this);
     ui->lvPorts->setItemDelegate(new PortCellOnlyDelegate(ui->lvPorts));
 
     connect(ui->cmdAdd, &QPushButton::clicked, this, &frmPortManage::cmdAdd_Click);

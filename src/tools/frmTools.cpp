@@ -18,6 +18,7 @@
 #include <QPointer>
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -41,6 +42,7 @@ frmTools::frmTools(AppState &state, QWidget *parent)
     , m_state(state)
 {
     ui->setupUi(this);
+    EnterPressesFocusedButton(this);
     m_monitor[0] = ui->txtMonitor0;
     m_monitor[1] = ui->txtMonitor1;
     m_monitor[2] = ui->txtMonitor2;
@@ -203,13 +205,26 @@ void frmTools::onPortLost()
 void frmTools::setPortControls()
 {
     const bool canSend = MSComm1.isOpen() && !m_writer.isBusy();
-    for (QWidget *w : {static_cast<QWidget *>(ui->cmdReadDateTime), static_cast<QWidget *>(ui->cmdReadStoredParameters),
-                       static_cast<QWidget *>(ui->cmdClearMem), static_cast<QWidget *>(ui->cmdResetMemPointer),
-                       static_cast<QWidget *>(ui->cmdSetSerialModel), static_cast<QWidget *>(ui->cmdSetDate),
-                       static_cast<QWidget *>(ui->cmdSetTime), static_cast<QWidget *>(ui->cmdSetUser),
-                       static_cast<QWidget *>(ui->cmdSend), static_cast<QWidget *>(ui->cmdStop)})
-        w->setEnabled(canSend);
-    ui->cmdOpenPort->setEnabled(!m_writer.isBusy());
+    const std::initializer_list<QWidget *> commands{
+        ui->cmdReadDateTime, ui->cmdReadStoredParameters, ui->cmdClearMem, ui->cmdResetMemPointer,
+        ui->cmdSetSerialModel, ui->cmdSetDate, ui->cmdSetTime, ui->cmdSetUser, ui->cmdSend, ui->cmdStop,
+        ui->cmdOpenPort};
+    // A disabled button hands focus on to the next control, a text box such
+    // as the serial number; while nothing can be pressed the window itself
+    // holds it, and the button gets it back afterwards.
+    QWidget *focus = focusWidget();
+    const bool focusOnCommand = std::find(commands.begin(), commands.end(), focus) != commands.end();
+    if (!canSend && focusOnCommand) {
+        m_focusBeforeDisabling = focus;
+        setFocus();
+    }
+    for (QWidget *w : commands)
+        w->setEnabled(w == ui->cmdOpenPort ? !m_writer.isBusy() : canSend);
+    if (m_focusBeforeDisabling && m_focusBeforeDisabling->isEnabled()) {
+        if (focusWidget() == this || !focusWidget())
+            m_focusBeforeDisabling->setFocus();
+        m_focusBeforeDisabling = nullptr;
+    }
 }
 
 void frmTools::closeEvent(QCloseEvent *event)
@@ -223,6 +238,8 @@ void frmTools::closeEvent(QCloseEvent *event)
 
 void frmTools::startLog()
 {
+    if (m_refreshIdentity)
+        m_refreshIdentity();
     const QString name = DataFileFormat::MakeLogFileName(QStringLiteral("TShoot"), m_state.Identity,
                                                          Interaction::current().now())
         + QStringLiteral(".csv");

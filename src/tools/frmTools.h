@@ -4,8 +4,11 @@
 #include "SerialPort.h"
 
 #include <QByteArray>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
+
+#include <functional>
 
 namespace Ui { class frmTools; }
 class QCloseEvent;
@@ -27,6 +30,9 @@ public:
     ~frmTools() override;
 
     Ui::frmTools *form() const { return ui; }
+    // Copies the main window's identity boxes into AppState::Identity; run
+    // before the log is named, as naming any file does.
+    void setIdentityRefresh(std::function<void()> refresh) { m_refreshIdentity = std::move(refresh); }
     QLineEdit *txtMonitor(int index) const;   // 0 (newest) to 5
 
     SerialPort MSComm1;
@@ -87,6 +93,8 @@ private:
 
     Ui::frmTools *ui;
     AppState &m_state;
+    std::function<void()> m_refreshIdentity;
+    QPointer<QWidget> m_focusBeforeDisabling;
     QLineEdit *m_monitor[6] = {};
     int m_openPort = 0;           // port MSComm1 was opened on, 0 if none
     PacedWriter m_writer;

@@ -1,6 +1,15 @@
 #pragma once
 
+class QDateEdit;
 class QWidget;
 
 // Centres a window on the screen it is on (or the primary screen).
 void CenterWindow(QWidget *window);
+
+// Escape closes the window.
+void CloseOnEscape(QWidget *window);
+// Enter and Return press whichever of the window's push buttons has focus.
+void EnterPressesFocusedButton(QWidget *window);
+// A click into the picker's field selects the part clicked (day, month or
+// year), so digits typed next replace it as a desktop date field does.
+void SelectSectionOnClick(QDateEdit *picker);

@@ -378,6 +378,17 @@ void TestAnalysisWindows::dayWindowKeepsItsDay()
     QVERIFY(frmPieByMonthMode2::dayWindow());
     QCOMPARE(labels(frmPieByMonthMode2::dayWindow()->pie()), QStringList{"Transmitter"});
     QCOMPARE(values(frmPieByMonthMode2::dayWindow()->pie()), QList<double>{2});
+
+    // Escape closes the day window, then the month window.
+    day = frmPieByMonthMode2::dayWindow();
+    QPointer<frmPieByMonthMode2> month = m_window.data();
+    for (QWidget *w : {static_cast<QWidget *>(day.data()), static_cast<QWidget *>(month.data())}) {
+        w->show();
+        QApplication::setActiveWindow(w);
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        QTest::keyClick(w, Qt::Key_Escape);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(day.isNull() && month.isNull(), 5000);
 }
 
 void TestAnalysisWindows::dayWindowFailures()
@@ -405,7 +416,8 @@ void TestAnalysisWindows::dayWindowFailures()
 
 void TestAnalysisWindows::saveMonthImage()
 {
-    writeData(Records("02/03/11", 'A', 10) + Records("03/03/11", 'T', 5));
+    // One mode: its slice is the whole circle.
+    writeData(Records("02/03/11", 'T', 10) + Records("03/03/11", 'T', 5));
     frmPieByMonthMode2 *w = openWindow();
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
@@ -433,6 +445,17 @@ void TestAnalysisWindows::saveMonthImage()
     QVERIFY2(qAbs(corner.red() - ground.red()) < 8 && qAbs(corner.green() - ground.green()) < 8
                  && qAbs(corner.blue() - ground.blue()) < 8,
              qPrintable(corner.name()));
+    // No light seam from the centre up through the yellow of the lone slice.
+    const QRectF plot = w->pie().chart()->plotArea();
+    const qreal radius = qMin(plot.width(), plot.height()) / 4;
+    const qreal dpr = chart->devicePixelRatio();
+    for (qreal up = radius * 0.1; up < radius; up += 1) {
+        for (int dx = -2; dx <= 2; ++dx) {
+            const QColor c = image.pixelColor(QPointF((plot.center().x() + dx) * dpr,
+                                                      (plot.center().y() - up) * dpr).toPoint());
+            QVERIFY2(c.blue() < 120, qPrintable(QStringLiteral("%1 at %2 above the centre").arg(c.name()).arg(up)));
+        }
+    }
 }
 
 void TestAnalysisWindows::saveCancelledOrWithoutChart()

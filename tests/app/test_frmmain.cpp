@@ -2,6 +2,7 @@
 // switch, hidden shortcuts, the date check, and the receive handling as a
 // locator on a bare pseudo-terminal would exercise it.
 #include "frmMain.h"
+#include "LaunchOptions.h"
 #include "ui_frmMain.h"
 
 #include "DataFileFormat.h"
@@ -14,7 +15,9 @@
 
 #include <QFile>
 #include <QSignalSpy>
+#include <QHelpEvent>
 #include <QTest>
+#include <QToolTip>
 
 namespace {
 const QColor kRed(255, 0, 0);
@@ -74,6 +77,7 @@ private slots:
     void ctrlAOpensAboutEachTime();
     void shiftCtrlTOpensToolsAndClosesPort();
     void heldCtrlPassesTheSum();
+    void keyboardHabits();
     void endDateNeverBeforeStart();
     void exitClosesPortAndDataFile();
 
@@ -108,6 +112,9 @@ private:
 void TestFrmMain::startUpState()
 {
     writeFile(m_env->portListPath(), "\r\n001234,3\r\nA99,12\r\n");
+    // Captions are shown exactly: a display name would be appended to each.
+    LaunchOptions::nameApplication();
+    QCOMPARE(QGuiApplication::applicationDisplayName(), QGuiApplication::applicationName());
     frmMain w;
     auto *ui = w.form();
     QCOMPARE(w.windowTitle(), QStringLiteral("Korvex Locator PC Toolkit (V2.7.016)"));
@@ -219,11 +226,31 @@ void TestFrmMain::notConnectedWithOpenPortClearsLink()
     ui->txtModel->setText("LOC2000");
     ui->txtSerialNo->setText("001234");
     ui->txtUser->setText("BOB");
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
     pty->send("$live");
     QTRY_COMPARE(ui->shpMode->fillColor(), kGreen);
     QVERIFY(w.tmrCommsWatchdog.isActive());
+    const QRect tabs = ui->tabstrip->geometry();
+    const QRect monitor = ui->lblMonitor->geometry();
 
     w.SetConnectedState(false);
+    // The emptied status line keeps its height: nothing above it moves.
+    QApplication::processEvents();
+    QCOMPARE(ui->tabstrip->geometry(), tabs);
+    QCOMPARE(ui->lblMonitor->geometry(), monitor);
+    // A long one stays on one line, shortened, and shows whole as its tooltip.
+    const QString longStatus = "File '" + QString(300, QLatin1Char('x')) + ".csv' successfully opened";
+    ui->lblStatus->setText(longStatus);
+    QApplication::processEvents();
+    QCOMPARE(ui->tabstrip->geometry(), tabs);
+    QCOMPARE(ui->lblStatus->text(), longStatus);
+    QVERIFY(ui->lblStatus->shownText().endsWith(QChar(0x2026)));
+    const QPoint inside(5, ui->lblStatus->height() / 2);
+    QHelpEvent tip(QEvent::ToolTip, inside, ui->lblStatus->mapToGlobal(inside));
+    QApplication::sendEvent(ui->lblStatus, &tip);
+    QCOMPARE(QToolTip::text(), longStatus);
+    ui->lblStatus->clear();
     QVERIFY(!w.MSComm1.isOpen());
     QVERIFY(ui->txtModel->text().isEmpty() && ui->txtSerialNo->text().isEmpty() && ui->txtUser->text().isEmpty());
     QCOMPARE(ui->lblUserChars->text(), QStringLiteral("- 32 -"));
@@ -252,6 +279,15 @@ void TestFrmMain::advancedShowsHiddenCommands()
                        static_cast<QWidget *>(ui->cmdStop)})
         QVERIFY2(!ownEnabled(b) && b->isHidden(), qPrintable(b->objectName()));
     QVERIFY(ui->Label1->isHidden());
+
+    // The caption sits beside its tick box; a 32-character name fits its box.
+    w.show();
+    ui->tabstrip->setCurrentIndex(3);
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QVERIFY(ui->lblAdvanced->x() - ui->chkAdvanced->geometry().right() < 16);
+    const QString name = QStringLiteral("KORVEX CABLE SERVICES NORTH EAST");
+    QCOMPARE(name.size(), 32);
+    QVERIFY(ui->txtUser->fontMetrics().horizontalAdvance(name) < ui->txtUser->contentsRect().width() - 4);
 }
 
 // Delivers a key press the way the keyboard does: to the focus widget.
@@ -297,6 +333,7 @@ void TestFrmMain::shiftCtrlTOpensToolsAndClosesPort()
     QSignalSpy tools(&w, &frmMain::toolsWindowRequested);
     QSignalSpy about(&w, &frmMain::aboutWindowRequested);
     m_ui->inputs << QStringLiteral("lampwick") << QStringLiteral("4");
+    w.form()->txtSerialNo->setText(QStringLiteral(" 004321 "));
     press(&w, Qt::Key_T);
     press(&w, Qt::Key_Shift);
     press(&w, Qt::Key_Control);
@@ -306,12 +343,44 @@ void TestFrmMain::shiftCtrlTOpensToolsAndClosesPort()
     QVERIFY(w.toolsWindow() && w.toolsWindow()->isVisible());
     QCOMPARE(pty->receive(2), QByteArray("MM"));
     QCOMPARE(m_ui->endProgramCalls, 0);
+    // Naming its log took the identity boxes, trimmed, as naming any file does.
+    QCOMPARE(w.state().Identity.serialNo, QStringLiteral("004321"));
     // The controls keep their connected state.
     QVERIFY(ownEnabled(w.form()->cmdDownloadByDate));
+    // Back in the main window, later letters do not fire the shortcut again.
+    showAndActivate(w);
+    press(w.form()->tabstrip, Qt::Key_X);
+    press(w.form()->tabstrip, Qt::Key_B);
+    QCOMPARE(tools.count(), 1);
+    QCOMPARE(w.KeySum, 117);
     // The sum has passed Ctrl+A's for the rest of the run.
     press(&w, Qt::Key_Control);
     press(&w, Qt::Key_A);
     QCOMPARE(about.count(), 0);
+}
+
+void TestFrmMain::keyboardHabits()
+{
+    frmMain w;
+    auto *ui = w.form();
+    w.SetConnectedState(true);
+    showAndActivate(w);
+    ui->tabstrip->setTabEnabled(1, true);
+
+    // Enter presses the focused button.
+    ui->cmdDisconnect->setFocus();
+    QTest::keyClick(ui->cmdDisconnect, Qt::Key_Return);
+    QCOMPARE(m_ui->questions, QStringList{QStringLiteral("Are you sure you want to disconnect?")});
+
+    // A click into a date picker's day, then digits, types the day.
+    ui->tabstrip->setCurrentIndex(1);
+    ui->dtpStart->setDate(QDate(2026, 12, 6));
+    QLineEdit *field = ui->dtpStart->findChild<QLineEdit *>();
+    QVERIFY(field);
+    QTest::mouseClick(field, Qt::LeftButton, {}, QPoint(field->fontMetrics().horizontalAdvance(u'0') / 2 + 3,
+                                                        field->height() / 2));
+    QTest::keyClicks(field, "15");
+    QCOMPARE(ui->dtpStart->date(), QDate(2026, 12, 15));
 }
 
 void TestFrmMain::heldCtrlPassesTheSum()
@@ -386,6 +455,10 @@ void TestFrmMain::transferByDateWritesFileAndEndsCleanly()
     ui->txtUser->setText(" BOB ");
     ui->dtpStart->setDate(QDate(2026, 12, 1));
     ui->dtpEnd->setDate(QDate(2026, 12, 6));
+    showAndActivate(w);
+    ui->tabstrip->setTabEnabled(1, true);
+    ui->tabstrip->setCurrentIndex(1);
+    ui->cmdDownloadByDate->setFocus();
 
     w.cmdDownloadByDate_Click();
     QCOMPARE(pty->receive(20), QByteArray("#DD01/12/26,06/12/26"));
@@ -407,6 +480,10 @@ void TestFrmMain::transferByDateWritesFileAndEndsCleanly()
     QVERIFY(!ui->tabstrip->isTabEnabled(2));
     QVERIFY(!ui->tabstrip->isTabEnabled(3));
     QVERIFY(!ownEnabled(ui->cmdDownloadByDate));
+    // The button that disabled itself left focus where nothing can be typed.
+    QVERIFY(QApplication::focusWidget());
+    QVERIFY2(!qobject_cast<QLineEdit *>(QApplication::focusWidget()),
+             qPrintable(QApplication::focusWidget()->objectName()));
     pty->send(records);
     pty->send("\x1a");
     QTRY_VERIFY(!w.state().TransferActive);
@@ -430,11 +507,16 @@ void TestFrmMain::transferAllStopAndAbort()
     auto *ui = w.form();
     ui->chkAdvanced->setChecked(true);
     w.chkAdvanced_Click();
+    showAndActivate(w);
+    ui->tabstrip->setTabEnabled(1, true);
+    ui->tabstrip->setCurrentIndex(1);
+    ui->cmdDownloadAll->setFocus();
     w.cmdDownloadAll_Click();
     QVERIFY(ownEnabled(ui->cmdStop));
     QCOMPARE(pty->receive(3), QByteArray("#DA"));
     pty->send("#DA header\r\n01/12/26,10:00:00,T,33KHz,D,1.25,17\r\n");
     QTRY_VERIFY(w.state().TransferActive);
+    QCOMPARE(QApplication::focusWidget(), ui->cmdStop);  // where Stop is offered, it takes focus
 
     w.cmdStop_Click();
     QCOMPARE(pty->receive(1), QByteArray("A"));

@@ -175,14 +175,20 @@ void TestSettingsFiles::headerIdentityPositions_data()
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("model");
     QTest::addColumn<QString>("serial");
+    QTest::addColumn<QByteArray>("eol");  // empty: CR LF
     QTest::newRow("example") << headerLine("JOHN" + QByteArray(28, '_'), "LOC_2000", "__001234") << "JOHN"
-                             << "LOC2000" << "001234";
+                             << "LOC2000" << "001234" << QByteArray();
     QTest::newRow("blanks") << headerLine("BOB SMITH" + QByteArray(23, ' '), "LOC2000 ", "  1234  ") << "BOB SMITH"
-                            << "LOC2000" << "1234  ";
+                            << "LOC2000" << "1234  " << QByteArray();
     QTest::newRow("ends inside model") << QByteArray("#DA") + QByteArray(32, 'U') + QByteArray(16, 'x') + "LOC"
-                                       << QString(32, QLatin1Char('U')) << "LOC" << "";
-    QTest::newRow("echo only") << QByteArray("#DA") << "" << "" << "";
-    QTest::newRow("empty line") << QByteArray() << "" << "" << "";
+                                       << QString(32, QLatin1Char('U')) << "LOC" << "" << QByteArray();
+    QTest::newRow("echo only") << QByteArray("#DA") << "" << "" << "" << QByteArray();
+    QTest::newRow("empty line") << QByteArray() << "" << "" << "" << QByteArray();
+    // Lines end at CR, LF or CR LF, as every other reader takes them: the
+    // next record never lends the header its model or serial number.
+    const QByteArray shortLine = QByteArray("#DA") + QByteArray(32, 'U') + QByteArray(16, 'x') + "LOC";
+    QTest::newRow("lone CR") << shortLine << QString(32, QLatin1Char('U')) << "LOC" << "" << QByteArray("\r");
+    QTest::newRow("LF only") << shortLine << QString(32, QLatin1Char('U')) << "LOC" << "" << QByteArray("\n");
 }
 
 void TestSettingsFiles::headerIdentityPositions()
@@ -191,7 +197,12 @@ void TestSettingsFiles::headerIdentityPositions()
     QFETCH(QString, user);
     QFETCH(QString, model);
     QFETCH(QString, serial);
-    writeFile(m_env->dataDir() + "/h.csv", kBlock + line + "\r\n01/12/26,10:00:00,T,0,0,0,1\r\n");
+    QFETCH(QByteArray, eol);
+    if (eol.isEmpty())
+        eol = "\r\n";
+    QByteArray block = kBlock;
+    block.replace("\r\n", eol);
+    writeFile(m_env->dataDir() + "/h.csv", block + line + eol + "01/12/26,10:00:00,T,0,0,0,1" + eol);
     frmMain w;
     m_ui->openFiles.enqueue(m_env->dataDir() + "/h.csv");
     w.cmdOpenExistingFile_Click();

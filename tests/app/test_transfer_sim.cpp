@@ -70,7 +70,8 @@ private:
         w->form()->txtModel->setText("LOC2000");
         w->form()->txtSerialNo->setText("001234");
         w->form()->txtUser->setText("BOB");
-        QTest::qWaitFor([&] { return m_sim->waitForPortOpenCount(1, 0); }, 5000);
+        if (!QTest::qWaitFor([&] { return m_sim->waitForPortOpenCount(1, 0); }, 5000))
+            return nullptr;
         return w;
     }
 

@@ -66,7 +66,7 @@ private:
     void startBoth()
     {
         m_sim5 = startLocator(m_env->portsDir(), 5, quickLocator("001234"));
-        m_sim9 = startLocator(m_env->portsDir(), 9, quickLocator("005678", "SURVEYOR", "LOC3000", "2.05"));
+        m_sim9 = startLocator(m_env->portsDir(), 9, quickLocator("005678", "ACME LTD.", "LOC3000", "2.05"));
         QVERIFY(m_sim5 && m_sim9);
     }
     frmMain &window()
@@ -116,8 +116,10 @@ void TestConnect::scanAcceptsFirstLocator()
     frmMain &w = window();
     StatusRecorder status(ui().lblStatus);
     int nestedAttempts = 0;
+    bool probeDtrTouched = true;
     m_ui->onQuestion = [&](const QString &q) -> std::optional<bool> {
         if (q == kUse5) {
+            probeDtrTouched = w.MSComm2.dtrControlled();
             // Clicks that arrive while the question is open must not start a second scan.
             ++nestedAttempts;
             w.cmdrescan_Click();
@@ -131,6 +133,8 @@ void TestConnect::scanAcceptsFirstLocator()
 
     QCOMPARE(m_ui->questions, (QStringList{kSure, kUse5}));
     QCOMPARE(nestedAttempts, 1);
+    QVERIFY(!probeDtrTouched);  // the probe port leaves DTR as the device has it
+    QVERIFY(w.MSComm1.dtrEnabled());
     QStringList expected{QStringLiteral("Looking for communications port. Please wait...")};
     for (int port = 1; port <= 4; ++port)
         expected << QStringLiteral("Checking com port %1...").arg(port) << QStringLiteral("Port %1not valid.").arg(port);
@@ -180,8 +184,9 @@ void TestConnect::scanNoGoesOnToNextPort()
     QCOMPARE(m_ui->questions, (QStringList{kSure, kUse5, kUse9}));
     QCOMPARE(w.MSComm1.commPort(), 9);
     QVERIFY(w.MSComm1.isOpen());
-    QCOMPARE(ui().txtUser->text(), QStringLiteral("SURVEYOR"));
-    QCOMPARE(ui().lblUserChars->text(), QStringLiteral("- 24 -"));
+    // A name ending in a character refused when typed is still shown whole.
+    QCOMPARE(ui().txtUser->text(), QStringLiteral("ACME LTD."));
+    QCOMPARE(ui().lblUserChars->text(), QStringLiteral("- 23 -"));
     QCOMPARE(ui().lblFirmwareVersion->text(), QStringLiteral("Firmware: Ver 2.05"));
     QVERIFY(QTest::qWaitFor([&] { return m_sim9->waitForCommand("#FV", 0); }, kWaitMs));
     // The declined locator's port was closed again and got nothing more.
@@ -381,6 +386,7 @@ void TestConnect::knownPortConnects()
     pick(QStringLiteral("005678"));
     waitForLink();
     QCOMPARE(w.MSComm1.commPort(), 9);
+    QCOMPARE(ui().txtUser->text(), QStringLiteral("ACME LTD."));
     QVERIFY(QTest::qWaitFor([&] { return m_sim5->waitForPortOpenCount(0, 0); }, kWaitMs));
     QVERIFY(QTest::qWaitFor([&] { return m_sim9->waitForCommand("#FV", 0); }, kWaitMs));
 }

@@ -11,6 +11,7 @@
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace connecttest;
@@ -51,10 +52,18 @@ void TestDemo::scanFindsDemoLocator()
     ScriptedInteraction ui;
     QVERIFY(PortNaming::devicePathFor(DemoLocator::kPort).isEmpty());  // no hardware here
 
+    // Its private folder is made by the demo only, in the runtime folder.
+    QTemporaryDir runtime;  // owner-only, as a runtime folder must be
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    const QStringList demoDirs{QStringLiteral("locator-demo-*")};
+    const QStringList inTempBefore = QDir(QDir::tempPath()).entryList(demoDirs, QDir::Dirs);
     DemoLocator demo;
+    QVERIFY(QDir(runtime.path()).entryList(demoDirs, QDir::Dirs).isEmpty());
     QString error;
     QVERIFY2(demo.start(&error), qPrintable(error));
     QVERIFY(demo.running());
+    QCOMPARE(QDir(runtime.path()).entryList(demoDirs, QDir::Dirs).size(), 1);
+    QCOMPARE(QDir(QDir::tempPath()).entryList(demoDirs, QDir::Dirs), inTempBefore);
     QVERIFY(!PortNaming::devicePathFor(DemoLocator::kPort).isEmpty());
 
     {

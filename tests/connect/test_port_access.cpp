@@ -77,6 +77,8 @@ private:
         return *m_window;
     }
     Ui::frmMain &ui() { return *window().form(); }
+    // A scan or test runs from the event loop; this waits until it is done.
+    void waitForLink() { QTRY_VERIFY_WITH_TIMEOUT(!window().linkBusy(), 15000); }
     // A simulated locator appearing as a system device (as "rfcomm bind" makes one).
     bool startDevice(const QString &name)
     {
@@ -179,6 +181,7 @@ void TestPortAccess::scanFindsBluetoothDeviceWithoutLink()
     frmMain &w = window();
     answers(m_ui->answers, {true, true});
     ui().cmdrescan->click();
+    waitForLink();
     QCOMPARE(m_ui->questions,
              (QStringList{kSure, QStringLiteral("Locator type LOC2000, Serial Number 001234. Use this connection?")}));
     QVERIFY(w.MSComm1.isOpen());
@@ -217,6 +220,7 @@ void TestPortAccess::refusedPortInScanNamesDeviceAndFix()
     frmMain &w = window();
     answers(m_ui->answers, {true, false});
     ui().cmdrescan->click();
+    waitForLink();
     QCOMPARE(m_ui->questions.size(), 2);
     QCOMPARE(m_ui->questions.last(),
              QStringLiteral("Port 3 could not be opened. ") + expectedAdvice(device) + QStringLiteral("\n\n") + kAgain);
@@ -226,6 +230,7 @@ void TestPortAccess::refusedPortInScanNamesDeviceAndFix()
     QVERIFY(QFile::remove(device));
     answers(m_ui->answers, {true, false});
     ui().cmdrescan->click();
+    waitForLink();
     QCOMPARE(m_ui->questions.last(), kAgain);
 }
 
@@ -242,6 +247,7 @@ void TestPortAccess::refusedKnownPortNamesDeviceAndFix()
     QVERIFY(i >= 0);
     ui().cboLocators->setCurrentIndex(i);
     emit ui().cboLocators->activated(i);
+    waitForLink();
 
     QVERIFY(m_ui->questions.isEmpty());
     QCOMPARE(m_ui->messages, QStringList{QStringLiteral("Port 9 could not be opened. ") + expectedAdvice(device)});

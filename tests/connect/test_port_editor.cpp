@@ -11,6 +11,8 @@
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"
 
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTest>
 
 using namespace connecttest;
@@ -123,6 +125,8 @@ void TestPortEditor::loadsWhatStartUpLoads()
 void TestPortEditor::saveRebuildsChooserInRowOrder()
 {
     QVERIFY(writeAll(m_env->portListPath(), "\r\n001234,3\r\n005678,7\r\n"));
+    QComboBox *chooser = window().form()->cboLocators;
+    chooser->setCurrentIndex(chooser->findText(QStringLiteral("001234")));  // as after a pick
     Ui::frmPortManage &f = ed();
     delete f.lvPorts->topLevelItem(0);  // move 001234 to the end: delete, then add again
     f.txtPort->setText(QStringLiteral("03"));
@@ -135,6 +139,22 @@ void TestPortEditor::saveRebuildsChooserInRowOrder()
     QCOMPARE(chooserOf(*window().form()), (QStringList{"005678|7", "001234|3"}));
     QVERIFY(!openEditor().PortListChanged);
     QVERIFY(openEditor().isVisible());  // Save leaves the editor open
+
+    // Opening the rebuilt list is no pick: no test starts.
+    QCOMPARE(chooser->currentText(), QStringLiteral("001234"));
+    window().show();
+    QApplication::setActiveWindow(&window());
+    QVERIFY(QTest::qWaitForWindowActive(&window()));
+    QStyleOptionComboBox opt;
+    opt.initFrom(chooser);
+    opt.editable = true;
+    const QRect arrow = chooser->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxArrow, chooser);
+    QTest::mouseClick(chooser, Qt::LeftButton, {}, arrow.center());
+    QVERIFY(m_ui->questions.isEmpty());
+    QVERIFY(m_ui->messages.isEmpty());
+    QVERIFY(!window().MSComm2.isOpen());
+    QCOMPARE(window().form()->shpMode->fillColor(), QColor(255, 0, 0));  // never tried: still as at start
+    chooser->hidePopup();
 }
 
 void TestPortEditor::saveOfEmptyListWritesOneEmptyLine()

@@ -158,6 +158,8 @@ private slots:
     void dataFileCannotBeCreated();
     void randomSplits_data();
     void randomSplits();
+    void markersSplitOverPieces_data();
+    void markersSplitOverPieces();
 
 private:
     std::unique_ptr<Rig> r;
@@ -426,8 +428,8 @@ void TestReceive::textBeforeStartMarkerIsDropped()
     if (requested)
         QVERIFY(r->request("req.txt"));
 
-    // A marker split over two pieces is not a marker.
-    r->feed({"OK\r\n", "#D", "A\r\nLOC2000 1234 BOB\r\n", "rec\r\n", "#", "DD01", "\x1a"});
+    // Noise is not a transfer, however near a marker it comes over two pieces.
+    r->feed({"OK\r\n", "#D", "\r\nLOC2000 1234 BOB\r\n", "rec\r\n#", "DX01", "#P", "\x1a", "D"});
     QVERIFY(!r->state.TransferActive);
     QVERIFY(!r->view.calls.contains("start"));
     QVERIFY(!r->view.calls.contains("text"));
@@ -585,18 +587,17 @@ void TestReceive::randomSplits()
         qsizetype len = 1;
         if (seed % 3 != 0 && rng.bounded(4) != 0)
             len = 1 + qsizetype(rng.bounded(300));
-        // The marker itself arrives whole (split markers are a separate case).
-        if (pos + len > marker && pos + len < marker + 3)
-            len = marker + 3 - pos;
         len = qMin(len, stream.size() - pos);
         pieces << stream.mid(pos, len);
         pos += len;
     }
 
+    // A marker within one piece starts the transfer at that piece; one split
+    // over pieces starts it at the marker's first character.
     qsizetype from = -1, to = -1, offset = 0;
     for (const QByteArray &p : pieces) {
-        if (from < 0 && p.contains(command.left(3)))
-            from = offset;
+        if (from < 0 && offset + p.size() >= marker + 3)
+            from = offset <= marker ? offset : marker;
         if (from >= 0 && to < 0 && p.contains('\x1a'))
             to = offset + p.size();
         offset += p.size();
@@ -619,6 +620,44 @@ void TestReceive::randomSplits()
     QCOMPARE(r->state.TransferCharCount, qint64(expected.size()));
     QCOMPARE(r->view.progress.last(), qint64(expected.size()));
     QVERIFY(std::is_sorted(r->view.progress.cbegin(), r->view.progress.cend()));
+}
+
+
+void TestReceive::markersSplitOverPieces_data()
+{
+    QTest::addColumn<QByteArrayList>("pieces");
+    QTest::addColumn<QStringList>("events");  // start, powerDown:, end:0, end:1 in order
+    QTest::addColumn<QByteArray>("fileBytes");
+
+    const QByteArray header = "A\r\nLOC2000 1234 BOB\r\n";
+    QTest::newRow("#D|A") << QByteArrayList{"OK\r\n#D", header, "rec\x1a"} << QStringList{"start", "end:0"}
+                          << kBlock + "#D" + header + "rec\x1a";
+    QTest::newRow("#|D|D") << QByteArrayList{"#", "D", "D01/12/26\r\n", "\x1a"} << QStringList{"start", "end:0"}
+                           << kBlock + "#DD01/12/26\r\n\x1a";
+    QTest::newRow("#P|D") << QByteArrayList{kStart, "rec#P", "D\r\n"} << QStringList{"start", "powerDown:req.txt"}
+                          << kBlock + kStart + "rec#P";
+    QTest::newRow("AB|ORT") << QByteArrayList{kStart, "rec AB", "ORT\r\n\x1a"} << QStringList{"start", "end:1"}
+                            << kBlock + kStart + "rec ABORT\r\n\x1a";
+    // What ended one transfer does not start or end another.
+    QTest::newRow("marker in last piece only") << QByteArrayList{"#DA\x1a", "x"} << QStringList{"start", "end:0"}
+                                               << kBlock + "#DA\x1a";
+}
+
+void TestReceive::markersSplitOverPieces()
+{
+    QFETCH(QByteArrayList, pieces);
+    QFETCH(QStringList, events);
+    QFETCH(QByteArray, fileBytes);
+
+    QVERIFY(r->request("req.txt"));
+    r->feed(pieces);
+    QStringList seen;
+    for (const QString &c : std::as_const(r->view.calls))
+        if (c == "start" || c.startsWith("powerDown:") || c.startsWith("end:"))
+            seen << c;
+    QCOMPARE(seen, events);
+    QCOMPARE(r->contents("req.txt"), fileBytes);
+    QCOMPARE(r->state.AbortAcknowledged, events.contains("end:1"));
 }
 
 QTEST_GUILESS_MAIN(TestReceive)

@@ -63,6 +63,7 @@ private slots:
     void inputWithoutEventLoop_data();
     void inputWithoutEventLoop();
     void receiveEvents();
+    void lineChangesAndErrorCounters();
     void eventsAreNotReentered();
     void polledPortHasNoReceiveEvents();
     void eofEvent_data();
@@ -234,6 +235,54 @@ void TestSerialPort::receiveEvents()
     QTRY_COMPARE_WITH_TIMEOUT(received.size(), qsizetype(11 + 2000), kWaitMs);
     QVERIFY(!events.isEmpty());
     QVERIFY(std::all_of(events.cbegin(), events.cend(), [](int e) { return e == SerialPort::EvReceive; }));
+}
+
+void TestSerialPort::lineChangesAndErrorCounters()
+{
+    SerialPort::LineStatus status;
+    status.linesKnown = status.countsKnown = true;
+    status.lines = SerialPort::LineCTS;
+    status.framing = 7;  // errors before opening are not this link's
+    int polls = 0;
+    SerialPort port;
+    port.setLineStatusSource([&] {
+        ++polls;
+        return status;
+    });
+    port.setRThreshold(1);
+    QVERIFY(openCom7(port));
+    QList<int> events;
+    connect(&port, &SerialPort::OnComm, this, [&] { events << port.CommEvent(); });
+
+    // Every line flips, the ring arrives, every counter moves (some by more than one).
+    status.lines = SerialPort::LineDSR | SerialPort::LineCD | SerialPort::LineRing;
+    status.breaks = 1;
+    status.framing = 10;
+    status.overrun = 1;
+    status.rxOverflow = 2;
+    status.parity = 1;
+    const QList<int> expected{SerialPort::EvCTS, SerialPort::EvDSR, SerialPort::EvCD, SerialPort::EvRing,
+                              1001, 1004, 1006, 1008, 1009};
+    QTRY_COMPARE_WITH_TIMEOUT(events.size(), expected.size(), kWaitMs);
+    std::sort(events.begin(), events.end());
+    QCOMPARE(events, expected);
+
+    // The ring ending is no event; counts the device cannot give raise none.
+    events.clear();
+    status.lines &= ~SerialPort::LineRing;
+    status.countsKnown = false;
+    status.parity = 5;
+    int from = polls;
+    QTRY_VERIFY_WITH_TIMEOUT(polls >= from + 2, kWaitMs);
+    QCOMPARE(events, QList<int>{});
+
+    // Closed, the port polls no more.
+    port.close();
+    from = polls;
+    status.lines = 0;
+    QTest::qWait(4 * SerialPort::kLinePollMs);
+    QCOMPARE(polls, from);
+    QCOMPARE(events, QList<int>{});
 }
 
 void TestSerialPort::eventsAreNotReentered()

@@ -512,23 +512,22 @@ void TestFaults::markersSplitAcrossPieces()
     QCOMPARE(pty->receive(3), QByteArray("#DA"));
     const QString path = w.state().DataFolder + w.state().CurrentDataFile;
 
-    // A start marker cut in two starts nothing.
+    // A start marker cut in two starts the transfer at its first character:
+    // the file holds the whole header line.
     QVERIFY(piece("OK\r\n#D"));
-    QVERIFY(piece("A\r\nrec\r\n"));
-    QVERIFY(!w.state().TransferActive);
-    QCOMPARE(readFile(path), QByteArray());
-
-    QVERIFY(piece("#DA head\r\n"));
+    QVERIFY(piece("A head\r\nrec1\r\n"));
     QVERIFY(w.state().TransferActive);
-    // A power-down notice or abort reply cut in two is transfer text; nothing is lost.
-    QVERIFY(piece("rec1\r\n#P"));
-    QVERIFY(piece("D"));
-    QVERIFY(w.state().TransferActive);
-    QVERIFY(w.MSComm1.isOpen());
-    QVERIFY(piece("AB"));
+    // An abort reply cut in two acknowledges the abort.
+    QVERIFY(piece("rec2 AB"));
     QVERIFY(piece("ORT\x1a"));
-    QTRY_COMPARE(status(w), kComplete);
-    QCOMPARE(readFile(path), block() + "#DA head\r\nrec1\r\n#PDABORT\x1a");
+    QTRY_COMPARE(status(w), QStringLiteral("File download aborted. Incomplete data written to file"));
+    QVERIFY(w.state().AbortAcknowledged);
+    QCOMPARE(readFile(path), block() + "#DA head\r\nrec1\r\nrec2 ABORT\x1a");
+    // A power-down notice cut in two is a power-down.
+    QVERIFY(piece("$1,2 #P"));
+    QVERIFY(piece("D\r\n"));
+    QTRY_VERIFY(!w.MSComm1.isOpen());
+    QCOMPARE(status(w), QStringLiteral("The Locator has powered down. Any downloads may not have completed."));
 }
 
 void TestFaults::userCommandsMidTransfer_data()

@@ -328,11 +328,19 @@ void TestFrmTools::secondCommandWaitsForTheFirst()
     frmTools *w = openWindow();
     QVERIFY(w);
     w->form()->txtUser->setText("BOB");
+    w->show();
+    QApplication::setActiveWindow(w);
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    w->form()->cmdSetUser->setFocus();
     w->form()->cmdSetUser->click();
     QVERIFY(w->isSending());
     QVERIFY(!w->form()->cmdStop->isEnabled());
+    // While the buttons are off, no stray key can reach an identity box.
+    QWidget *focusDuringSend = QApplication::focusWidget();
+    QVERIFY2(!qobject_cast<QLineEdit *>(focusDuringSend), qPrintable(focusDuringSend->objectName()));
     w->cmdStop_Click();  // refused while the first goes out
     QTRY_COMPARE(w->form()->lblStatus->text(), QStringLiteral("User Set"));
+    QCOMPARE(QApplication::focusWidget(), w->form()->cmdSetUser);
     QVERIFY(allEnabled(*w, true));
     w->form()->cmdStop->click();
     const QByteArray expected = "#FTBOB" + QByteArray(29, ' ') + "#A";

@@ -162,6 +162,12 @@ void TestFrmViewData::layoutAndHeaders()
         QCOMPARE(image.isNull(), c != 0);
     }
     QCOMPARE(model.headerData(0, Qt::Horizontal, Qt::DecorationRole).value<QPixmap>().size(), QSize(16, 16));
+
+    // Escape closes it.
+    QApplication::setActiveWindow(window.get());
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(list, Qt::Key_Escape);
+    QTRY_VERIFY(!window->isVisible());
 }
 
 void TestFrmViewData::rowsColoursAndTotals()

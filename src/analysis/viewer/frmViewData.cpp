@@ -66,6 +66,7 @@ frmViewData::frmViewData(AppState &state, QWidget *parent)
 {
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
+    CloseOnEscape(this);
     styleWindow();
 
     QTableView *list = ui->lvwList;
