@@ -4,7 +4,10 @@
 set -euo pipefail
 # setup-deps.sh --fuzz   also installs clang and its libFuzzer (scripts/fuzz.sh).
 pkgs=(cmake g++ make qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev
-      libgl-dev xvfb xauth)
+      libgl-dev xvfb xauth
+      # The usage archive: Qt SQL's SQLite and PostgreSQL drivers, the SQLite C
+      # API for its import, and a PostgreSQL server the tests start themselves.
+      libqt6sql6-sqlite libqt6sql6-psql libsqlite3-dev sqlite3 postgresql postgresql-common)
 if [ "${1:-}" = "--fuzz" ]; then
   pkgs+=(clang libclang-rt-14-dev)
 fi
