@@ -257,6 +257,10 @@ ImportResult Store::importFile(const QString &path)
             return fail(QStringLiteral("cannot read %1: %2").arg(name, why));
     }
 
+    // Declared before the transaction's guard, so their statements are let go
+    // after a rollback, never inside a transaction the server has aborted.
+    std::unique_ptr<RecordStore> store;
+    QSqlQuery q(m_db);
     QString why;
     if (!begin(&why))
         return fail(QStringLiteral("the archive cannot be written: %1").arg(why));
@@ -276,7 +280,6 @@ ImportResult Store::importFile(const QString &path)
     } rollback{*this, committed};
 
     {
-        QSqlQuery q(m_db);
         q.prepare(QStringLiteral("SELECT added, duplicates, skipped, conflicts FROM imported_files WHERE fingerprint = ?"));
         q.addBindValue(fingerprint);
         if (!q.exec())
@@ -296,7 +299,6 @@ ImportResult Store::importFile(const QString &path)
         }
     }
 
-    std::unique_ptr<RecordStore> store;
     if (m_location.kind == Location::Sqlite)
         store = MakeSqliteRecordStore(m_db);
     if (!store)
@@ -429,7 +431,6 @@ ImportResult Store::importFile(const QString &path)
         return fail(failure);
     counts.skipped += read.skipped;
 
-    QSqlQuery q(m_db);
     q.prepare(QStringLiteral("INSERT INTO usage_days (locator, user_id, day, mode, seconds) VALUES (?, ?, ?, ?, ?)"
                              " ON CONFLICT (locator, user_id, day, mode)"
                              " DO UPDATE SET seconds = usage_days.seconds + excluded.seconds"));

@@ -110,6 +110,7 @@ public:
     explicit SqlStore(QSqlDatabase &db)
         : m_db(db)
         , m_existing(db)
+        , m_insert(db)
     {
         m_existing.setForwardOnly(true);
     }
@@ -148,14 +149,18 @@ public:
         constexpr std::size_t kRows = 500;
         for (std::size_t from = 0; from < which.size(); from += kRows) {
             const std::size_t n = std::min(kRows, which.size() - from);
-            QString sql = QString::fromLatin1(kInsertHead);
-            for (std::size_t k = 0; k < n; ++k)
-                sql += k ? QStringLiteral(", (?, ?, ?, ?, ?, ?, ?, ?)") : QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?)");
-            // Another PC importing the same locator at once: its rows win.
-            sql += QStringLiteral(" ON CONFLICT (locator, t) DO NOTHING");
-            QSqlQuery q(m_db);
-            if (!q.prepare(sql))
-                return fail(q);
+            QSqlQuery &q = m_insert;
+            if (n != m_insertRows) {
+                QString sql = QString::fromLatin1(kInsertHead);
+                for (std::size_t k = 0; k < n; ++k)
+                    sql += k ? QStringLiteral(", (?, ?, ?, ?, ?, ?, ?, ?)") : QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?)");
+                // Another PC importing the same locator at once: its rows win.
+                sql += QStringLiteral(" ON CONFLICT (locator, t) DO NOTHING");
+                m_insertRows = 0;
+                if (!q.prepare(sql))
+                    return fail(q);
+                m_insertRows = n;
+            }
             int p = 0;
             for (std::size_t k = 0; k < n; ++k) {
                 const std::size_t i = which[from + k];
@@ -181,6 +186,9 @@ private:
     QSqlDatabase &m_db;
     QSqlQuery m_existing;
     bool m_prepared = false;
+    // Kept prepared for the next batch of the same size.
+    QSqlQuery m_insert;
+    std::size_t m_insertRows = 0;
 };
 
 } // namespace
