@@ -136,7 +136,7 @@ void Store::close()
     m_connection.clear();
 }
 
-bool Store::open(const Location &location, QString *error)
+bool Store::open(const Location &location, QString *error, OpenMode mode)
 {
     close();
     m_location = location;
@@ -163,6 +163,11 @@ bool Store::open(const Location &location, QString *error)
             close();
             return false;
         }
+        if (mode == ExistingOnly && !info.exists()) {
+            *error = QStringLiteral("there is no archive at %1 (import data files first)").arg(location.display());
+            close();
+            return false;
+        }
         QDir().mkpath(info.absolutePath());
         m_db.setDatabaseName(location.path);
         // Another program (a second import, say) holding the file briefly is waited for.
@@ -176,6 +181,13 @@ bool Store::open(const Location &location, QString *error)
     if (!m_db.open())
         return failed(m_db.lastError().text());
     QString why;
+    if (mode == ExistingOnly) {
+        int version = 0;
+        if (!ReadSchemaVersion(m_db, &version, &why))
+            return failed(why);
+        if (version == 0)
+            return failed(QStringLiteral("it holds no usage archive (import data files first)"));
+    }
     if (!MigrateSchema(m_db, postgres, &why))
         return failed(why);
     if (!postgres) {
@@ -304,6 +316,9 @@ ImportResult Store::importFile(const QString &path)
     if (!store)
         store = MakeSqlRecordStore(m_db);
 
+    // The locator's row stays locked from its upsert to the commit, so PCs
+    // importing the same locator's files into one server take turns and
+    // never both count a second as new.
     qint64 locatorId = -1;
     qint64 userId = -1;
     bool identified = false;

@@ -76,10 +76,15 @@ public:
     Store(const Store &) = delete;
     Store &operator=(const Store &) = delete;
 
+    enum OpenMode {
+        CreateIfMissing,  // for adding to it
+        ExistingOnly,     // for reading: no archive is made where there was none
+    };
+
     // Opens the archive, creating it (SQLite: with its folder) or bringing
     // its tables up to date. A database of a newer program is refused and left
     // untouched. False with *error saying why.
-    bool open(const Location &location, QString *error);
+    bool open(const Location &location, QString *error, OpenMode mode = CreateIfMissing);
     void close();
     bool isOpen() const;
     const Location &location() const { return m_location; }

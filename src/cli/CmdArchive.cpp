@@ -52,7 +52,7 @@ QString modeName(int i)
     return QString::fromLatin1(name.data(), qsizetype(name.size()));
 }
 
-bool openArchive(Context &ctx, const QString &option, Archive::Store *store)
+bool openArchive(Context &ctx, const QString &option, Archive::Store *store, Archive::Store::OpenMode mode)
 {
     Archive::Location location;
     QString error;
@@ -60,7 +60,7 @@ bool openArchive(Context &ctx, const QString &option, Archive::Store *store)
         ctx.fail(error);
         return false;
     }
-    if (!store->open(location, &error)) {
+    if (!store->open(location, &error, mode)) {
         ctx.fail(error);
         return false;
     }
@@ -101,7 +101,7 @@ int runImport(Context &ctx, const QString &database, const QStringList &argument
     if (arguments.isEmpty())
         return ctx.usage(QStringLiteral("no data file or folder given"));
     Archive::Store store;
-    if (!openArchive(ctx, database, &store))
+    if (!openArchive(ctx, database, &store, Archive::Store::CreateIfMissing))
         return Failure;
     const QStringList files = expandFiles(arguments);
     Archive::ImportCounts sum;
@@ -276,7 +276,7 @@ int runReport(Context &ctx, const QString &database, const QStringList &argument
         return ctx.usage(QStringLiteral("--format takes text, csv, json or html, not '%1'").arg(format));
 
     Archive::Store store;
-    if (!openArchive(ctx, database, &store))
+    if (!openArchive(ctx, database, &store, Archive::Store::ExistingOnly))
         return Failure;
     QList<Archive::UsageDay> days;
     QString error;

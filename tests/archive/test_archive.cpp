@@ -165,9 +165,12 @@ private slots:
 
         QCOMPARE(report({QStringLiteral("--by"), QStringLiteral("week")}).status, 2);
         QCOMPARE(report({QStringLiteral("--from"), QStringLiteral("2026-01-01")}).status, 2);
-        // The report never creates or changes an archive it cannot use.
-        const CliResult bad = report({QStringLiteral("--database"), QStringLiteral("postgresql://nohost")});
-        QCOMPARE(bad.status, 1);
+        // A report makes no archive where there is none.
+        const QString missing = dir.filePath(QStringLiteral("missing.sqlite"));
+        const CliResult none = report({QStringLiteral("--database"), missing});
+        QCOMPARE(none.status, 1);
+        QVERIFY2(none.err.contains("no archive"), none.err);
+        QVERIFY(!QFileInfo::exists(missing));
     }
 };
 
