@@ -8,7 +8,8 @@
 //    import would write them, to save hours of generating files);
 //  - archive size per million records, SQLite and, when the run has a
 //    PostgreSQL server (PGHOST set: run it under pg_virtualenv), PostgreSQL.
-//   Usage: bench_archive [folder for the files (default: a temporary one)]
+//   Usage: bench_archive [--no-sizes] [folder for the files (default: a temporary one)]
+// --no-sizes leaves out the three archive sizes (the part that takes minutes).
 // Needs about 3 GB of disk and some minutes. Linux.
 #include "Archive.h"
 #include "ArchiveSchema.h"
@@ -236,7 +237,9 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);  // figures as they come
     QTemporaryDir tmp;
-    const QDir dir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : tmp.path());
+    QStringList args = app.arguments().mid(1);
+    const bool sizes = !args.removeAll(QStringLiteral("--no-sizes"));
+    const QDir dir(args.isEmpty() ? tmp.path() : args.first());
     const QString month = dir.filePath(QStringLiteral("month.csv"));
     const QString plain = dir.filePath(QStringLiteral("records.csv"));
     const QString grown = dir.filePath(QStringLiteral("grown.csv"));
@@ -322,19 +325,21 @@ int main(int argc, char *argv[])
                     what, report, importSecs, double(ir.counts.added) / importSecs, g_lastCpu, records,
                     mb(QFileInfo(db).size()) / (double(records) / 1e6));
     };
-    std::printf("Archive sizes (report: year 2026 by locator and month, best of 5 runs of locator-cli):\n");
-    measure("  size 1 (one month):");
-    QElapsedTimer grow;
-    grow.start();
-    if (!growArchive(db, 1, 6, &records))
-        return 1;
-    std::printf("  (+6 locators written in %.0f s)\n", seconds(grow));
-    measure("  size 2 (+6 locators):");
-    grow.start();
-    if (!growArchive(db, 7, 14, &records))
-        return 1;
-    std::printf("  (+14 locators written in %.0f s)\n", seconds(grow));
-    measure("  size 3 (+14 locators):");
+    if (sizes) {
+        std::printf("Archive sizes (report: year 2026 by locator and month, best of 5 runs of locator-cli):\n");
+        measure("  size 1 (one month):");
+        QElapsedTimer grow;
+        grow.start();
+        if (!growArchive(db, 1, 6, &records))
+            return 1;
+        std::printf("  (+6 locators written in %.0f s)\n", seconds(grow));
+        measure("  size 2 (+6 locators):");
+        grow.start();
+        if (!growArchive(db, 7, 14, &records))
+            return 1;
+        std::printf("  (+14 locators written in %.0f s)\n", seconds(grow));
+        measure("  size 3 (+14 locators):");
+    }
 
     if (qEnvironmentVariableIsSet("PGHOST")) {
         const QString url = QStringLiteral("postgresql://%1:%2@%3:%4/%5")

@@ -93,9 +93,11 @@ private slots:
         QCOMPARE(r.counts.added, 0);
         QCOMPARE(totalSeconds(), 100);
 
-        // A clock set back within a file: repeated seconds are duplicates.
+        // A clock set back within a file: repeated seconds are duplicates,
+        // also when their fields hold quotes, backslashes and Latin-1 text.
         QList<QByteArray> twice = ArchiveFiles::Seconds(start.addDays(1), 20);
-        twice += ArchiveFiles::Seconds(start.addDays(1), 20);
+        twice[0] = twice[0].left(20) + "33\xb5Hz,\"D\\,1\"25,{17}";
+        twice += twice;
         r = import(file("d.csv", twice));
         QCOMPARE(r.counts.added, 20);
         QCOMPARE(r.counts.duplicates, 20);
