@@ -18,6 +18,7 @@
 #include <QSqlQuery>
 
 #include <cstring>
+#include <limits>
 
 namespace Archive {
 
