@@ -149,7 +149,7 @@ QString ArchiveHtmlPage(const QString &period, const QList<Archive::GroupBy> &by
     QString page = QStringLiteral(
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>Locator usage</title>\n"
         "<style>body{font-family:sans-serif;margin:1.5em;color:#222}table{border-collapse:collapse;margin:1em 0}"
-        "th,td{border:1px solid #bbb;padding:3px 8px;text-align:left}td.n{text-align:right}"
+        "th,td{border:1px solid #bbb;padding:3px 8px;text-align:left}.n{text-align:right}"
         ".pies{display:flex;flex-wrap:wrap;gap:1.5em}.pies figure{margin:0;text-align:center}"
         ".legend span{margin-right:1.2em}.legend i{display:inline-block;width:12px;height:12px;margin-right:4px;"
         "vertical-align:middle}</style>\n</head><body>\n");
@@ -169,6 +169,13 @@ QString ArchiveHtmlPage(const QString &period, const QList<Archive::GroupBy> &by
         for (int i = 0; i < ModeTable::Count; ++i)
             page += QStringLiteral("<td class=\"n\">%1</td>").arg(Usage::PieDurationText(g.seconds[std::size_t(i)]));
         page += QStringLiteral("<td class=\"n\">%1</td></tr>\n").arg(Usage::PieDurationText(g.total));
+    }
+    if (!by.isEmpty()) {
+        const Archive::UsageGroup whole = Archive::GroupUsage(days, {}).value(0);
+        page += QStringLiteral("<tr><th colspan=\"%1\">All</th>").arg(by.size());
+        for (int i = 0; i < ModeTable::Count; ++i)
+            page += QStringLiteral("<th class=\"n\">%1</th>").arg(Usage::PieDurationText(whole.seconds[std::size_t(i)]));
+        page += QStringLiteral("<th class=\"n\">%1</th></tr>\n").arg(Usage::PieDurationText(whole.total));
     }
     page += QStringLiteral("</table>\n");
 
