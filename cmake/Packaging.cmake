@@ -63,7 +63,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # locator-toolkit_<version>_<arch>.deb
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The Qt libraries from what the programs and the module link (dpkg-shlibdeps);
-# the window system plugin is loaded at run time, so it is named here.
+# the window system plugin and the usage archive's SQL drivers are loaded at
+# run time, so they are named here (PostgreSQL only for shared fleets).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6sql6-sqlite")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt6sql6-psql")
 include(CPack)

@@ -43,6 +43,7 @@ const Subcommand kSubcommands[] = {
     {"report", "usage per mode from data files", RunReport},
     {"chart", "the usage pie of a month or a day as a JPEG image", runChart, true},
     {"view", "the records of a data file as CSV, sorted as the viewer sorts", RunView},
+    {"archive", "the usage archive: import data files once, report usage of a fleet", RunArchive},
 };
 
 const Subcommand *find(const QString &name)

@@ -109,5 +109,6 @@ int RunSetClock(Context &ctx, const QStringList &arguments);
 int RunSetUser(Context &ctx, const QStringList &arguments);
 int RunReport(Context &ctx, const QStringList &arguments);
 int RunView(Context &ctx, const QStringList &arguments);
+int RunArchive(Context &ctx, const QStringList &arguments);
 
 } // namespace Cli

@@ -1,0 +1,194 @@
+#include "ArchiveHtml.h"
+
+#include "ModeTable.h"
+#include "UsageTexts.h"
+
+#include <QtMath>
+
+namespace Cli {
+
+namespace {
+
+QString esc(const QString &s)
+{
+    return s.toHtmlEscaped();
+}
+
+QString modeName(int i)
+{
+    const std::string_view n = ModeTable::Modes[std::size_t(i)].name;
+    return QString::fromLatin1(n.data(), qsizetype(n.size()));
+}
+
+QString colour(int i)
+{
+    const ModeTable::Rgb c = ModeTable::Modes[std::size_t(i)].colour;
+    return QStringLiteral("rgb(%1,%2,%3)").arg(c.r).arg(c.g).arg(c.b);
+}
+
+QString num(double v)
+{
+    return QString::number(v, 'f', 2);
+}
+
+QString groupLabel(const Archive::UsageGroup &g, Archive::GroupBy by)
+{
+    switch (by) {
+    case Archive::GroupBy::Locator:
+        return g.model.isEmpty() ? g.serial : g.serial + QStringLiteral(" (") + g.model + QLatin1Char(')');
+    case Archive::GroupBy::User:
+        return g.user;
+    case Archive::GroupBy::Month:
+        return Usage::MonthName(g.month.month()) + QLatin1Char(' ') + QString::number(g.month.year());
+    case Archive::GroupBy::Day:
+        return g.day.toString(QStringLiteral("dd/MM/yyyy"));
+    }
+    return {};
+}
+
+QString columnTitle(Archive::GroupBy by)
+{
+    switch (by) {
+    case Archive::GroupBy::Locator:
+        return QStringLiteral("Locator");
+    case Archive::GroupBy::User:
+        return QStringLiteral("User");
+    case Archive::GroupBy::Month:
+        return QStringLiteral("Month");
+    case Archive::GroupBy::Day:
+        return QStringLiteral("Day");
+    }
+    return {};
+}
+
+QString legend()
+{
+    QString s = QStringLiteral("<p class=\"legend\">");
+    for (int i = 0; i < ModeTable::Count; ++i)
+        s += QStringLiteral("<span><i style=\"background:%1\"></i>%2</span>").arg(colour(i), esc(modeName(i)));
+    return s + QStringLiteral("</p>\n");
+}
+
+QString pie(const Archive::UsageGroup &g)
+{
+    constexpr double r = 80, cx = 90, cy = 90;
+    QString svg = QStringLiteral("<svg width=\"180\" height=\"180\" viewBox=\"0 0 180 180\" role=\"img\">");
+    if (g.total <= 0) {
+        svg += QStringLiteral("<circle cx=\"90\" cy=\"90\" r=\"80\" fill=\"none\" stroke=\"#999\"/>");
+    } else {
+        double angle = -M_PI / 2;
+        for (int i = 0; i < ModeTable::Count; ++i) {
+            const qint64 s = g.seconds[std::size_t(i)];
+            if (s <= 0)
+                continue;
+            const QString title = QStringLiteral("<title>%1: %2</title>").arg(esc(modeName(i)), Usage::PieDurationText(s));
+            if (s == g.total) {
+                svg += QStringLiteral("<circle cx=\"90\" cy=\"90\" r=\"80\" fill=\"%1\">%2</circle>").arg(colour(i), title);
+                break;
+            }
+            const double sweep = 2 * M_PI * double(s) / double(g.total);
+            const double x0 = cx + r * std::cos(angle), y0 = cy + r * std::sin(angle);
+            angle += sweep;
+            const double x1 = cx + r * std::cos(angle), y1 = cy + r * std::sin(angle);
+            svg += QStringLiteral("<path d=\"M90,90 L%1,%2 A80,80 0 %3 1 %4,%5 Z\" fill=\"%6\" stroke=\"#fff\">%7</path>")
+                       .arg(num(x0), num(y0), sweep > M_PI ? QStringLiteral("1") : QStringLiteral("0"), num(x1),
+                            num(y1), colour(i), title);
+        }
+    }
+    return svg + QStringLiteral("</svg>");
+}
+
+QString bars(const QList<Archive::UsageGroup> &months)
+{
+    constexpr int height = 240, barWidth = 36, gap = 14, left = 50, bottom = 40, top = 10;
+    qint64 most = 1;
+    for (const Archive::UsageGroup &m : months)
+        most = std::max(most, m.total);
+    const double hours = double(most) / 3600.0;
+    const int width = left + int(months.size()) * (barWidth + gap) + gap;
+    QString svg = QStringLiteral("<svg width=\"%1\" height=\"%2\" viewBox=\"0 0 %1 %2\" role=\"img\">")
+                      .arg(width)
+                      .arg(height + top + bottom);
+    svg += QStringLiteral("<line x1=\"%1\" y1=\"%2\" x2=\"%3\" y2=\"%2\" stroke=\"#333\"/>")
+               .arg(left)
+               .arg(top + height)
+               .arg(width);
+    svg += QStringLiteral("<text x=\"4\" y=\"%1\" font-size=\"11\">%2 h</text>").arg(top + 10).arg(num(hours));
+    svg += QStringLiteral("<text x=\"4\" y=\"%1\" font-size=\"11\">0 h</text>").arg(top + height);
+    int x = left + gap;
+    for (const Archive::UsageGroup &m : months) {
+        double y = top + height;
+        for (int i = 0; i < ModeTable::Count; ++i) {
+            const qint64 s = m.seconds[std::size_t(i)];
+            if (s <= 0)
+                continue;
+            const double h = double(height) * double(s) / double(most);
+            y -= h;
+            svg += QStringLiteral("<rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" fill=\"%5\"><title>%6 %7: %8</title></rect>")
+                       .arg(x)
+                       .arg(num(y))
+                       .arg(barWidth)
+                       .arg(num(h))
+                       .arg(colour(i), esc(groupLabel(m, Archive::GroupBy::Month)), esc(modeName(i)),
+                            Usage::PieDurationText(s));
+        }
+        svg += QStringLiteral("<text x=\"%1\" y=\"%2\" font-size=\"10\" text-anchor=\"middle\">%3</text>")
+                   .arg(x + barWidth / 2)
+                   .arg(top + height + 14)
+                   .arg(m.month.toString(QStringLiteral("MM/yyyy")));
+        x += barWidth + gap;
+    }
+    return svg + QStringLiteral("</svg>");
+}
+
+} // namespace
+
+QString ArchiveHtmlPage(const QString &period, const QList<Archive::GroupBy> &by,
+                        const QList<Archive::UsageGroup> &groups, const QList<Archive::UsageDay> &days)
+{
+    QString page = QStringLiteral(
+        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>Locator usage</title>\n"
+        "<style>body{font-family:sans-serif;margin:1.5em;color:#222}table{border-collapse:collapse;margin:1em 0}"
+        "th,td{border:1px solid #bbb;padding:3px 8px;text-align:left}.n{text-align:right}"
+        ".pies{display:flex;flex-wrap:wrap;gap:1.5em}.pies figure{margin:0;text-align:center}"
+        ".legend span{margin-right:1.2em}.legend i{display:inline-block;width:12px;height:12px;margin-right:4px;"
+        "vertical-align:middle}</style>\n</head><body>\n");
+    page += QStringLiteral("<h1>Locator usage</h1>\n<p>%1</p>\n").arg(esc(period));
+    page += legend();
+
+    page += QStringLiteral("<table><tr>");
+    for (Archive::GroupBy b : by)
+        page += QStringLiteral("<th>%1</th>").arg(columnTitle(b));
+    for (int i = 0; i < ModeTable::Count; ++i)
+        page += QStringLiteral("<th>%1</th>").arg(esc(modeName(i)));
+    page += QStringLiteral("<th>Total</th></tr>\n");
+    for (const Archive::UsageGroup &g : groups) {
+        page += QStringLiteral("<tr>");
+        for (Archive::GroupBy b : by)
+            page += QStringLiteral("<td>%1</td>").arg(esc(groupLabel(g, b)));
+        for (int i = 0; i < ModeTable::Count; ++i)
+            page += QStringLiteral("<td class=\"n\">%1</td>").arg(Usage::PieDurationText(g.seconds[std::size_t(i)]));
+        page += QStringLiteral("<td class=\"n\">%1</td></tr>\n").arg(Usage::PieDurationText(g.total));
+    }
+    if (!by.isEmpty()) {
+        const Archive::UsageGroup whole = Archive::GroupUsage(days, {}).value(0);
+        page += QStringLiteral("<tr><th colspan=\"%1\">All</th>").arg(by.size());
+        for (int i = 0; i < ModeTable::Count; ++i)
+            page += QStringLiteral("<th class=\"n\">%1</th>").arg(Usage::PieDurationText(whole.seconds[std::size_t(i)]));
+        page += QStringLiteral("<th class=\"n\">%1</th></tr>\n").arg(Usage::PieDurationText(whole.total));
+    }
+    page += QStringLiteral("</table>\n");
+
+    page += QStringLiteral("<h2>Usage per locator</h2>\n<div class=\"pies\">\n");
+    for (const Archive::UsageGroup &g : Archive::GroupUsage(days, {Archive::GroupBy::Locator})) {
+        if (g.serial.isEmpty() && g.records == 0)
+            continue;
+        page += QStringLiteral("<figure>%1<figcaption>%2<br>%3</figcaption></figure>\n")
+                    .arg(pie(g), esc(groupLabel(g, Archive::GroupBy::Locator)), Usage::PieDurationText(g.total));
+    }
+    page += QStringLiteral("</div>\n<h2>Usage per month</h2>\n");
+    page += bars(Archive::GroupUsage(days, {Archive::GroupBy::Month})) + QStringLiteral("\n</body></html>\n");
+    return page;
+}
+
+} // namespace Cli

@@ -1,0 +1,153 @@
+#pragma once
+
+#include "Archive.h"
+#include "ArchiveFiles.h"
+#include "ArchiveSchema.h"
+#include "ArchiveUsage.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// What the archive promises, whichever server holds it. Each backend says
+// how to reach a fresh archive and how to make the server refuse one record.
+class ArchiveScenarios : public QObject
+{
+    Q_OBJECT
+
+protected:
+    virtual Archive::Location freshArchive() = 0;
+    virtual void injectFailureAt(qint64 t) = 0;  // inserting this second fails
+    virtual void clearInjectedFailure() = 0;
+
+    Archive::Store store;
+    QTemporaryDir files;
+    const QDateTime start{QDate(2026, 3, 2), QTime(8, 0, 0)};
+
+    QString file(const QString &name, const QList<QByteArray> &lines, const QByteArray &serial = "1234")
+    {
+        return ArchiveFiles::Write(files.filePath(name), ArchiveFiles::DataFile(lines, ArchiveFiles::Header(serial)));
+    }
+    qint64 totalSeconds()
+    {
+        QList<Archive::UsageDay> days;
+        QString error;
+        if (!store.usage({}, {}, &days, &error))
+            return -1;
+        return Archive::GroupUsage(days, {}).value(0).total;
+    }
+    Archive::ImportResult import(const QString &path)
+    {
+        const Archive::ImportResult r = store.importFile(path);
+        if (r.status == Archive::ImportResult::Failed)
+            qWarning() << r.error;
+        return r;
+    }
+
+private slots:
+    void init()
+    {
+        QString error;
+        QVERIFY2(store.open(freshArchive(), &error), qPrintable(error));
+    }
+    void cleanup() { store.close(); }
+
+    // A logged second is stored once however many files hold it, and a file
+    // seen before costs nothing.
+    void eachSecondOnce()
+    {
+        QList<QByteArray> first = ArchiveFiles::Seconds(start, 60);
+        first.insert(10, "FF");
+        first.insert(20, "");
+        first.insert(30, "31/02/26,08:00:00,A,0,0,0,1");  // no such day
+        first.insert(40, "02/03/26,24:00:00,A,0,0,0,1");  // no such time
+        const QString a = file("a.csv", first);
+        Archive::ImportResult r = import(a);
+        QCOMPARE(r.status, Archive::ImportResult::Imported);
+        QCOMPARE(r.identity.serialNo, QStringLiteral("1234"));
+        QCOMPARE(r.counts.added, 60);
+        QCOMPARE(r.counts.skipped, 5);  // FF, empty, two undatable, the end marker's line
+        QCOMPARE(totalSeconds(), 60);
+
+        r = import(a);
+        QCOMPARE(r.status, Archive::ImportResult::AlreadyImported);
+        QCOMPARE(r.counts.added, 60);  // as first counted
+        QCOMPARE(store.recordCount(), 60);
+
+        // A later transfer of the same locator: the old seconds again, then new ones.
+        const QString b = file("b.csv", ArchiveFiles::Seconds(start, 100));
+        r = import(b);
+        QCOMPARE(r.status, Archive::ImportResult::Imported);
+        QCOMPARE(r.counts.added, 40);
+        QCOMPARE(r.counts.duplicates, 60);
+        QCOMPARE(r.counts.conflicts, 0);
+        QCOMPARE(totalSeconds(), 100);
+
+        // The same seconds with other content: the first stays, counted as conflicts.
+        QList<QByteArray> other = ArchiveFiles::Seconds(start, 10);
+        for (QByteArray &line : other)
+            line[18] = 'X';
+        r = import(file("c.csv", other));
+        QCOMPARE(r.counts.conflicts, 10);
+        QCOMPARE(r.counts.added, 0);
+        QCOMPARE(totalSeconds(), 100);
+
+        // A clock set back within a file: repeated seconds are duplicates,
+        // also when their fields hold quotes, backslashes and Latin-1 text.
+        QList<QByteArray> twice = ArchiveFiles::Seconds(start.addDays(1), 20);
+        twice[0] = twice[0].left(20) + "33\xb5Hz,\"D\\,1\"25,{17}";
+        twice += twice;
+        r = import(file("d.csv", twice));
+        QCOMPARE(r.counts.added, 20);
+        QCOMPARE(r.counts.duplicates, 20);
+
+        // Another locator's same seconds are its own.
+        r = import(file("e.csv", ArchiveFiles::Seconds(start, 5), "777"));
+        QCOMPARE(r.counts.added, 5);
+
+        QCOMPARE(store.lastArchivedSecond(QStringLiteral("1234")), std::optional(start.addDays(1).addSecs(19)));
+        QCOMPARE(store.lastArchivedSecond(QStringLiteral("555")), std::nullopt);
+
+        QList<Archive::UsageDay> days;
+        QString error;
+        QVERIFY(store.usage(start.date(), start.date(), &days, &error));
+        const QList<Archive::UsageGroup> byLocator = Archive::GroupUsage(days, {Archive::GroupBy::Locator});
+        QCOMPARE(byLocator.size(), 2);
+        QCOMPARE(byLocator[0].serial, QStringLiteral("1234"));
+        QCOMPARE(byLocator[0].seconds, (std::array<qint64, 4>{25, 25, 25, 25}));
+        QCOMPARE(byLocator[1].total, 5);
+    }
+
+    // One transaction per file: a failure after thousands of records were
+    // written leaves the archive as it was, and the file can be imported later.
+    void failurePartWayLeavesArchiveAsBefore()
+    {
+        QVERIFY(import(file("a.csv", ArchiveFiles::Seconds(start, 10))).status == Archive::ImportResult::Imported);
+        const int n = 20000;  // more than one batch reaches the server before the failure
+        const QString big = file("big.csv", ArchiveFiles::Seconds(start, n));
+        injectFailureAt(Archive::SecondKey(start.date(), 8 * 3600 + n - 100));
+        const Archive::ImportResult r = store.importFile(big);
+        QCOMPARE(r.status, Archive::ImportResult::Failed);
+        QVERIFY(!r.error.isEmpty());
+        QCOMPARE(store.recordCount(), 10);
+        QCOMPARE(totalSeconds(), 10);
+        clearInjectedFailure();
+        const Archive::ImportResult again = import(big);
+        QCOMPARE(again.status, Archive::ImportResult::Imported);
+        QCOMPARE(again.counts.added, n - 10);
+        QCOMPARE(totalSeconds(), n);
+    }
+
+    // A database written by a newer program is refused and not changed.
+    void newerSchemaRefused()
+    {
+        QSqlQuery q(store.database());
+        QVERIFY(q.exec(QStringLiteral("UPDATE archive_schema SET version = %1").arg(Archive::SchemaVersion + 1)));
+        const Archive::Location where = store.location();
+        store.close();
+        QString error;
+        QVERIFY(!store.open(where, &error));
+        QVERIFY2(error.contains(QStringLiteral("newer program")), qPrintable(error));
+    }
+};
