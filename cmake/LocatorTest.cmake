@@ -5,7 +5,9 @@ function(locator_add_test name)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE Qt6::Test ${T_LIBS})
-  # Tests include the windows' generated ui_*.h from the libraries; they have no forms of their own.
+  # Tests drive the windows through their generated ui_*.h (which the
+  # libraries keep private); they have no forms of their own.
+  target_link_libraries(${name} PRIVATE locator_gui_forms)
   set_target_properties(${name} PROPERTIES AUTOUIC OFF)
   add_test(NAME ${name} COMMAND ${name})
   if(NOT T_TIMEOUT)

@@ -7,7 +7,7 @@ install(TARGETS locator-toolkit RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/locator-toolkit.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 # The same artwork the windows show, from their resources.
-install(FILES ${PROJECT_SOURCE_DIR}/src/app/resources/locator-toolkit.svg
+install(FILES ${PROJECT_SOURCE_DIR}/src/gui/main/resources/locator-toolkit.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
 # Manual pages from the programs' own --help and --version, so they never

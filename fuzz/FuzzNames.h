@@ -5,7 +5,7 @@
 
 #include "FuzzSupport.h"
 
-#include "DataFileFormat.h"
+#include "core/datafile/DataFileFormat.h"
 
 #include <QDateTime>
 #include <QFileInfo>

@@ -4,8 +4,8 @@
 #include "FuzzNames.h"
 #include "FuzzSupport.h"
 
-#include "DataFileHandle.h"
-#include "DataFileHeader.h"
+#include "core/datafile/DataFileHandle.h"
+#include "core/datafile/DataFileHeader.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // and what is saved reads back the same.
 #include "FuzzSupport.h"
 
-#include "PortList.h"
+#include "core/link/PortList.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include "FuzzNames.h"
 #include "FuzzSupport.h"
 
-#include "DataFileFormat.h"
-#include "Protocol.h"
+#include "core/datafile/DataFileFormat.h"
+#include "core/link/Protocol.h"
 
 
 namespace {

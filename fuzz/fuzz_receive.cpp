@@ -10,9 +10,9 @@
 // any other byte n: a received piece of the next n bytes.
 #include "FuzzSupport.h"
 
-#include "DataFileFormat.h"
-#include "DataFileHandle.h"
-#include "ReceiveHandler.h"
+#include "core/datafile/DataFileFormat.h"
+#include "core/datafile/DataFileHandle.h"
+#include "core/link/ReceiveHandler.h"
 
 #include <QDir>
 #include <QFileInfo>

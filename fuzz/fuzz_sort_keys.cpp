@@ -5,7 +5,7 @@
 // Input: three cells separated by the first two LF bytes.
 #include "FuzzSupport.h"
 
-#include "SortKeys.h"
+#include "core/viewer/SortKeys.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include "FuzzNames.h"
 #include "FuzzSupport.h"
 
-#include "DataFileHandle.h"
-#include "DataFileLines.h"
-#include "ModeTable.h"
-#include "UsageCounting.h"
-#include "UsageTexts.h"
+#include "core/datafile/DataFileHandle.h"
+#include "core/usage/DataFileLines.h"
+#include "core/usage/ModeTable.h"
+#include "core/usage/UsageCounting.h"
+#include "core/usage/UsageTexts.h"
 
 #include <cmath>
 

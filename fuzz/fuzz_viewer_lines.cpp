@@ -4,7 +4,7 @@
 // is a row split at its first six commas. Input: the file.
 #include "FuzzSupport.h"
 
-#include "ViewerRecords.h"
+#include "core/viewer/ViewerRecords.h"
 
 #include <QBuffer>
 

@@ -6,7 +6,7 @@ set(LOCATOR_FUZZ_DIR ${PROJECT_SOURCE_DIR}/fuzz)
 
 locator_fuzz_target(fuzz_protocol      ${LOCATOR_FUZZ_DIR}/fuzz_protocol.cpp      locator_link)
 locator_fuzz_target(fuzz_header_line   ${LOCATOR_FUZZ_DIR}/fuzz_header_line.cpp   locator_datafile)
-locator_fuzz_target(fuzz_usage_records ${LOCATOR_FUZZ_DIR}/fuzz_usage_records.cpp locator_analysis)
+locator_fuzz_target(fuzz_usage_records ${LOCATOR_FUZZ_DIR}/fuzz_usage_records.cpp locator_usage)
 locator_fuzz_target(fuzz_port_list     ${LOCATOR_FUZZ_DIR}/fuzz_port_list.cpp     locator_link)
 locator_fuzz_target(fuzz_receive       ${LOCATOR_FUZZ_DIR}/fuzz_receive.cpp       locator_link)
 

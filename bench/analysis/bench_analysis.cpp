@@ -5,12 +5,12 @@
 //   2. Peak memory of a reading, for the full file and for a tenth of it.
 //   3. The Analyse Data window opened on the file: calendar marked, pie drawn.
 // Usage: bench_analysis [records] [folder for the generated files]
-#include "AppState.h"
-#include "DataFileFormat.h"
-#include "DataFileHandle.h"
-#include "UsageCounting.h"
-#include "UsagePie.h"
-#include "frmPieByMonthMode2.h"
+#include "gui/common/AppState.h"
+#include "core/datafile/DataFileFormat.h"
+#include "core/datafile/DataFileHandle.h"
+#include "core/usage/UsageCounting.h"
+#include "gui/analysis/UsagePie.h"
+#include "gui/analysis/frmPieByMonthMode2.h"
 
 #include <QApplication>
 #include <QDir>

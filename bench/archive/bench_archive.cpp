@@ -11,9 +11,9 @@
 //   Usage: bench_archive [--no-sizes] [folder for the files (default: a temporary one)]
 // --no-sizes leaves out the three archive sizes (the part that takes minutes).
 // Needs about 3 GB of disk and some minutes. Linux.
-#include "Archive.h"
-#include "ArchiveSchema.h"
-#include "DataFileFormat.h"
+#include "core/archive/Archive.h"
+#include "core/archive/ArchiveSchema.h"
+#include "core/datafile/DataFileFormat.h"
 
 #include <QCoreApplication>
 #include <QDir>

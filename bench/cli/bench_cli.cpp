@@ -3,9 +3,9 @@
 // to stay within twice the time of the line count (one streaming pass).
 //   Usage: bench_cli [records (default 3000000)] [folder for the file]
 // Prints the best wall and CPU times of 15 runs each and their ratios. Linux.
-#include "DataFileFormat.h"
-#include "DataFileHandle.h"
-#include "UsageByMonth.h"
+#include "core/datafile/DataFileFormat.h"
+#include "core/datafile/DataFileHandle.h"
+#include "core/usage/UsageByMonth.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

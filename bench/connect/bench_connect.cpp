@@ -13,12 +13,12 @@
 // Completion is waited for by what the user sees (the port open, the status
 // text), so the same program measures any build of the window.
 // Usage: bench_connect [runs]
-#include "frmMain.h"
+#include "gui/main/frmMain.h"
 
-#include "Interaction.h"
+#include "gui/common/Interaction.h"
 #include "LocatorSimulator.h"
-#include "Pacing.h"
-#include "PortList.h"
+#include "core/link/Pacing.h"
+#include "core/link/PortList.h"
 
 #include "ui_frmMain.h"
 

@@ -13,10 +13,10 @@
 //
 // Exit status 0 only if the run finished, the file was exact (transfer) and
 // memory stayed within bounds.
-#include "frmMain.h"
+#include "gui/main/frmMain.h"
 #include "ui_frmMain.h"
 
-#include "DataFileFormat.h"
+#include "core/datafile/DataFileFormat.h"
 #include "LocatorSimulator.h"
 
 #include <QApplication>

@@ -5,10 +5,10 @@
 //      window thread (serial events, receive handling, file writes, drawing)
 //      as a share of one core over the transfer.
 // Usage: bench_receive [records-for-throughput] [records-at-line-rate]
-#include "frmMain.h"
+#include "gui/main/frmMain.h"
 #include "ui_frmMain.h"
 
-#include "DataFileFormat.h"
+#include "core/datafile/DataFileFormat.h"
 #include "LocatorSimulator.h"
 
 #include <QApplication>

@@ -7,13 +7,13 @@
 // Each figure is wall time and, in brackets, the CPU time of this thread: on
 // a busy machine the second is the fairer one.
 
-#include "AppState.h"
-#include "RowSort.h"
-#include "ViewerColumns.h"
-#include "ViewerModel.h"
-#include "ViewerRecords.h"
-#include "Folders.h"
-#include "frmViewData.h"
+#include "gui/common/AppState.h"
+#include "core/viewer/RowSort.h"
+#include "core/viewer/ViewerColumns.h"
+#include "gui/viewer/ViewerModel.h"
+#include "core/viewer/ViewerRecords.h"
+#include "gui/common/Folders.h"
+#include "gui/viewer/frmViewData.h"
 #include "ui_frmViewData.h"
 
 #include <QApplication>

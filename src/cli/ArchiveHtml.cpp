@@ -1,7 +1,7 @@
-#include "ArchiveHtml.h"
+#include "cli/ArchiveHtml.h"
 
-#include "ModeTable.h"
-#include "UsageTexts.h"
+#include "core/usage/ModeTable.h"
+#include "core/usage/UsageTexts.h"
 
 #include <QtMath>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ArchiveUsage.h"
+#include "core/archive/ArchiveUsage.h"
 
 #include <QString>
 

@@ -1,5 +1,5 @@
 // The module locator-cli loads to draw a chart; see CliChart.h.
-#include "CliChart.h"
+#include "cli/CliChart.h"
 
 #include <QtGlobal>
 

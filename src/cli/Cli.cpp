@@ -1,7 +1,7 @@
-#include "Cli.h"
+#include "cli/Cli.h"
 
-#include "CliSupport.h"
-#include "LocatorVersion.h"
+#include "cli/CliSupport.h"
+#include "core/LocatorVersion.h"
 
 #include <QFile>
 

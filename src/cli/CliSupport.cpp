@@ -1,7 +1,7 @@
-#include "CliSupport.h"
+#include "cli/CliSupport.h"
 
-#include "UserFolders.h"
-#include "UsageTexts.h"
+#include "core/datafile/UserFolders.h"
+#include "core/usage/UsageTexts.h"
 
 #include <QCommandLineParser>
 #include <QDir>

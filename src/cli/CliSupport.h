@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Cli.h"
-#include "LocatorIdentity.h"
+#include "cli/Cli.h"
+#include "core/datafile/LocatorIdentity.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

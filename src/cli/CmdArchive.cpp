@@ -1,11 +1,11 @@
 // locator-cli archive: the fleet usage archive (import data files, report usage).
-#include "CliSupport.h"
+#include "cli/CliSupport.h"
 
-#include "Archive.h"
-#include "ArchiveHtml.h"
-#include "ArchiveUsage.h"
-#include "ModeTable.h"
-#include "UsageTexts.h"
+#include "core/archive/Archive.h"
+#include "cli/ArchiveHtml.h"
+#include "core/archive/ArchiveUsage.h"
+#include "core/usage/ModeTable.h"
+#include "core/usage/UsageTexts.h"
 
 #include <QCommandLineParser>
 #include <QDir>

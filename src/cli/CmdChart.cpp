@@ -1,14 +1,14 @@
 // locator-cli chart: the analysis windows' usage pie, drawn offscreen and
 // saved as a JPEG. The pie is the windows' own drawing (UsagePie), so it needs
 // their chart view; the view is never shown, so no window is ever created.
-#include "CliChart.h"
-#include "CliSupport.h"
+#include "cli/CliChart.h"
+#include "cli/CliSupport.h"
 
-#include "DataFileHandle.h"
-#include "DataFileHeader.h"
-#include "UsageCounting.h"
-#include "UsagePie.h"
-#include "UsageTexts.h"
+#include "core/datafile/DataFileHandle.h"
+#include "core/datafile/DataFileHeader.h"
+#include "core/usage/UsageCounting.h"
+#include "gui/analysis/UsagePie.h"
+#include "core/usage/UsageTexts.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

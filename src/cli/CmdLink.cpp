@@ -1,15 +1,15 @@
 // The subcommands that talk to a locator and wait for no transfer: identify,
 // scan, set-clock and set-user, and what they share with transfer.
-#include "LinkSupport.h"
+#include "cli/LinkSupport.h"
 
-#include "PacedWriter.h"
-#include "Pacing.h"
-#include "PortList.h"
-#include "PortNaming.h"
-#include "PortScan.h"
-#include "Probe.h"
-#include "SerialPort.h"
-#include "WorkingPort.h"
+#include "core/link/PacedWriter.h"
+#include "core/link/Pacing.h"
+#include "core/link/PortList.h"
+#include "core/link/PortNaming.h"
+#include "core/link/PortScan.h"
+#include "core/link/Probe.h"
+#include "core/link/SerialPort.h"
+#include "core/link/WorkingPort.h"
 
 #include <QCommandLineParser>
 #include <QDateTime>

@@ -1,8 +1,8 @@
 // locator-cli ports: where port numbers lead on this computer.
-#include "CliSupport.h"
+#include "cli/CliSupport.h"
 
-#include "PortList.h"
-#include "PortNaming.h"
+#include "core/link/PortList.h"
+#include "core/link/PortNaming.h"
 
 #include <QCommandLineParser>
 #include <QDir>

@@ -1,11 +1,11 @@
 // locator-cli report: usage per mode from data files, with the windows' accounting.
-#include "CliSupport.h"
+#include "cli/CliSupport.h"
 
-#include "DataFileHandle.h"
-#include "DataFileHeader.h"
-#include "UsageByMonth.h"
-#include "UsageCounting.h"
-#include "UsageTexts.h"
+#include "core/datafile/DataFileHandle.h"
+#include "core/datafile/DataFileHeader.h"
+#include "core/usage/UsageByMonth.h"
+#include "core/usage/UsageCounting.h"
+#include "core/usage/UsageTexts.h"
 
 #include <QCommandLineParser>
 #include <QJsonArray>

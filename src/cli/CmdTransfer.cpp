@@ -1,14 +1,14 @@
 // locator-cli transfer: the window's Transfer All and Transfer by Date, from a
 // script. The data file is named, headed and written by the same core as the
 // window's, so the two give the same file for the same locator log.
-#include "LinkSupport.h"
+#include "cli/LinkSupport.h"
 
-#include "DataFileFormat.h"
-#include "DataFileHandle.h"
-#include "PacedWriter.h"
-#include "Pacing.h"
-#include "SerialPort.h"
-#include "TransferSession.h"
+#include "core/datafile/DataFileFormat.h"
+#include "core/datafile/DataFileHandle.h"
+#include "core/link/PacedWriter.h"
+#include "core/link/Pacing.h"
+#include "core/link/SerialPort.h"
+#include "core/link/TransferSession.h"
 
 #include <QCommandLineParser>
 #include <QDateTime>

@@ -1,11 +1,11 @@
 // locator-cli view: a data file's records as the viewer lists them, as CSV,
 // ordered by the viewer's own sort keys.
-#include "CliSupport.h"
+#include "cli/CliSupport.h"
 
-#include "DataFileHandle.h"
-#include "RowSort.h"
-#include "ViewerColumns.h"
-#include "ViewerRecords.h"
+#include "core/datafile/DataFileHandle.h"
+#include "core/viewer/RowSort.h"
+#include "core/viewer/ViewerColumns.h"
+#include "core/viewer/ViewerRecords.h"
 
 #include <QCommandLineParser>
 

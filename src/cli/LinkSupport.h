@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CliSupport.h"
-#include "Protocol.h"
+#include "cli/CliSupport.h"
+#include "core/link/Protocol.h"
 
 class QCommandLineOption;
 class SerialPort;

@@ -1,7 +1,7 @@
 // locator-cli: thin start-up. The subcommands live in locator_cli; a chart
 // is drawn by the locator-cli-chart module, loaded only then.
-#include "Cli.h"
-#include "Pacing.h"
+#include "cli/Cli.h"
+#include "core/link/Pacing.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,9 +1,9 @@
 // Usage accounting against crafted data files: which lines are records of a
 // period, what is counted, how durations are written, and how readings fail.
 #include "AnalysisFiles.h"
-#include "DataFileHandle.h"
-#include "UsageCounting.h"
-#include "UsageTexts.h"
+#include "core/datafile/DataFileHandle.h"
+#include "core/usage/UsageCounting.h"
+#include "core/usage/UsageTexts.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

@@ -1,14 +1,14 @@
 // The main window driven offscreen: start-up, connected state, the Advanced
 // switch, hidden shortcuts, the date check, and the receive handling as a
 // locator on a bare pseudo-terminal would exercise it.
-#include "frmMain.h"
-#include "LaunchOptions.h"
+#include "gui/main/frmMain.h"
+#include "gui/main/LaunchOptions.h"
 #include "ui_frmMain.h"
 
-#include "DataFileFormat.h"
-#include "DataFileHandle.h"
-#include "Folders.h"
-#include "Lamp.h"
+#include "core/datafile/DataFileFormat.h"
+#include "core/datafile/DataFileHandle.h"
+#include "gui/common/Folders.h"
+#include "gui/common/Lamp.h"
 #include "PtyPair.h"
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"

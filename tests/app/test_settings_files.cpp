@@ -1,12 +1,12 @@
 // The Setup tab's commands on the wire, the user name box, opening a data
 // file and reading its header line, the exclusive-open test, the About window.
-#include "frmAbout.h"
-#include "frmMain.h"
+#include "gui/main/frmAbout.h"
+#include "gui/main/frmMain.h"
 #include "ui_frmAbout.h"
 #include "ui_frmMain.h"
 
-#include "DataFileHandle.h"
-#include "Folders.h"
+#include "core/datafile/DataFileHandle.h"
+#include "gui/common/Folders.h"
 #include "PtyPair.h"
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"

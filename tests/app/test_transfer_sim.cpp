@@ -1,12 +1,12 @@
 // Transfers end to end: the main window's working port on a real
 // pseudo-terminal, the simulated locator on the other side. The data file
 // must be the comment block followed by exactly the bytes the locator sent.
-#include "frmMain.h"
+#include "gui/main/frmMain.h"
 #include "ui_frmMain.h"
 
-#include "DataFileFormat.h"
-#include "DataFileHandle.h"
-#include "Folders.h"
+#include "core/datafile/DataFileFormat.h"
+#include "core/datafile/DataFileHandle.h"
+#include "gui/common/Folders.h"
 #include "LocatorSimulator.h"
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"

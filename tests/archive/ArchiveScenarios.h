@@ -1,9 +1,9 @@
 #pragma once
 
-#include "Archive.h"
+#include "core/archive/Archive.h"
 #include "ArchiveFiles.h"
-#include "ArchiveSchema.h"
-#include "ArchiveUsage.h"
+#include "core/archive/ArchiveSchema.h"
+#include "core/archive/ArchiveUsage.h"
 
 #include <QSqlError>
 #include <QSqlQuery>

@@ -2,7 +2,7 @@
 #include "ArchiveScenarios.h"
 
 #include "../cli/CliRunner.h"
-#include "ArchiveLocation.h"
+#include "core/archive/ArchiveLocation.h"
 #include "TestEnvironment.h"
 
 #include <QCryptographicHash>

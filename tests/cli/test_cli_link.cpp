@@ -3,7 +3,7 @@
 // window's transfer writes (the comment block, then every byte the locator
 // sent), and the settings must reach the locator as the window sends them.
 #include "CliRunner.h"
-#include "DataFileFormat.h"
+#include "core/datafile/DataFileFormat.h"
 #include "LocatorSimulator.h"
 #include "PtyPair.h"
 #include "TestEnvironment.h"

@@ -1,13 +1,13 @@
 // locator-cli's offline subcommands end to end, on crafted data files: the
 // numbers must be the windows' own accounting and the viewer's own order.
-#include "CliChart.h"
+#include "cli/CliChart.h"
 #include "CliRunner.h"
-#include "DataFileFormat.h"
-#include "DataFileHandle.h"
+#include "core/datafile/DataFileFormat.h"
+#include "core/datafile/DataFileHandle.h"
 #include "TestEnvironment.h"
-#include "UsageByMonth.h"
-#include "UsageCounting.h"
-#include "UsageTexts.h"
+#include "core/usage/UsageByMonth.h"
+#include "core/usage/UsageCounting.h"
+#include "core/usage/UsageTexts.h"
 
 #include <QColor>
 #include <QFile>

@@ -1,13 +1,13 @@
 // Scan and known-port connection against simulated locators on real
 // pseudo-terminals: what the user is asked and shown, which ports are
 // probed, what the port list holds afterwards, and the failure paths.
-#include "frmMain.h"
+#include "gui/main/frmMain.h"
 #include "ui_frmMain.h"
 
 #include "ConnectHarness.h"
-#include "Lamp.h"
-#include "Pacing.h"
-#include "PortList.h"
+#include "gui/common/Lamp.h"
+#include "core/link/Pacing.h"
+#include "core/link/PortList.h"
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"
 

@@ -1,13 +1,13 @@
 // The "--demo" locator: found by Scan on COM5 of its private ports folder,
 // and remembered only in its private port list.
-#include "frmMain.h"
+#include "gui/main/frmMain.h"
 #include "ui_frmMain.h"
 
 #include "ConnectHarness.h"
-#include "DemoLocator.h"
-#include "LaunchOptions.h"
-#include "Pacing.h"
-#include "PortNaming.h"
+#include "gui/main/DemoLocator.h"
+#include "gui/main/LaunchOptions.h"
+#include "core/link/Pacing.h"
+#include "core/link/PortNaming.h"
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"
 

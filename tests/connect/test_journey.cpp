@@ -1,13 +1,13 @@
 // One user's session end to end against a simulated locator: start, Scan,
 // accept COM5, watch the live line, Transfer by Date, Disconnect.
-#include "frmMain.h"
+#include "gui/main/frmMain.h"
 #include "ui_frmMain.h"
 
 #include "ConnectHarness.h"
-#include "DataFileHandle.h"
-#include "Folders.h"
-#include "Lamp.h"
-#include "Pacing.h"
+#include "core/datafile/DataFileHandle.h"
+#include "gui/common/Folders.h"
+#include "gui/common/Lamp.h"
+#include "core/link/Pacing.h"
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"
 

@@ -1,17 +1,17 @@
 // Ports without hand-made links, and ports the user may not open: the port
 // table over a temporary device folder of pseudo-terminals, and a device
 // file this user is refused, as the window and locator-cli report it.
-#include "frmMain.h"
+#include "gui/main/frmMain.h"
 #include "ui_frmMain.h"
 
 #include "CliRunner.h"
 #include "ConnectHarness.h"
-#include "Lamp.h"
-#include "Pacing.h"
-#include "PortNaming.h"
+#include "gui/common/Lamp.h"
+#include "core/link/Pacing.h"
+#include "core/link/PortNaming.h"
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"
-#include "frmPortManage.h"
+#include "gui/link/frmPortManage.h"
 #include "ui_frmPortManage.h"
 
 #include <QTest>

@@ -1,13 +1,13 @@
 // The port list as the main window and the port editor read and write it:
 // start-up loading, the editor's rows, Add/Delete/Save/Close and their
 // refusals, and the chooser the editor's Save rebuilds.
-#include "frmMain.h"
+#include "gui/main/frmMain.h"
 #include "ui_frmMain.h"
-#include "frmPortManage.h"
+#include "gui/link/frmPortManage.h"
 #include "ui_frmPortManage.h"
 
 #include "ConnectHarness.h"
-#include "PortList.h"
+#include "core/link/PortList.h"
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"
 

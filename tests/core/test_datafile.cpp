@@ -1,5 +1,5 @@
-#include "DataFileFormat.h"
-#include "DataFileHandle.h"
+#include "core/datafile/DataFileFormat.h"
+#include "core/datafile/DataFileHandle.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,4 +1,4 @@
-#include "PortList.h"
+#include "core/link/PortList.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,5 +1,5 @@
-#include "Pacing.h"
-#include "Protocol.h"
+#include "core/link/Pacing.h"
+#include "core/link/Protocol.h"
 
 #include <QtTest>
 

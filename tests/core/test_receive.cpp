@@ -1,6 +1,6 @@
-#include "DataFileFormat.h"
-#include "DataFileHandle.h"
-#include "ReceiveHandler.h"
+#include "core/datafile/DataFileFormat.h"
+#include "core/datafile/DataFileHandle.h"
+#include "core/link/ReceiveHandler.h"
 
 #include <QFile>
 #include <QRandomGenerator>

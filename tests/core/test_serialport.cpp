@@ -1,5 +1,5 @@
 #include "PtyPair.h"
-#include "SerialPort.h"
+#include "core/link/SerialPort.h"
 #include "TestEnvironment.h"
 
 #include <QDeadlineTimer>

@@ -4,20 +4,20 @@
 // in the middle of a transfer and a locator that powers down during a scan.
 // Whatever happens, every byte received before the fault is on disk, a
 // failure is never reported as success and the window stays usable.
-#include "frmMain.h"
+#include "gui/main/frmMain.h"
 #include "ui_frmMain.h"
 
-#include "DataFileFormat.h"
-#include "DataFileHandle.h"
-#include "DataFileHeader.h"
-#include "Folders.h"
+#include "core/datafile/DataFileFormat.h"
+#include "core/datafile/DataFileHandle.h"
+#include "core/datafile/DataFileHeader.h"
+#include "gui/common/Folders.h"
 #include "LocatorSimulator.h"
-#include "Pacing.h"
-#include "Protocol.h"
+#include "core/link/Pacing.h"
+#include "core/link/Protocol.h"
 #include "PtyPair.h"
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"
-#include "UsageCounting.h"
+#include "core/usage/UsageCounting.h"
 
 #include <QFile>
 #include <QFileInfo>

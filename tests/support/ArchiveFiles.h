@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DataFileFormat.h"
+#include "core/datafile/DataFileFormat.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Interaction.h"
+#include "gui/common/Interaction.h"
 
 #include <QDateTime>
 #include <QList>

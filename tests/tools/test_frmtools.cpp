@@ -2,17 +2,17 @@
 // monitor and troubleshooting log as a locator on a bare pseudo-terminal
 // would feed them, and the window's own safety rules (one command at a
 // time, closing in the middle of a send, a vanishing port).
-#include "frmTools.h"
+#include "gui/tools/frmTools.h"
 #include "ui_frmTools.h"
 
-#include "AppState.h"
-#include "DataFileHandle.h"
-#include "Folders.h"
-#include "Pacing.h"
+#include "gui/common/AppState.h"
+#include "core/datafile/DataFileHandle.h"
+#include "gui/common/Folders.h"
+#include "core/link/Pacing.h"
 #include "PtyPair.h"
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"
-#include "TroubleshootLog.h"
+#include "gui/tools/TroubleshootLog.h"
 
 #include <QFile>
 #include <QPointer>

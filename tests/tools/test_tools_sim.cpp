@@ -2,12 +2,12 @@
 // the simulated locator on the other side. Each button must put exactly its
 // command on the wire, with its two status texts around the send, and the
 // locator's answers must land in the right boxes.
-#include "frmTools.h"
+#include "gui/tools/frmTools.h"
 #include "ui_frmTools.h"
 
-#include "AppState.h"
+#include "gui/common/AppState.h"
 #include "LocatorSimulator.h"
-#include "Pacing.h"
+#include "core/link/Pacing.h"
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"
 

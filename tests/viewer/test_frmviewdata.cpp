@@ -1,11 +1,11 @@
-#include "AppState.h"
-#include "ModeTable.h"
+#include "gui/common/AppState.h"
+#include "core/usage/ModeTable.h"
 #include "ScriptedInteraction.h"
-#include "SortKeys.h"
+#include "core/viewer/SortKeys.h"
 #include "TestEnvironment.h"
-#include "ViewerColumns.h"
-#include "ViewerModel.h"
-#include "frmViewData.h"
+#include "core/viewer/ViewerColumns.h"
+#include "gui/viewer/ViewerModel.h"
+#include "gui/viewer/frmViewData.h"
 #include "ui_frmViewData.h"
 
 #include <QDateTime>

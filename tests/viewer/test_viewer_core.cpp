@@ -1,8 +1,8 @@
-#include "DataFileHandle.h"
-#include "RowSort.h"
-#include "SortKeys.h"
-#include "ViewerColumns.h"
-#include "ViewerRecords.h"
+#include "core/datafile/DataFileHandle.h"
+#include "core/viewer/RowSort.h"
+#include "core/viewer/SortKeys.h"
+#include "core/viewer/ViewerColumns.h"
+#include "core/viewer/ViewerRecords.h"
 
 #include <QBuffer>
 #include <QFile>

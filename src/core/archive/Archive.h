@@ -1,0 +1,121 @@
+#pragma once
+
+#include "core/archive/ArchiveLocation.h"
+#include "core/datafile/LocatorIdentity.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QList>
+#include <QSqlDatabase>
+#include <QString>
+
+#include <array>
+#include <memory>
+#include <optional>
+
+// The fleet usage archive: every record of every imported data file, keyed by
+// the locator's serial number and the record's date and time, so a logged
+// second is stored once however many files hold it. Alongside, seconds per
+// locator, user, day and mode, kept up to date by each import, for reports.
+namespace Archive {
+
+class RecordStore;
+
+// What an import did with one file's lines.
+struct ImportCounts
+{
+    qint64 added = 0;       // records new to the archive
+    qint64 duplicates = 0;  // records it already held, unchanged
+    qint64 skipped = 0;     // lines after the header that are no record (empty, "FF", no valid date and time)
+    qint64 conflicts = 0;   // records whose second it held with other content: the first one stays
+
+    ImportCounts &operator+=(const ImportCounts &o)
+    {
+        added += o.added;
+        duplicates += o.duplicates;
+        skipped += o.skipped;
+        conflicts += o.conflicts;
+        return *this;
+    }
+};
+
+struct ImportResult
+{
+    enum Status {
+        Imported,
+        AlreadyImported,  // the same bytes were imported before: nothing read, nothing added
+        Failed,           // the archive is as it was before this file
+    } status = Failed;
+    ImportCounts counts;  // for AlreadyImported: what the first import of the file counted
+    LocatorIdentity identity;
+    QString error;
+};
+
+// Seconds of one locator, user and day, per mode.
+struct UsageDay
+{
+    QString serial;
+    QString model;
+    QString user;
+    QDate day;
+    std::array<qint64, 4> seconds{};  // mode table order
+    qint64 records = 0;               // every record of the day, of a mode or not
+};
+
+// Seconds of the locator's clock from 01/01/2000 00:00:00, the archive's time key.
+qint64 SecondKey(const QDate &day, int secondOfDay);
+QDateTime FromSecondKey(qint64 key);  // no time zone: the locator's own clock
+int DayKey(const QDate &day);
+QDate FromDayKey(int key);
+
+class Store
+{
+public:
+    Store();
+    ~Store();
+    Store(const Store &) = delete;
+    Store &operator=(const Store &) = delete;
+
+    enum OpenMode {
+        CreateIfMissing,  // for adding to it
+        ExistingOnly,     // for reading: no archive is made where there was none
+    };
+
+    // Opens the archive, creating it (SQLite: with its folder) or bringing
+    // its tables up to date. A database of a newer program is refused and left
+    // untouched. False with *error saying why.
+    bool open(const Location &location, QString *error, OpenMode mode = CreateIfMissing);
+    void close();
+    bool isOpen() const;
+    const Location &location() const { return m_location; }
+
+    // Adds a data file's records, in one transaction: a failure part-way
+    // leaves the archive as it was. A file whose bytes were imported before
+    // is recognised by a hash and not read again.
+    ImportResult importFile(const QString &path);
+
+    // The last second archived for a locator, for fetching only what is new.
+    // Empty when none of its records is archived (or on failure: *error set).
+    std::optional<QDateTime> lastArchivedSecond(const QString &serial, QString *error = nullptr);
+
+    // Usage of the days from..to (both included; an invalid date leaves that
+    // side open), one entry per locator, user and day.
+    bool usage(const QDate &from, const QDate &to, QList<UsageDay> *days, QString *error);
+
+    // Records held in all (for figures and tests).
+    qint64 recordCount(QString *error = nullptr);
+
+    QSqlDatabase database() const { return m_db; }
+
+private:
+    bool exec(const QString &sql, QString *error);
+    bool begin(QString *error);
+    bool idFor(const QString &table, const QString &keyColumn, const QString &key, const QString &extraColumn,
+               const QString &extraValue, qint64 *id, QString *error);
+
+    Location m_location;
+    QString m_connection;
+    QSqlDatabase m_db;
+};
+
+} // namespace Archive

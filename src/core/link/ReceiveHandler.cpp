@@ -1,0 +1,164 @@
+#include "core/link/ReceiveHandler.h"
+
+#include "core/datafile/DataFileHandle.h"
+#include "core/link/Protocol.h"
+
+#include <QDir>
+
+ReceiveHandler::ReceiveHandler(TransferState &state, DataFileHandle &file, ReceiveView &view)
+    : m_state(state)
+    , m_file(file)
+    , m_view(view)
+{
+}
+
+QString ReceiveHandler::fullPath(const QString &name) const
+{
+    return QDir(m_dataFolder).filePath(name);
+}
+
+void ReceiveHandler::prepareTransfer()
+{
+    m_state.TransferCharCount = 0;
+    m_state.AbortAcknowledged = false;
+}
+
+bool ReceiveHandler::openDataFile(const QString &name, QString *error)
+{
+    closeDataFile();
+    m_state.CurrentDataFile = name;
+    if (!m_file.openForWrite(fullPath(name))) {
+        if (error)
+            *error = m_file.errorString();
+        return false;
+    }
+    m_openName = name;
+    return true;
+}
+
+QString ReceiveHandler::closeDataFile()
+{
+    QString name;
+    if (m_file.isWriting()) {
+        name = m_openName;
+        m_file.close();
+    }
+    m_openName.clear();
+    return name;
+}
+
+QString ReceiveHandler::abandonTransfer()
+{
+    m_state.TransferActive = false;
+    m_tail.clear();
+    const QString kept = closeDataFile();
+    if (!kept.isEmpty())
+        m_state.TransferFileReady = true;
+    return kept;
+}
+
+void ReceiveHandler::failWrite()
+{
+    const QString path = m_file.path();
+    const QString reason = m_file.errorString();
+    m_state.TransferActive = false;
+    closeDataFile();
+    m_view.onDataFileError(path, reason);
+}
+
+qsizetype ReceiveHandler::findMarker(const QByteArray &tail, const QByteArray &piece, const QByteArray &marker)
+{
+    // Only the marker's first characters can come from the tail; a marker
+    // wholly inside it was the previous piece's and has been handled.
+    const qsizetype from = qMax<qsizetype>(0, tail.size() - (marker.size() - 1));
+    return (tail + piece).indexOf(marker, from);
+}
+
+void ReceiveHandler::handlePiece(QByteArray piece)
+{
+    static const QByteArray powerDown(Protocol::PowerDownNotice);
+    static const QByteArray abortReply(Protocol::AbortReply);
+    static const QByteArray startAll(Protocol::TransferAll);
+    static const QByteArray startByDate(Protocol::TransferByDate);
+
+    // Pieces may be shorter than a marker: the tail spans as many as it needs.
+    const QByteArray tail = m_tail;
+    const QByteArray received = piece;
+    m_tail = (tail + piece).right(abortReply.size() - 1);
+    const qsizetype tailSize = tail.size();
+
+    if (const qsizetype pd = findMarker(tail, received, powerDown); pd >= 0) {
+        // Transfer text that shared its piece with the notice was received
+        // all the same: keep it, the notice itself is not data. A failed
+        // write is reported, and the locator is still gone.
+        const qsizetype before = pd - tailSize;
+        if (m_state.TransferActive && before > 0 && !m_file.write(piece.left(before)))
+            failWrite();
+        m_state.TransferActive = false;
+        m_state.TransferFileReady = true;
+        m_tail.clear();
+        m_view.onPowerDown(closeDataFile());
+        return;
+    }
+
+    m_view.onLinkAlive(m_state.TransferActive);
+
+    // Within a running transfer a start marker is transfer text like any
+    // other (a user name may hold "#DD", say): the comment block heads the
+    // file once, never in the middle of what the locator sent.
+    qsizetype start = -1;
+    if (!m_state.TransferActive) {
+        const qsizetype all = findMarker(tail, received, startAll);
+        const qsizetype byDate = findMarker(tail, received, startByDate);
+        start = all < 0 ? byDate : byDate < 0 ? all : qMin(all, byDate);
+    }
+    if (start >= 0) {
+        if (!m_file.isWriting()) {
+            // Nobody asked for this transfer (or its file is gone): start a
+            // file of its own rather than lose the text.
+            QString error;
+            const QString name = m_view.newDataFileName();
+            if (!openDataFile(name, &error)) {
+                m_view.onDataFileError(fullPath(name), error);
+                return;
+            }
+        }
+        m_view.onTransferStart();
+        m_state.TransferActive = true;
+        // A marker begun at the end of the previous piece starts the
+        // transfer at its first character, so the header line stays whole.
+        if (start < tailSize)
+            piece.prepend(tail.mid(start));
+        piece.prepend(m_commentBlock);
+        m_view.restartWatchdog();
+    }
+
+    if (Protocol::IsLiveLine(piece)) {
+        m_view.onLiveLine(piece, m_state.TransferFileReady);
+        m_view.restartWatchdog();
+    }
+
+    if (!m_state.TransferActive)
+        return;
+
+    m_state.TransferCharCount += piece.size();
+    if (m_state.TransferCharCount > kProgressMax)
+        m_state.TransferCharCount = 0;
+    m_view.onProgress(m_state.TransferCharCount);
+
+    if (!m_file.write(piece)) {
+        failWrite();
+        return;
+    }
+    const bool aborted = findMarker(tail, received, abortReply) >= 0;
+    if (aborted)
+        m_state.AbortAcknowledged = true;
+    if (Protocol::HasEndMarker(piece)) {
+        m_state.TransferActive = false;
+        closeDataFile();
+        m_state.TransferFileReady = true;
+        m_view.onTransferEnd(aborted);
+    }
+    m_view.onTransferText(piece);
+    m_view.restartWatchdog();
+}

@@ -1,0 +1,37 @@
+#include "gui/main/frmAbout.h"
+#include "ui_frmAbout.h"
+
+#include "gui/common/AppState.h"
+#include "gui/main/Artwork.h"
+#include "gui/common/Interaction.h"
+
+frmAbout::frmAbout(const AppState &state, QWidget *parent)
+    : QWidget(parent, Qt::Window)
+    , ui(new Ui::frmAbout)
+    , m_state(state)
+{
+    ui->setupUi(this);
+    ui->Picture1->setPixmap(Artwork::logo(64, devicePixelRatioF()));
+    setWindowIcon(Artwork::windowIcon());
+    connect(ui->Command1, &QPushButton::clicked, this, &frmAbout::Command1_Click);
+    Form_Load();
+}
+
+frmAbout::~frmAbout()
+{
+    delete ui;
+}
+
+void frmAbout::Form_Load()
+{
+    ui->lblVersion->setText(m_state.Version);
+    if (m_state.BluetoothFirmwareVersion.isEmpty())
+        ui->lblBTFVersion->setText(QStringLiteral("Please connect to a locator and reopen this box"));
+    else
+        ui->lblBTFVersion->setText(QStringLiteral("Bluetooth firmware version: ") + m_state.BluetoothFirmwareVersion);
+}
+
+void frmAbout::Command1_Click()
+{
+    Interaction::current().openExternally(QUrl(QString::fromLatin1(SupportAddress)));
+}
