@@ -7,7 +7,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup-deps.sh"
 "$root/scripts/build.sh" dev
-app="$root/build/src/locator-toolkit"
+app="$root/build/src/gui/main/locator-toolkit"
 args=(--demo)
 if [ "${1:-}" = "--real" ]; then args=(); shift; fi
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
