@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# build.sh [PRESET] [extra cmake args...]   (presets: dev, asan, fuzz; default dev)
+# build.sh [PRESET] [extra cmake args...]   (presets: dev, asan, fuzz, package; default dev)
 # Configures with the preset from CMakePresets.json and builds every target.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

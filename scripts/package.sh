@@ -7,8 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup-deps.sh"
 dir="$root/build-package"
 start=$(date +%s)
-"$root/scripts/build.sh" "$dir" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-  -DLOCATOR_BUILD_TESTS=OFF -DLOCATOR_BUILD_BENCH=OFF -DLOCATOR_MAN_PAGES=ON
+"$root/scripts/build.sh" package
 rm -f "$dir"/locator-toolkit_*.deb
 (cd "$dir" && cpack -G DEB >/dev/null)
 deb=$(ls "$dir"/locator-toolkit_*.deb)
