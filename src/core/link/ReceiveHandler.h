@@ -7,11 +7,11 @@
 
 class DataFileHandle;
 
-// What the receive logic asks of the window that shows the link.
-class ReceiveView
+// What the receive logic shows: the effects every front end presents.
+class ReceiveEffects
 {
 public:
-    virtual ~ReceiveView() = default;
+    virtual ~ReceiveEffects() = default;
     // "#PD" arrived. keptFile is the data file that was open (now closed) or empty.
     virtual void onPowerDown(const QString &keptFile) = 0;
     virtual void onLinkAlive(bool transferActive) = 0;
@@ -24,6 +24,13 @@ public:
     virtual void onDataFileError(const QString &path, const QString &reason) = 0;
     // A name ("DA" kind, with extension) for a transfer that started with no file ready.
     virtual QString newDataFileName() = 0;
+};
+
+// What the receive logic asks of whoever runs the link: its effects, and
+// keeping the link watchdog alive.
+class ReceiveView : public ReceiveEffects
+{
+public:
     virtual void restartWatchdog() = 0;
 };
 

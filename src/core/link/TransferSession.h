@@ -28,20 +28,11 @@ public:
 
     enum class LinkLoss { Silence, DeviceGone };
 
-    class View
+    // The receive handler's effects (the session keeps the watchdog itself),
+    // and what only a session has to tell.
+    class View : public ReceiveEffects
     {
     public:
-        virtual ~View() = default;
-        // As ReceiveView: see there.
-        virtual void onPowerDown(const QString &keptFile) = 0;
-        virtual void onLinkAlive(bool transferActive) = 0;
-        virtual void onTransferStart() = 0;
-        virtual void onLiveLine(const QByteArray &piece, bool fileReady) = 0;
-        virtual void onProgress(qint64 value) = 0;
-        virtual void onTransferEnd(bool aborted) = 0;
-        virtual void onTransferText(const QByteArray &shown) = 0;
-        virtual void onDataFileError(const QString &path, const QString &reason) = 0;
-        virtual QString newDataFileName() = 0;
         // A line or error event of the port (6, 1001...).
         virtual void onCommsError(int event) = 0;
         // The watchdog ran out or the device vanished. Any transfer has been

@@ -160,6 +160,7 @@ private:
     void showTransferProgress(const QString *monitor, const qint64 *progress);
     void applyTransferProgress();
     void dropTransferProgress();
+    bool transferCommandMayStart(bool offerStop);
     void startTransfer(const QString &kind, const QByteArray &command, int pauseMs);
     void endOfCutShortTransfer(const QString &keptFile);
     void setTransferControlsIdle();

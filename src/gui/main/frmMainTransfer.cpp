@@ -218,6 +218,18 @@ void frmMain::onStopFoundAcknowledged()
 // Names and creates the data file and sends the command. A second transfer
 // command while the first is still going out is refused: its characters
 // would mix with the first's on the wire, and it would take the file away.
+bool frmMain::transferCommandMayStart(bool offerStop)
+{
+    if (m_session.isSendingTransferCommand())
+        return false;
+    ui->ProgressBar1->setValue(0);
+    m_state.TransferCharCount = 0;
+    ui->cmdOpenFile->setEnabled(false);
+    ui->lblOpenFile->setEnabled(false);
+    ui->cmdStop->setEnabled(offerStop);
+    return true;
+}
+
 void frmMain::startTransfer(const QString &kind, const QByteArray &command, int pauseMs)
 {
     const QString name = MakeLogFileName(kind) + QStringLiteral(".csv");
@@ -236,25 +248,15 @@ void frmMain::startTransfer(const QString &kind, const QByteArray &command, int 
 
 void frmMain::cmdDownloadAll_Click()
 {
-    if (m_session.isSendingTransferCommand())
+    if (!transferCommandMayStart(true))
         return;
-    ui->ProgressBar1->setValue(0);
-    m_state.TransferCharCount = 0;
-    ui->cmdOpenFile->setEnabled(false);
-    ui->lblOpenFile->setEnabled(false);
-    ui->cmdStop->setEnabled(true);
     startTransfer(QStringLiteral("DA"), Protocol::TransferAll, Pacing::outputPauseMs());
 }
 
 void frmMain::cmdDownloadByDate_Click()
 {
-    if (m_session.isSendingTransferCommand())
+    if (!transferCommandMayStart(false))  // a by-date transfer offers no Stop
         return;
-    ui->ProgressBar1->setValue(0);
-    m_state.TransferCharCount = 0;
-    ui->cmdOpenFile->setEnabled(false);
-    ui->lblOpenFile->setEnabled(false);
-    ui->cmdStop->setEnabled(false);
     m_state.RangeStart = DataFileFormat::RangeDateText(ui->dtpStart->date());
     m_state.RangeEnd = DataFileFormat::RangeDateText(ui->dtpEnd->date());
     startTransfer(QStringLiteral("DD"), Protocol::TransferByDateCommand(m_state.RangeStart, m_state.RangeEnd),
