@@ -1,4 +1,5 @@
 #include "PtyPair.h"
+#include "core/link/PacedWriter.h"
 #include "core/link/SerialPort.h"
 #include "TestEnvironment.h"
 
@@ -60,6 +61,7 @@ private slots:
     void settings_data();
     void settings();
     void outputReachesDevice();
+    void pacedCommandsQueueWholeAndStopWhenCancelled();
     void inputWithoutEventLoop_data();
     void inputWithoutEventLoop();
     void receiveEvents();
@@ -186,6 +188,37 @@ void TestSerialPort::outputReachesDevice()
 
     port.close();
     QVERIFY(!port.output("x"));
+}
+
+// Commands go out one character per timer step: a second command queued
+// while the first is going out follows it whole, a command is done only after
+// its last character, and cancelling stops the wire at once.
+void TestSerialPort::pacedCommandsQueueWholeAndStopWhenCancelled()
+{
+    SerialPort port;
+    QVERIFY(openCom7(port));
+    PacedWriter writer;
+    QStringList done;
+    writer.send(port, "#DS05/03/26", 1, [&](bool ok) { done << QStringLiteral("date %1").arg(ok); });
+    writer.send(port, "#TS09:05:03", 1, [&](bool ok) { done << QStringLiteral("time %1").arg(ok); });
+    QVERIFY(writer.isBusy());
+    QCOMPARE(m_pty->receive(22), QByteArray("#DS05/03/26#TS09:05:03"));
+    QTRY_COMPARE(done, (QStringList{"date 1", "time 1"}));
+    QVERIFY(!writer.isBusy());
+
+    done.clear();
+    writer.send(port, "#FTBOB", 20, [&](bool) { done << QStringLiteral("user"); });
+    QCOMPARE(m_pty->receive(2), QByteArray("#F"));
+    writer.cancel();
+    QVERIFY(!writer.isBusy());
+    QCOMPARE(m_pty->receive(1, 100), QByteArray());
+    QVERIFY(done.isEmpty());
+
+    // A port that closes ends its command at once, reported as not sent.
+    writer.send(port, "#CA", 20, [&](bool ok) { done << QStringLiteral("clear %1").arg(ok); });
+    QCOMPARE(m_pty->receive(1), QByteArray("#"));
+    port.close();
+    QTRY_COMPARE(done, QStringList{"clear 0"});
 }
 
 void TestSerialPort::inputWithoutEventLoop_data()
