@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QPointer>
 
 #include <limits>
 
@@ -139,6 +140,13 @@ static QString cannotOpen(int port, const SerialPort &serial)
     return QStringLiteral("%1 could not be opened: %2").arg(PortName(port), serial.lastErrorText());
 }
 
+static QString noIdentifyReply(int port, const QByteArray &reply)
+{
+    if (reply.isEmpty())
+        return QStringLiteral("no answer on %1: no locator is switched on there").arg(PortName(port));
+    return QStringLiteral("%1 answered, but with no identify reply (\"#X\")").arg(PortName(port));
+}
+
 int IdentifyLocator(Context &ctx, int port, bool extraPause, Protocol::ProbeResult *probe)
 {
     SerialPort probePort;
@@ -152,9 +160,25 @@ int IdentifyLocator(Context &ctx, int port, bool extraPause, Protocol::ProbeResu
     *probe = Protocol::ReadProbeReply(reply);
     if (probe->found)
         return -1;
-    if (reply.isEmpty())
-        return ctx.fail(QStringLiteral("no answer on %1: no locator is switched on there").arg(PortName(port)));
-    return ctx.fail(QStringLiteral("%1 answered, but with no identify reply (\"#X\")").arg(PortName(port)));
+    return ctx.fail(noIdentifyReply(port, reply));
+}
+
+bool StartIdentify(SerialPort &probePort, PacedWriter &writer, int port, bool extraPause, IdentifyDone done,
+                   QString *failure)
+{
+    const int opened = Probe::OpenProbePort(probePort, port);
+    if (opened != SerialPort::NoError) {
+        *failure = opened == SerialPort::InvalidPortNumber ? noSuchPort(port) : cannotOpen(port, probePort);
+        return false;
+    }
+    QPointer<SerialPort> guard(&probePort);
+    Probe::Exchange(writer, probePort, extraPause, [guard, port, done = std::move(done)](const QByteArray &reply) {
+        if (guard)
+            guard->close();
+        const Protocol::ProbeResult probe = Protocol::ReadProbeReply(reply);
+        done(probe, probe.found ? QString() : noIdentifyReply(port, reply));
+    });
+    return true;
 }
 
 int OpenWorkingPort(Context &ctx, SerialPort &working, int port)
