@@ -110,9 +110,7 @@ void TestCliSync::emptyArchiveTakesEverything()
     const SyncLine line = readSyncLine(r.out);
     QCOMPARE(line.added, qint64(s->recordCount()));
     QCOMPARE(line.duplicates + line.conflicts, 0);
-    // The file a transfer writes: named by it, the comment block, then every byte sent.
-    QVERIFY(QFileInfo(line.path).fileName().startsWith("Locator Usage for BOB LOC2000 001234"));
-    QCOMPARE(QFileInfo(line.path).absolutePath(), QDir(outDir()).absolutePath());
+    // The file a transfer writes: the comment block, then every byte sent.
     QCOMPARE(readFile(line.path), DataFileFormat::DefaultCommentBlock() + bytes(s->lastTransfer()));
     QCOMPARE(archivedRecords(), qint64(s->recordCount()));
 }
@@ -137,8 +135,6 @@ void TestCliSync::archiveUpToYesterdayAsksFromYesterday()
     const CliResult r = sync();
     QCOMPARE(r.status, 0);
     QCOMPARE(transferCommand(*s), "#DD" + shortDate(yesterday) + "," + shortDate(today));
-    QVERIFY(QFileInfo(readSyncLine(r.out).path).fileName().contains(
-        "(" + yesterday.toString("dd-MM-yy") + " to " + today.toString("dd-MM-yy") + ")"));
     const SyncLine first = readSyncLine(r.out);
     QCOMPARE(first.added, qint64(s->recordCount()));
     QCOMPARE(archivedRecords(), 30 + s->recordCount());
