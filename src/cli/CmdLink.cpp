@@ -73,19 +73,6 @@ bool SendPaced(SerialPort &port, const QByteArray &text, int pauseMs)
     return sent;
 }
 
-static QByteArray exchangeOnce(SerialPort &probePort, bool extraPause)
-{
-    PacedWriter writer;
-    QEventLoop loop;
-    QByteArray reply;
-    Probe::Exchange(writer, probePort, extraPause, [&](const QByteArray &text) {
-        reply = text;
-        loop.quit();
-    });
-    loop.exec();
-    return reply;
-}
-
 QString PortName(int port)
 {
     return QStringLiteral("port %1").arg(port);
@@ -147,22 +134,6 @@ static QString noIdentifyReply(int port, const QByteArray &reply)
     return QStringLiteral("%1 answered, but with no identify reply (\"#X\")").arg(PortName(port));
 }
 
-int IdentifyLocator(Context &ctx, int port, bool extraPause, Protocol::ProbeResult *probe)
-{
-    SerialPort probePort;
-    const int opened = Probe::OpenProbePort(probePort, port);
-    if (opened == SerialPort::InvalidPortNumber)
-        return ctx.fail(noSuchPort(port));
-    if (opened != SerialPort::NoError)
-        return ctx.fail(cannotOpen(port, probePort));
-    const QByteArray reply = exchangeOnce(probePort, extraPause);
-    probePort.close();
-    *probe = Protocol::ReadProbeReply(reply);
-    if (probe->found)
-        return -1;
-    return ctx.fail(noIdentifyReply(port, reply));
-}
-
 bool StartIdentify(SerialPort &probePort, PacedWriter &writer, int port, bool extraPause, IdentifyDone done,
                    QString *failure)
 {
@@ -179,6 +150,24 @@ bool StartIdentify(SerialPort &probePort, PacedWriter &writer, int port, bool ex
         done(probe, probe.found ? QString() : noIdentifyReply(port, reply));
     });
     return true;
+}
+
+int IdentifyLocator(Context &ctx, int port, bool extraPause, Protocol::ProbeResult *probe)
+{
+    SerialPort probePort;
+    PacedWriter writer;
+    QEventLoop loop;
+    QString failure;
+    if (!StartIdentify(probePort, writer, port, extraPause,
+                       [&](const Protocol::ProbeResult &answer, const QString &why) {
+                           *probe = answer;
+                           failure = why;
+                           loop.quit();
+                       },
+                       &failure))
+        return ctx.fail(failure);
+    loop.exec();
+    return probe->found ? -1 : ctx.fail(failure);
 }
 
 int OpenWorkingPort(Context &ctx, SerialPort &working, int port)
