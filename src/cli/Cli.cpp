@@ -44,6 +44,7 @@ const Subcommand kSubcommands[] = {
     {"chart", "the usage pie of a month or a day as a JPEG image", runChart, true},
     {"view", "the records of a data file as CSV, sorted as the viewer sorts", RunView},
     {"archive", "the usage archive: import data files once, report usage of a fleet", RunArchive},
+    {"sync", "transfer a locator's new records into the usage archive", RunSync},
 };
 
 const Subcommand *find(const QString &name)
@@ -125,7 +126,7 @@ void RequestInterrupt()
 bool StopsOnInterrupt(const QStringList &arguments)
 {
     const QString command = arguments.value(0);
-    return command == QLatin1String("transfer") || command == QLatin1String("scan");
+    return command == QLatin1String("transfer") || command == QLatin1String("scan") || command == QLatin1String("sync");
 }
 
 bool NeedsGuiApplication(const QStringList &arguments)

@@ -30,7 +30,8 @@ int Run(const QStringList &arguments, Io &io);
 void RequestInterrupt();
 
 // The subcommand `arguments` names finishes cleanly when interrupted (a
-// transfer with its abort exchange, a scan between two ports).
+// transfer with its abort exchange, a scan between two ports, a sync after
+// importing what arrived).
 bool StopsOnInterrupt(const QStringList &arguments);
 
 // The subcommand `arguments` names needs a QApplication (the offscreen chart).

@@ -110,5 +110,6 @@ int RunSetUser(Context &ctx, const QStringList &arguments);
 int RunReport(Context &ctx, const QStringList &arguments);
 int RunView(Context &ctx, const QStringList &arguments);
 int RunArchive(Context &ctx, const QStringList &arguments);
+int RunSync(Context &ctx, const QStringList &arguments);
 
 } // namespace Cli

@@ -1,7 +1,6 @@
 // locator-cli archive: the fleet usage archive (import data files, report usage).
-#include "cli/CliSupport.h"
+#include "cli/ArchiveSupport.h"
 
-#include "core/archive/Archive.h"
 #include "cli/ArchiveHtml.h"
 #include "core/archive/ArchiveUsage.h"
 #include "core/usage/ModeTable.h"
@@ -52,7 +51,9 @@ QString modeName(int i)
     return QString::fromLatin1(name.data(), qsizetype(name.size()));
 }
 
-bool openArchive(Context &ctx, const QString &option, Archive::Store *store, Archive::Store::OpenMode mode)
+} // namespace
+
+bool OpenArchive(Context &ctx, const QString &option, Archive::Store *store, Archive::Store::OpenMode mode)
 {
     Archive::Location location;
     QString error;
@@ -67,7 +68,7 @@ bool openArchive(Context &ctx, const QString &option, Archive::Store *store, Arc
     return true;
 }
 
-QString countsText(const Archive::ImportCounts &c)
+static QString countsText(const Archive::ImportCounts &c)
 {
     return QStringLiteral("%1 new, %2 duplicate, %3 skipped, %4 conflicts")
         .arg(c.added)
@@ -75,6 +76,29 @@ QString countsText(const Archive::ImportCounts &c)
         .arg(c.skipped)
         .arg(c.conflicts);
 }
+
+bool ImportDataFile(Context &ctx, Archive::Store &store, const QString &file, Archive::ImportCounts *counts,
+                    const QString &lead)
+{
+    const Archive::ImportResult r = store.importFile(file);
+    if (r.status == Archive::ImportResult::Failed) {
+        ctx.warn(r.error);
+        return false;
+    }
+    *counts = r.counts;
+    QString note;
+    if (r.status == Archive::ImportResult::AlreadyImported) {
+        // Every record of the file is in the archive already.
+        counts->duplicates += counts->added;
+        counts->added = 0;
+        note = QStringLiteral(" (already imported)");
+    }
+    ctx.endProgress();
+    ctx.print(lead + QStringLiteral("%1: %2%3\n").arg(Native(file), countsText(*counts), note));
+    return true;
+}
+
+namespace {
 
 // The files named: a folder stands for its .csv files, in name order.
 QStringList expandFiles(const QStringList &arguments)
@@ -101,7 +125,7 @@ int runImport(Context &ctx, const QString &database, const QStringList &argument
     if (arguments.isEmpty())
         return ctx.usage(QStringLiteral("no data file or folder given"));
     Archive::Store store;
-    if (!openArchive(ctx, database, &store, Archive::Store::CreateIfMissing))
+    if (!OpenArchive(ctx, database, &store, Archive::Store::CreateIfMissing))
         return Failure;
     const QStringList files = expandFiles(arguments);
     Archive::ImportCounts sum;
@@ -109,24 +133,13 @@ int runImport(Context &ctx, const QString &database, const QStringList &argument
     int done = 0;
     for (const QString &file : files) {
         ctx.progress(QStringLiteral("Importing %1 (%2 of %3)").arg(Native(file)).arg(done + 1).arg(files.size()), true);
-        const Archive::ImportResult r = store.importFile(file);
+        Archive::ImportCounts counts;
         ++done;
-        if (r.status == Archive::ImportResult::Failed) {
-            ctx.warn(r.error);
+        if (!ImportDataFile(ctx, store, file, &counts)) {
             ++failed;
             continue;
         }
-        Archive::ImportCounts counts = r.counts;
-        QString note;
-        if (r.status == Archive::ImportResult::AlreadyImported) {
-            // Every record of the file is in the archive already.
-            counts.duplicates += counts.added;
-            counts.added = 0;
-            note = QStringLiteral(" (already imported)");
-        }
         sum += counts;
-        ctx.endProgress();
-        ctx.print(QStringLiteral("%1: %2%3\n").arg(Native(file), countsText(counts), note));
     }
     ctx.endProgress();
     ctx.print(QStringLiteral("%1 of %2 files imported: %3\n").arg(files.size() - failed).arg(files.size()).arg(countsText(sum)));
@@ -276,7 +289,7 @@ int runReport(Context &ctx, const QString &database, const QStringList &argument
         return ctx.usage(QStringLiteral("--format takes text, csv, json or html, not '%1'").arg(format));
 
     Archive::Store store;
-    if (!openArchive(ctx, database, &store, Archive::Store::ExistingOnly))
+    if (!OpenArchive(ctx, database, &store, Archive::Store::ExistingOnly))
         return Failure;
     QList<Archive::UsageDay> days;
     QString error;

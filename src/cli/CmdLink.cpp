@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QPointer>
 
 #include <limits>
 
@@ -72,19 +73,6 @@ bool SendPaced(SerialPort &port, const QByteArray &text, int pauseMs)
     return sent;
 }
 
-static QByteArray exchangeOnce(SerialPort &probePort, bool extraPause)
-{
-    PacedWriter writer;
-    QEventLoop loop;
-    QByteArray reply;
-    Probe::Exchange(writer, probePort, extraPause, [&](const QByteArray &text) {
-        reply = text;
-        loop.quit();
-    });
-    loop.exec();
-    return reply;
-}
-
 QString PortName(int port)
 {
     return QStringLiteral("port %1").arg(port);
@@ -139,22 +127,47 @@ static QString cannotOpen(int port, const SerialPort &serial)
     return QStringLiteral("%1 could not be opened: %2").arg(PortName(port), serial.lastErrorText());
 }
 
+static QString noIdentifyReply(int port, const QByteArray &reply)
+{
+    if (reply.isEmpty())
+        return QStringLiteral("no answer on %1: no locator is switched on there").arg(PortName(port));
+    return QStringLiteral("%1 answered, but with no identify reply (\"#X\")").arg(PortName(port));
+}
+
+bool StartIdentify(SerialPort &probePort, PacedWriter &writer, int port, bool extraPause, IdentifyDone done,
+                   QString *failure)
+{
+    const int opened = Probe::OpenProbePort(probePort, port);
+    if (opened != SerialPort::NoError) {
+        *failure = opened == SerialPort::InvalidPortNumber ? noSuchPort(port) : cannotOpen(port, probePort);
+        return false;
+    }
+    QPointer<SerialPort> guard(&probePort);
+    Probe::Exchange(writer, probePort, extraPause, [guard, port, done = std::move(done)](const QByteArray &reply) {
+        if (guard)
+            guard->close();
+        const Protocol::ProbeResult probe = Protocol::ReadProbeReply(reply);
+        done(probe, probe.found ? QString() : noIdentifyReply(port, reply));
+    });
+    return true;
+}
+
 int IdentifyLocator(Context &ctx, int port, bool extraPause, Protocol::ProbeResult *probe)
 {
     SerialPort probePort;
-    const int opened = Probe::OpenProbePort(probePort, port);
-    if (opened == SerialPort::InvalidPortNumber)
-        return ctx.fail(noSuchPort(port));
-    if (opened != SerialPort::NoError)
-        return ctx.fail(cannotOpen(port, probePort));
-    const QByteArray reply = exchangeOnce(probePort, extraPause);
-    probePort.close();
-    *probe = Protocol::ReadProbeReply(reply);
-    if (probe->found)
-        return -1;
-    if (reply.isEmpty())
-        return ctx.fail(QStringLiteral("no answer on %1: no locator is switched on there").arg(PortName(port)));
-    return ctx.fail(QStringLiteral("%1 answered, but with no identify reply (\"#X\")").arg(PortName(port)));
+    PacedWriter writer;
+    QEventLoop loop;
+    QString failure;
+    if (!StartIdentify(probePort, writer, port, extraPause,
+                       [&](const Protocol::ProbeResult &answer, const QString &why) {
+                           *probe = answer;
+                           failure = why;
+                           loop.quit();
+                       },
+                       &failure))
+        return ctx.fail(failure);
+    loop.exec();
+    return probe->found ? -1 : ctx.fail(failure);
 }
 
 int OpenWorkingPort(Context &ctx, SerialPort &working, int port)

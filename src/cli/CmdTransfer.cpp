@@ -2,6 +2,7 @@
 // script. The data file is named, headed and written by the same core as the
 // window's, so the two give the same file for the same locator log.
 #include "cli/LinkSupport.h"
+#include "cli/TransferJob.h"
 
 #include "core/datafile/DataFileFormat.h"
 #include "core/datafile/DataFileHandle.h"
@@ -15,6 +16,9 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QTimer>
+
+#include <utility>
 
 namespace Cli {
 
@@ -51,6 +55,8 @@ constexpr int kDefaultIdleSeconds = TransferSession::kWatchdogMs / 1000;
 
 enum class Outcome { Running, Complete, Aborted, PoweredDown, PortLost, Silent, GaveUp, FileError };
 
+} // namespace
+
 // The transfer session as a terminal shows it: a progress line for a
 // person, nothing for a script. The session does the work, as it does for
 // the window.
@@ -80,7 +86,11 @@ public:
             QObject::disconnect(c);
     }
 
-    int run(const QString &folder, const QString &kind, const QDate &from, const QDate &to, int idleSeconds);
+    // -1 once under way (`finished` follows from the event loop), or the exit status.
+    int start(const QString &folder, const QString &kind, const QDate &from, const QDate &to, int idleSeconds,
+              std::function<void()> finished);
+    int report(bool printPath);
+    const QString &path() const { return m_path; }
 
 private:
     // TransferSession::View
@@ -123,10 +133,11 @@ private:
     }
     void quitWhenDone()
     {
-        if (m_outcome != Outcome::Running && (!m_writer.isBusy() || m_outcome == Outcome::GaveUp))
-            m_loop.quit();
+        if (m_outcome == Outcome::Running || (m_writer.isBusy() && m_outcome != Outcome::GaveUp) || !m_finished)
+            return;
+        // From the event loop: the caller may end this run in its callback.
+        QTimer::singleShot(0, &m_writer, std::exchange(m_finished, {}));
     }
-    int report(const QString &path, int idleSeconds);
 
     Context &m_ctx;
     SerialPort &m_working;
@@ -136,7 +147,9 @@ private:
     DataFileHandle m_file;
     PacedWriter m_writer;
     TransferSession m_session;
-    QEventLoop m_loop;
+    std::function<void()> m_finished;
+    QString m_path;
+    int m_idleSeconds = kDefaultIdleSeconds;
     Outcome m_outcome = Outcome::Running;
     bool m_stopRequested = false;
     qint64 m_received = 0;
@@ -168,9 +181,10 @@ void TransferRun::onInterrupt()
     m_session.stop();
 }
 
-int TransferRun::run(const QString &folder, const QString &kind, const QDate &from, const QDate &to,
-                     int idleSeconds)
+int TransferRun::start(const QString &folder, const QString &kind, const QDate &from, const QDate &to,
+                       int idleSeconds, std::function<void()> finished)
 {
+    m_idleSeconds = idleSeconds;
     m_session.receiver().setDataFolder(folder);
     QByteArray command = Protocol::TransferAll;
     int pause = Pacing::outputPauseMs();
@@ -181,7 +195,7 @@ int TransferRun::run(const QString &folder, const QString &kind, const QDate &fr
         pause = Pacing::shortPauseMs();  // as the window sends the range
     }
     const QString name = fileName(kind);
-    const QString path = m_session.receiver().fullPath(name);
+    m_path = m_session.receiver().fullPath(name);
     QString error;
     // The watchdog runs from the start: a locator that never answers is silence too.
     m_session.watchdog().setInterval(idleSeconds * 1000);
@@ -189,17 +203,19 @@ int TransferRun::run(const QString &folder, const QString &kind, const QDate &fr
             if (!sent || !m_working.isOpen())
                 finish(Outcome::PortLost);
         }))
-        return m_ctx.fail(QStringLiteral("cannot create the data file %1: %2").arg(Native(path), error));
+        return m_ctx.fail(QStringLiteral("cannot create the data file %1: %2").arg(Native(m_path), error));
     m_session.restartWatchdog();
-    if (m_outcome == Outcome::Running || m_writer.isBusy())
-        m_loop.exec();
-    m_session.abortTimer().stop();
-    return report(path, idleSeconds);
+    m_finished = std::move(finished);
+    quitWhenDone();
+    return -1;
 }
 
-int TransferRun::report(const QString &path, int idleSeconds)
+int TransferRun::report(bool printPath)
 {
+    const QString &path = m_path;
+    const int idleSeconds = m_idleSeconds;
     // Whatever ended the transfer, what arrived is kept and the file closed.
+    m_session.abortTimer().stop();
     m_session.abandonTransfer();
     m_ctx.endProgress();
     const QString shown = Native(QFileInfo(path).absoluteFilePath());
@@ -207,7 +223,7 @@ int TransferRun::report(const QString &path, int idleSeconds)
     if (!kept && m_outcome != Outcome::Complete) {
         // Not a byte arrived: an empty file would only pass for a transfer.
         QFile::remove(path);
-    } else {
+    } else if (printPath) {
         m_ctx.print(shown + QLatin1Char('\n'));
     }
     const QString keptText = kept ? QStringLiteral("; what arrived is in ") + shown
@@ -238,7 +254,29 @@ int TransferRun::report(const QString &path, int idleSeconds)
     return Failure;
 }
 
-} // namespace
+TransferJob::TransferJob(Context &ctx, SerialPort &working, int port, const LocatorIdentity &identity)
+    : m_run(std::make_unique<TransferRun>(ctx, working, port, identity))
+{
+}
+
+TransferJob::~TransferJob() = default;
+
+int TransferJob::start(const QString &folder, Range range, const QDate &from, const QDate &to, int idleSeconds,
+                       std::function<void()> finished)
+{
+    return m_run->start(folder, range == Range::ByDate ? QStringLiteral("DD") : QStringLiteral("DA"), from, to,
+                        idleSeconds, std::move(finished));
+}
+
+int TransferJob::report(bool printPath)
+{
+    return m_run->report(printPath);
+}
+
+QString TransferJob::keptFile() const
+{
+    return QFileInfo::exists(m_run->path()) ? m_run->path() : QString();
+}
 
 int RunTransfer(Context &ctx, const QStringList &arguments)
 {
@@ -294,8 +332,14 @@ int RunTransfer(Context &ctx, const QStringList &arguments)
     // The name carries the identity as the window's boxes hold it, trimmed.
     LocatorIdentity identity{probe.identity.model.trimmed(), probe.identity.serialNo.trimmed(),
                              probe.identity.user.trimmed()};
-    TransferRun transfer(ctx, working, port, identity);
-    return transfer.run(folder, byDate ? QStringLiteral("DD") : QStringLiteral("DA"), from, to, idleSeconds);
+    TransferJob transfer(ctx, working, port, identity);
+    QEventLoop loop;
+    if (const int status = transfer.start(folder, byDate ? TransferJob::Range::ByDate : TransferJob::Range::All, from,
+                                          to, idleSeconds, [&loop] { loop.quit(); });
+        status >= 0)
+        return status;
+    loop.exec();
+    return transfer.report();
 }
 
 } // namespace Cli

@@ -3,6 +3,9 @@
 #include "cli/CliSupport.h"
 #include "core/link/Protocol.h"
 
+#include <functional>
+
+class PacedWriter;
 class QCommandLineOption;
 class SerialPort;
 
@@ -20,6 +23,15 @@ int ReadLinkOptions(Context &ctx, const QCommandLineParser &parser, int *port);
 // locator gets one more long pause to answer, as a known port's test gives it.
 // Returns -1 with *probe filled when a locator answered, otherwise the exit status.
 int IdentifyLocator(Context &ctx, int port, bool extraPause, Protocol::ProbeResult *probe);
+
+// The same exchange for a caller that waits for other things meanwhile: it
+// runs from the caller's event loop and `done` gets the probe, with the line
+// that says why no locator answered (empty when one did); the probe port is
+// closed by then. False, with *failure saying why, when the port could not be
+// opened (`done` then never runs). Cancel `writer` to drop the exchange.
+using IdentifyDone = std::function<void(const Protocol::ProbeResult &probe, const QString &failure)>;
+bool StartIdentify(SerialPort &probePort, PacedWriter &writer, int port, bool extraPause, IdentifyDone done,
+                   QString *failure);
 
 // Opens the working port; returns -1, or the exit status after saying why not.
 int OpenWorkingPort(Context &ctx, SerialPort &working, int port);

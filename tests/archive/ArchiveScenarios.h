@@ -119,6 +119,30 @@ private slots:
         QCOMPARE(byLocator[1].total, 5);
     }
 
+    // A transfer whose link was lost ends part-way through a line. Read as
+    // a record, the cut line would keep wrong content (or another second)
+    // for good; it is no record, and the complete transfer brings it whole.
+    void lineCutOffIsNoRecord()
+    {
+        const QList<QByteArray> whole = ArchiveFiles::Seconds(start, 10);
+        auto cutAt = [&](const QString &name, int keep) {
+            QByteArray bytes = ArchiveFiles::DataFile(whole.mid(0, 9), ArchiveFiles::Header("1234"));
+            bytes.chop(1);  // no end marker
+            return ArchiveFiles::Write(files.filePath(name), bytes + whole[9].left(keep));
+        };
+        Archive::ImportResult r = import(cutAt("depth.csv", 30));  // "...,D,1.2"
+        QCOMPARE(r.counts.added, 9);
+        QCOMPARE(r.counts.skipped, 1);
+        r = import(cutAt("seconds.csv", 16));  // "08:00:0", as if 08:00:00
+        QCOMPARE(r.counts.added, 0);
+        QCOMPARE(r.counts.duplicates, 9);
+        QCOMPARE(r.counts.conflicts, 0);
+        r = import(file("whole.csv", whole));
+        QCOMPARE(r.counts.added, 1);
+        QCOMPARE(r.counts.conflicts, 0);
+        QCOMPARE(store.lastArchivedSecond(QStringLiteral("1234")), std::optional(start.addSecs(9)));
+    }
+
     // One transaction per file: a failure after thousands of records were
     // written leaves the archive as it was, and the file can be imported later.
     void failurePartWayLeavesArchiveAsBefore()

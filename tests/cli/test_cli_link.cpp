@@ -2,9 +2,8 @@
 // a pseudo-terminal: the transfer's data file must be exactly what the
 // window's transfer writes (the comment block, then every byte the locator
 // sent), and the settings must reach the locator as the window sends them.
-#include "CliRunner.h"
 #include "core/datafile/DataFileFormat.h"
-#include "LocatorSimulator.h"
+#include "LinkFixture.h"
 #include "PtyPair.h"
 #include "TestEnvironment.h"
 
@@ -26,59 +25,20 @@ namespace {
 
 constexpr int kCom = 5;
 
-QByteArray bytes(const std::string &s)
-{
-    return QByteArray(s.data(), qsizetype(s.size()));
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// The probe reads the reply once, after the pauses: they must be long enough
-// for the simulator to answer on a loaded machine running sanitizer builds
-// side by side (80 ms after "#X", as the window's connect tests give it).
-QStringList paced(QStringList arguments)
-{
-    return arguments << QStringLiteral("--pace-ms") << QStringLiteral("20");
-}
-
-// Runs `action` once, from inside the subcommand's own event loop, as soon as
-// `ready` holds.
-class Trigger
-{
-public:
-    Trigger(std::function<bool()> ready, std::function<void()> action)
-    {
-        m_timer.setInterval(2);
-        QObject::connect(&m_timer, &QTimer::timeout, [this, ready, action] {
-            if (ready()) {
-                m_timer.stop();
-                action();
-            }
-        });
-        m_timer.start();
-    }
-
-private:
-    QTimer m_timer;
-};
+using LinkFixture::bytes;
+using LinkFixture::paced;
+using LinkFixture::readFile;
+using LinkFixture::Trigger;
 
 } // namespace
 
-class TestCliLink : public QObject
+class TestCliLink : public QObject, private LinkFixture::SimulatedLocators
 {
     Q_OBJECT
 
 private slots:
-    void init() { m_env = std::make_unique<TestEnvironment>(); }
-    void cleanup()
-    {
-        m_sims.clear();
-        m_env.reset();
-    }
+    void init() { setUp(); }
+    void cleanup() { tearDown(); }
 
     void identifyReportsTheLocator();
     void identifyFailures();
@@ -94,28 +54,6 @@ private slots:
     void setUserStoresTheName();
     void settingsOnASilentPortSendNothing();
 
-private:
-    sim::LocatorSimulator *startSim(int com, sim::SimConfig cfg = {})
-    {
-        auto s = std::make_unique<sim::LocatorSimulator>(cfg);
-        std::string error;
-        if (!s->start(link(com).toStdString(), &error))
-            qWarning("simulator: %s", error.c_str());
-        m_sims.push_back(std::move(s));
-        return m_sims.back().get();
-    }
-    QString link(int com) const { return m_env->portsDir() + QStringLiteral("/COM%1").arg(com); }
-    QString outDir() const { return m_env->root() + QStringLiteral("/out"); }
-    static QStringList commands(const sim::LocatorSimulator &s)
-    {
-        QStringList out;
-        for (const std::string &c : s.commands())
-            out << QString::fromStdString(c);
-        return out;
-    }
-
-    std::unique_ptr<TestEnvironment> m_env;
-    std::vector<std::unique_ptr<sim::LocatorSimulator>> m_sims;
 };
 
 void TestCliLink::identifyReportsTheLocator()

@@ -137,6 +137,9 @@ void TestCliOffline::wrongUsage_data()
     QTest::newRow("user with line break") << QStringList{"set-user", "--port", "5", "A\nB"} << "printable";
     QTest::newRow("user missing") << QStringList{"set-user", "--port", "5"} << "no user name given";
     QTest::newRow("scan argument") << QStringList{"scan", "5"} << "unexpected argument '5'";
+    QTest::newRow("sync without port") << QStringList{"sync", "--watch"} << "--port N is required";
+    QTest::newRow("poll without watch") << QStringList{"sync", "--port", "5", "--poll-seconds", "1"}
+                                        << "--poll-seconds goes with --watch";
 }
 
 void TestCliOffline::wrongUsage()
@@ -157,7 +160,7 @@ void TestCliOffline::helpForEveryCommand()
     const CliResult overview = RunCli({"--help"});
     QCOMPARE(overview.status, 0);
     const QStringList commands = {"ports", "identify", "scan",   "transfer", "set-clock",
-                                  "set-user", "report", "chart", "view"};
+                                  "set-user", "report", "chart", "view", "sync"};
     for (const QString &command : commands) {
         QVERIFY2(overview.out.contains("  " + command.toUtf8() + ' '), qPrintable(command));
         // Help wins over anything else on the line, even arguments that are wrong.

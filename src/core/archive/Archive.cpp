@@ -17,8 +17,10 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
+#include <string>
 
 namespace Archive {
 
@@ -90,6 +92,20 @@ QString fingerprintOf(QFile &file, qint64 *size, QString *error)
     }
     *size = total;
     return QString::fromLatin1(hash.result().toHex()) + QLatin1Char('-') + QString::number(total);
+}
+
+// The file's last line when no line end follows it (a transfer cut off by a
+// lost link), or empty. Only as long a line as a record could be is looked for.
+QByteArray unfinishedLastLine(QFile &file, qint64 size)
+{
+    constexpr qint64 kLongest = 256;
+    if (size == 0 || !file.seek(std::max<qint64>(0, size - kLongest)))
+        return {};
+    const QByteArray tail = file.read(kLongest);
+    if (tail.isEmpty() || tail.endsWith('\r') || tail.endsWith('\n'))
+        return {};
+    const qsizetype lineEnd = std::max(tail.lastIndexOf('\r'), tail.lastIndexOf('\n'));
+    return lineEnd < 0 ? QByteArray() : tail.mid(lineEnd + 1);
 }
 
 } // namespace
@@ -260,6 +276,7 @@ ImportResult Store::importFile(const QString &path)
 
     QString fingerprint;
     qint64 size = 0;
+    QByteArray cutLine;
     {
         QFile file(path);
         if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly))
@@ -268,6 +285,7 @@ ImportResult Store::importFile(const QString &path)
         fingerprint = fingerprintOf(file, &size, &why);
         if (fingerprint.isEmpty())
             return fail(QStringLiteral("cannot read %1: %2").arg(name, why));
+        cutLine = unfinishedLastLine(file, size);
     }
 
     // Declared before the transaction's guard, so their statements are let go
@@ -331,6 +349,7 @@ ImportResult Store::importFile(const QString &path)
     QHash<qint64, qint64> secondsByDayMode;  // day * 8 + mode
     char lastDateText[8] = {};
     int lastDay = -1;
+    std::string lastRecordLine;
 
     auto identify = [&](const QByteArray &headerLine) {
         result.identity = DataFileHeader::IdentityFromHeaderLine(headerLine);
@@ -429,6 +448,8 @@ ImportResult Store::importFile(const QString &path)
             if (!flush())
                 return false;
         }
+        if (!cutLine.isEmpty())
+            lastRecordLine.assign(line.data(), std::size_t(line.size()));
         batch.t.push_back(t);
         batch.start.push_back(batch.text.size());
         if (line.size() >= 19)
@@ -443,6 +464,15 @@ ImportResult Store::importFile(const QString &path)
         return fail(failure);
     if (!read.ok())
         return fail(Usage::ReadFailureText(read, path).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+    // A line the file ends part-way through holds a record cut short: read
+    // as one it would keep wrong content, or another second, for good.
+    // The last record taken is still in the batch: nothing flushes after it.
+    if (batch.size() > 0 && !cutLine.isEmpty() && QByteArrayView(lastRecordLine) == QByteArrayView(cutLine)) {
+        batch.text.resize(batch.start.back());
+        batch.start.pop_back();
+        batch.t.pop_back();
+        ++counts.skipped;
+    }
     if (!identified || !flush())
         return fail(failure);
     counts.skipped += read.skipped;

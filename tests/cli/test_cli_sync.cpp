@@ -1,0 +1,259 @@
+// locator-cli sync against the simulated locator and a real SQLite archive:
+// only what the archive lacks is asked for, the file is the one a transfer
+// writes, and a link lost part-way leaves file and archive in agreement.
+#include "core/archive/Archive.h"
+#include "ArchiveFiles.h"
+#include "core/datafile/DataFileFormat.h"
+#include "LinkFixture.h"
+
+#include <QDate>
+#include <QRegularExpression>
+#include <QTest>
+
+namespace {
+
+using LinkFixture::bytes;
+using LinkFixture::paced;
+using LinkFixture::readFile;
+
+constexpr int kCom = 5;
+
+QString shortDate(const QDate &d)
+{
+    return d.toString(QStringLiteral("dd/MM/yy"));
+}
+
+// The whole record lines of a data file (date first, line end after), as
+// the archive counts them: a line the file ends part-way through is none.
+qint64 recordLines(const QByteArray &file)
+{
+    static const QRegularExpression record(QStringLiteral("^\\d\\d/\\d\\d/\\d\\d,"));
+    QList<QByteArray> lines = file.split('\n');
+    lines.removeLast();
+    qint64 n = 0;
+    for (const QByteArray &line : lines)
+        n += record.match(QString::fromLatin1(line)).hasMatch() ? 1 : 0;
+    return n;
+}
+
+// One line of a sync's output: the file and the import's counts.
+struct SyncLine
+{
+    QString path;
+    qint64 added = -1, duplicates = -1, skipped = -1, conflicts = -1;
+};
+
+SyncLine readSyncLine(const QByteArray &line)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^(.*): (\\d+) new, (\\d+) duplicate, (\\d+) skipped, (\\d+) conflicts( \\(already imported\\))?$"));
+    const QRegularExpressionMatch m = form.match(QString::fromUtf8(line.trimmed()));
+    if (!m.hasMatch())
+        return {};
+    return {m.captured(1), m.captured(2).toLongLong(), m.captured(3).toLongLong(), m.captured(4).toLongLong(),
+            m.captured(5).toLongLong()};
+}
+
+} // namespace
+
+class TestCliSync : public QObject, private LinkFixture::SimulatedLocators
+{
+    Q_OBJECT
+
+private slots:
+    void init() { setUp(); }
+    void cleanup() { tearDown(); }
+
+    void emptyArchiveTakesEverything();
+    void archiveUpToYesterdayAsksFromYesterday();
+    void lostLinkKeepsWhatArrivedAndTheNextSyncCompletes_data();
+    void lostLinkKeepsWhatArrivedAndTheNextSyncCompletes();
+    void watchSyncsEachAppearance();
+
+private:
+    QString database() const { return m_env->root() + QStringLiteral("/archive.sqlite"); }
+    CliResult sync(QStringList more = {})
+    {
+        return RunCli(paced(QStringList{"sync", "--port", QString::number(kCom), "--out", outDir(), "--database",
+                                        database()}
+                            + more));
+    }
+    qint64 archivedRecords()
+    {
+        Archive::Store store;
+        Archive::Location location;
+        location.path = database();
+        QString error;
+        if (!store.open(location, &error, Archive::Store::ExistingOnly))
+            return -1;
+        return store.recordCount();
+    }
+    // The commands of the last sync: after its identify exchange.
+    static QString transferCommand(const sim::LocatorSimulator &s)
+    {
+        const QStringList all = commands(s);
+        return all.size() >= 3 && all[all.size() - 3] == "MM" && all[all.size() - 2] == "#X" ? all.last() : QString();
+    }
+};
+
+void TestCliSync::emptyArchiveTakesEverything()
+{
+    sim::SimConfig cfg;
+    cfg.throttled = false;
+    cfg.targetRecords = 400;
+    sim::LocatorSimulator *s = startSim(kCom, cfg);
+
+    const CliResult r = sync();
+    QCOMPARE(r.status, 0);
+    QVERIFY2(r.err.isEmpty(), r.err.constData());
+    QCOMPARE(commands(*s), (QStringList{"MM", "#X", "#DA"}));
+    const SyncLine line = readSyncLine(r.out);
+    QCOMPARE(line.added, qint64(s->recordCount()));
+    QCOMPARE(line.duplicates + line.conflicts, 0);
+    // The file a transfer writes: the comment block, then every byte sent.
+    QCOMPARE(readFile(line.path), DataFileFormat::DefaultCommentBlock() + bytes(s->lastTransfer()));
+    QCOMPARE(archivedRecords(), qint64(s->recordCount()));
+}
+
+void TestCliSync::archiveUpToYesterdayAsksFromYesterday()
+{
+    const QDate today = QDate::currentDate();
+    const QDate yesterday = today.addDays(-1);
+    // Today's records are on the locator; the archive holds yesterday's
+    // (before the locator's first session of a day, so no second is shared).
+    sim::SimConfig cfg;
+    cfg.throttled = false;
+    cfg.targetRecords = 200;
+    cfg.months = 0;
+    cfg.endDate = sim::Date{today.year(), today.month(), today.day()};
+    sim::LocatorSimulator *s = startSim(kCom, cfg);
+    const QString earlier = ArchiveFiles::Write(
+        m_env->root() + "/earlier.csv",
+        ArchiveFiles::DataFile(ArchiveFiles::Seconds(QDateTime(yesterday, QTime(5, 0)), 30), ArchiveFiles::Header("001234")));
+    QCOMPARE(RunCli({"archive", "import", earlier, "--database", database()}).status, 0);
+
+    const CliResult r = sync();
+    QCOMPARE(r.status, 0);
+    QCOMPARE(transferCommand(*s), "#DD" + shortDate(yesterday) + "," + shortDate(today));
+    const SyncLine first = readSyncLine(r.out);
+    QCOMPARE(first.added, qint64(s->recordCount()));
+    QCOMPARE(archivedRecords(), 30 + s->recordCount());
+
+    // Again: today is asked for once more, and nothing of it is new (the
+    // file has the bytes of the first one, so the archive knows it at once).
+    const CliResult again = sync();
+    QCOMPARE(again.status, 0);
+    QCOMPARE(transferCommand(*s), "#DD" + shortDate(today) + "," + shortDate(today));
+    const SyncLine second = readSyncLine(again.out);
+    QCOMPARE(second.added, 0);
+    QCOMPARE(second.duplicates, qint64(s->recordCount()));
+    QCOMPARE(archivedRecords(), 30 + s->recordCount());
+}
+
+void TestCliSync::lostLinkKeepsWhatArrivedAndTheNextSyncCompletes_data()
+{
+    QTest::addColumn<bool>("unplug");
+    QTest::addColumn<QByteArray>("says");
+    QTest::newRow("power-down") << false << QByteArray("the locator on port 5 powered down during the transfer");
+    // The device goes part-way through a line: the cut line is no record.
+    QTest::newRow("unplugged") << true << QByteArray("port 5 was lost during the transfer");
+}
+
+void TestCliSync::lostLinkKeepsWhatArrivedAndTheNextSyncCompletes()
+{
+    QFETCH(bool, unplug);
+    QFETCH(QByteArray, says);
+    sim::SimConfig cfg;
+    cfg.targetRecords = 600;  // at line rate, time enough to stop part-way
+    sim::LocatorSimulator *s = startSim(kCom, cfg);
+    // Once the file holds some of it (what the simulator has sent may not
+    // have arrived yet on a busy machine).
+    auto fileGrown = [this] {
+        const QFileInfoList files = QDir(outDir()).entryInfoList(QDir::Files);
+        return !files.isEmpty() && files.first().size() > DataFileFormat::DefaultCommentBlock().size() + 1500;
+    };
+    CliResult r;
+    {
+        LinkFixture::Trigger lose(fileGrown, [s, unplug] { unplug ? s->vanish() : s->powerDown(); });
+        r = sync();
+    }
+    QCOMPARE(r.status, int(Cli::Failure));
+    const SyncLine partial = readSyncLine(r.out);
+    QVERIFY2(!partial.path.isEmpty(), r.out.constData());
+    QCOMPARE(r.errLines(), (QList<QByteArray>{"locator-cli sync: " + says + "; what arrived is in " + partial.path.toUtf8()}));
+    // The file keeps what arrived, and the archive holds exactly its records.
+    const QByteArray file = readFile(partial.path);
+    QVERIFY((DataFileFormat::DefaultCommentBlock() + bytes(s->lastTransfer())).startsWith(file));
+    const qint64 arrived = recordLines(file);
+    QVERIFY(arrived > 10 && arrived < s->recordCount());
+    QCOMPARE(partial.added, arrived);
+    QCOMPARE(archivedRecords(), arrived);
+
+    // Back again: the rest comes, from the day the partial file ended on.
+    if (unplug)
+        QVERIFY(s->start(link(kCom).toStdString()));
+    s->setSilent(false);
+    s->setThrottled(false);
+    const CliResult rest = sync();
+    QCOMPARE(rest.status, 0);
+    QVERIFY(transferCommand(*s).startsWith("#DD"));
+    const SyncLine completed = readSyncLine(rest.out);
+    QVERIFY(completed.duplicates > 0);  // that day's records, archived already
+    QCOMPARE(completed.conflicts, 0);
+    QCOMPARE(archivedRecords(), qint64(s->recordCount()));
+}
+
+void TestCliSync::watchSyncsEachAppearance()
+{
+    sim::SimConfig cfg;
+    cfg.throttled = false;
+    cfg.targetRecords = 200;
+    sim::LocatorSimulator *s = startSim(kCom, cfg);
+    auto heardAfter = [s](const QString &command, const QString &then) {
+        const QStringList all = commands(*s);
+        const qsizetype at = all.lastIndexOf(command);
+        return at >= 0 && all.indexOf(then, at + 1) > at;
+    };
+    qsizetype silentFrom = -1;
+    // Synced once (the next identify exchange has gone out): switched off;
+    // found gone: switched on; synced again: Ctrl+C.
+    LinkFixture::Script script({
+        {[&] { return heardAfter("#DA", "#X"); },
+         [&] {
+             s->setSilent(true);
+             silentFrom = commands(*s).size();
+         }},
+        {[&] { return commands(*s).indexOf("#X", silentFrom) >= 0; }, [&] { s->setSilent(false); }},
+        {[&] {
+             const QStringList all = commands(*s);
+             return !all.filter(QRegularExpression("^#DD")).isEmpty()
+                 && all.indexOf("#X", all.indexOf(QRegularExpression("^#DD")) + 1) > 0;
+         },
+         [] { Cli::RequestInterrupt(); }},
+    });
+    const CliResult r = sync({"--watch", "--poll-seconds", "0"});
+    QCOMPARE(script.done(), std::size_t(3));
+    QCOMPARE(r.status, 0);
+    QVERIFY2(r.err.isEmpty(), r.err.constData());
+
+    QStringList events;
+    for (const QByteArray &line : r.out.trimmed().split('\n'))
+        events << QString::fromUtf8(line).section(' ', 2);  // past the date and time
+    QCOMPARE(events.size(), 6);
+    QCOMPARE(events[0], "waiting for a locator on port 5");
+    QCOMPARE(events[1], "LOC2000 001234 (user BOB) appeared on port 5");
+    QVERIFY2(events[2].startsWith("synced LOC2000 001234, "), qPrintable(events[2]));
+    QCOMPARE(events[3], "LOC2000 001234 left port 5");
+    QCOMPARE(events[4], events[1]);
+    QVERIFY2(events[5].startsWith("synced LOC2000 001234, "), qPrintable(events[5]));
+    const SyncLine first = readSyncLine(events[2].section(", ", 1).toUtf8());
+    const SyncLine second = readSyncLine(events[5].section(", ", 1).toUtf8());
+    QCOMPARE(first.added, qint64(s->recordCount()));
+    QCOMPARE(second.added, 0);
+    QVERIFY(second.duplicates > 0);
+    QCOMPARE(archivedRecords(), qint64(s->recordCount()));
+    QCOMPARE(commands(*s).filter(QRegularExpression("^#D[AD]")).size(), 2);
+}
+
+QTEST_MAIN(TestCliSync)
+#include "test_cli_sync.moc"
