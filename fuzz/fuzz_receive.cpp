@@ -64,6 +64,7 @@ struct Model
     int autoNames = 0;
     int ends = 0;
     int abortedEnds = 0;
+    bool abortInTransfer = false;
     QByteArray seen; // everything received since the link was last lost
 
     // Where marker starts in seen + p when it ends inside p; -1 otherwise.
@@ -107,6 +108,7 @@ struct Model
                 if (open.isEmpty())
                     request(QStringLiteral("auto%1.csv").arg(++autoNames));
                 active = true;
+                abortInTransfer = false;
                 if (start < seen.size())
                     text.prepend(seen.mid(start));
                 text.prepend(block);
@@ -116,9 +118,10 @@ struct Model
         if (!active)
             return std::nullopt;
         files[open] += text;
+        abortInTransfer = abortInTransfer || abort >= 0;
         if (p.contains('\x1a')) {
             ++ends;
-            abortedEnds += abort >= 0;
+            abortedEnds += abortInTransfer;
             active = false;
             open.clear();
         }

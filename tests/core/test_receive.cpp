@@ -371,7 +371,7 @@ void TestReceive::transferEnd_data()
     QTest::newRow("end alone") << QByteArrayList{"rec\r\n", "\x1a"} << true << false << false;
     QTest::newRow("end with trailing text") << QByteArrayList{"rec\r\n\x1a\r\nOK"} << true << false << false;
     QTest::newRow("abort and end together") << QByteArrayList{"rec\r\nABORT\r\n\x1a"} << true << true << true;
-    QTest::newRow("abort, then end") << QByteArrayList{"ABORT\r\n", "\x1a"} << true << false << true;
+    QTest::newRow("abort, then end") << QByteArrayList{"ABORT\r\n", "\x1a"} << true << true << true;
     QTest::newRow("abort, no end yet") << QByteArrayList{"rec\r\n", "ABORT\r\n"} << false << false << true;
     QTest::newRow("lower-case abort") << QByteArrayList{"abort\x1a"} << true << false << false;
 }

@@ -125,6 +125,7 @@ void ReceiveHandler::handlePiece(QByteArray piece)
         }
         m_view.onTransferStart();
         m_state.TransferActive = true;
+        m_abortInTransfer = false;
         // A marker begun at the end of the previous piece starts the
         // transfer at its first character, so the header line stays whole.
         if (start < tailSize)
@@ -150,14 +151,18 @@ void ReceiveHandler::handlePiece(QByteArray piece)
         failWrite();
         return;
     }
-    const bool aborted = findMarker(tail, received, abortReply) >= 0;
-    if (aborted)
+    if (findMarker(tail, received, abortReply) >= 0) {
         m_state.AbortAcknowledged = true;
+        m_abortInTransfer = true;
+    }
     if (Protocol::HasEndMarker(piece)) {
         m_state.TransferActive = false;
         closeDataFile();
         m_state.TransferFileReady = true;
-        m_view.onTransferEnd(aborted);
+        // An abort answered in an earlier piece still ends the transfer
+        // aborted: what is on disk is incomplete, whatever piece the end
+        // marker came in.
+        m_view.onTransferEnd(m_abortInTransfer);
     }
     m_view.onTransferText(piece);
     m_view.restartWatchdog();
