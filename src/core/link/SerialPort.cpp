@@ -152,7 +152,13 @@ bool SerialPort::isOpen() const
 void SerialPort::pullFromOs()
 {
     // Bytes the OS holds reach QSerialPort's buffer only through the event
-    // loop or a wait; a caller that was blocked in a pause has had neither.
+    // loop or a wait. A polled port is read once, right after a pause, so it
+    // takes what the OS holds. An event-driven port never does: bytes that
+    // came since its event raise an event of their own, and reading them here
+    // would leave Qt's pending read notification to find nothing, which Qt
+    // reports as a resource error, a link that looks lost.
+    if (m_rThreshold > 0)
+        return;
     const qint64 cap = m_inBufferSize > 0 ? m_inBufferSize : kDefaultInBuffer;
     while (m_port.bytesAvailable() < cap && m_port.waitForReadyRead(0)) {
     }
