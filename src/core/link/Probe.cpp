@@ -26,19 +26,17 @@ int OpenProbePort(SerialPort &port, int number)
     return port.open();
 }
 
-void Exchange(PacedWriter &writer, SerialPort &port, bool extraPause,
-              std::function<void(const QByteArray &reply)> done)
+void Exchange(PacedWriter &writer, SerialPort &port, bool extraPause, std::function<void(const QByteArray &reply)> done)
 {
     QPointer<SerialPort> probe(&port);
     auto readOnce = [probe, done](bool) { done(probe && probe->isOpen() ? probe->input() : QByteArray()); };
     writer.send(port, Protocol::Preamble, Pacing::outputPauseMs());
-    writer.send(port, Protocol::Identify, Pacing::outputPauseMs(),
-                [&writer, probe, extraPause, readOnce](bool) {
-                    if (extraPause && probe && probe->isOpen())
-                        writer.wait(Pacing::outputPauseMs(), readOnce);
-                    else
-                        readOnce(true);
-                });
+    writer.send(port, Protocol::Identify, Pacing::outputPauseMs(), [&writer, probe, extraPause, readOnce](bool) {
+        if (extraPause && probe && probe->isOpen())
+            writer.wait(Pacing::outputPauseMs(), readOnce);
+        else
+            readOnce(true);
+    });
 }
 
-} // namespace Probe
+}  // namespace Probe

@@ -23,4 +23,4 @@ int OpenProbePort(SerialPort &port, int number);
 void Exchange(PacedWriter &writer, SerialPort &port, bool extraPause,
               std::function<void(const QByteArray &reply)> done);
 
-} // namespace Probe
+}  // namespace Probe

@@ -40,9 +40,9 @@ public:
         // watchdog is stopped.
         virtual void onLinkLost(const QString &keptFile, LinkLoss why) = 0;
         // Stop was asked for: before anything is sent.
-        virtual void onStopping() {}
+        virtual void onStopping() { }
         // Stop found the abort already acknowledged: nothing is sent.
-        virtual void onStopFoundAcknowledged() {}
+        virtual void onStopFoundAcknowledged() { }
     };
 
     TransferSession(SerialPort &port, TransferState &state, DataFileHandle &file, PacedWriter &writer, View &view,

@@ -24,4 +24,4 @@ int Open(SerialPort &port, int number, const Options &options)
     return result;
 }
 
-} // namespace WorkingPort
+}  // namespace WorkingPort

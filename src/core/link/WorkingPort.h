@@ -12,7 +12,7 @@ namespace WorkingPort {
 struct Options
 {
     bool stopAtEndOfFile = false;  // the service window stops input at 0x1A
-    QByteArray writeOnOpen;        // written in one go once open ("MM" in the service window)
+    QByteArray writeOnOpen;  // written in one go once open ("MM" in the service window)
 };
 
 // Configures the port with the working settings in their order (DTR lowered
@@ -20,4 +20,4 @@ struct Options
 // layer's open error (8002: no such port).
 int Open(SerialPort &port, int number, const Options &options = {});
 
-} // namespace WorkingPort
+}  // namespace WorkingPort
