@@ -159,6 +159,7 @@ private slots:
     void portClosedBeforeTransferStarts();
     void powerDownDuringScan();
     void linkLostDuringReceiveEndsWatchdog();
+    void linkLostMidCommandLeavesNoCommandPending();
     void secondCommandNeverMixesOnTheWire();
     void exitStopsScanAndSendAtOnce();
 
@@ -722,6 +723,27 @@ void TestFaults::linkLostDuringReceiveEndsWatchdog()
     QTest::qWait(50);
     QVERIFY(!w.tmrCommsWatchdog.isActive());
     QVERIFY(status(w).isEmpty());
+}
+
+// The device goes while a transfer command is going out: once it is back,
+// the next transfer command goes out, not refused as if the lost one were
+// still being sent.
+void TestFaults::linkLostMidCommandLeavesNoCommandPending()
+{
+    frmMain w;
+    auto pty = connectPty(w);
+    QVERIFY(pty);
+    Pacing::setShortPauseMs(20);
+    w.cmdDownloadAll_Click();
+    QCOMPARE(pty->receive(1), QByteArray("#"));
+    pty->closeAll();
+    QTRY_COMPARE_WITH_TIMEOUT(status(w), kLinkLost, kLong);
+
+    Pacing::setShortPauseMs(0);
+    auto again = connectPty(w);
+    QVERIFY(again);
+    w.cmdDownloadAll_Click();
+    QCOMPARE(again->receive(3), QByteArray("#DA"));
 }
 
 // A second command started while one is going out (a second click, a timer)

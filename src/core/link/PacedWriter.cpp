@@ -2,6 +2,8 @@
 
 #include "core/link/SerialPort.h"
 
+#include <algorithm>
+
 PacedWriter::PacedWriter(QObject *parent)
     : QObject(parent)
 {
@@ -14,17 +16,29 @@ PacedWriter::PacedWriter(QObject *parent)
 
 PacedWriter::~PacedWriter() = default;
 
-void PacedWriter::send(SerialPort &port, const QByteArray &text, int pauseMs, Done done)
+quint64 PacedWriter::send(SerialPort &port, const QByteArray &text, int pauseMs, Done done)
 {
     Job job;
+    job.id = ++m_lastId;
     job.port = &port;
     job.hasPort = true;
     job.text = text;
     job.pauseMs = qMax(0, pauseMs);
     job.done = std::move(done);
+    const quint64 id = job.id;
     m_queue.push_back(std::move(job));
     if (!m_current)
         startNext();
+    return id;
+}
+
+bool PacedWriter::isPending(quint64 command) const
+{
+    if (command == 0)
+        return false;
+    if (m_current && m_current->id == command)
+        return true;
+    return std::any_of(m_queue.begin(), m_queue.end(), [command](const Job &j) { return j.id == command; });
 }
 
 void PacedWriter::wait(int pauseMs, Done done)

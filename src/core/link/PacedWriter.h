@@ -28,12 +28,15 @@ public:
 
     // Queues `text` for `port`, `pauseMs` after each character. A port that
     // is closed when a character's turn comes ends the command at once
-    // (ok = false): nothing is paced for a port nobody listens on.
-    void send(SerialPort &port, const QByteArray &text, int pauseMs, Done done = {});
+    // (ok = false): nothing is paced for a port nobody listens on. Returns
+    // the command's number for isPending().
+    quint64 send(SerialPort &port, const QByteArray &text, int pauseMs, Done done = {});
     // Queues a pause with no characters (a locator's extra time to answer).
     void wait(int pauseMs, Done done = {});
 
     bool isBusy() const { return m_current.has_value() || !m_queue.empty(); }
+    // The command is queued or going out (not done, not cancelled).
+    bool isPending(quint64 command) const;
     // Drops the command going out and every queued one; their callbacks do
     // not run. Nothing more is written.
     void cancel();
@@ -47,6 +50,7 @@ signals:
 private:
     struct Job
     {
+        quint64 id = 0;
         QPointer<SerialPort> port;
         bool hasPort = false;
         QByteArray text;
@@ -62,6 +66,7 @@ private:
 
     std::deque<Job> m_queue;
     std::optional<Job> m_current;
-    quint64 m_generation = 0;  // changes whenever the current command ends or is dropped
+    quint64 m_generation = 0;
+    quint64 m_lastId = 0;  // changes whenever the current command ends or is dropped
     QTimer m_pause;
 };

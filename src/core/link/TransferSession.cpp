@@ -66,7 +66,7 @@ bool TransferSession::startTransfer(const QString &name, const QByteArray &comma
 {
     if (error)
         error->clear();
-    if (m_commandInFlight)
+    if (isSendingTransferCommand())
         return false;
     m_port.setDTREnable(false);
     m_abortTimer.stop();  // a retry left from an earlier Stop must not abort this transfer
@@ -75,14 +75,19 @@ bool TransferSession::startTransfer(const QString &name, const QByteArray &comma
         m_port.setDTREnable(true);
         return false;
     }
-    m_commandInFlight = true;
-    m_writer.send(m_port, command, pauseMs, [this, sent](bool ok) {
-        m_commandInFlight = false;
+    m_command = m_writer.send(m_port, command, pauseMs, [this, sent](bool ok) {
         m_port.setDTREnable(true);
         if (sent)
             sent(ok);
     });
     return true;
+}
+
+// Derived from the writer, so that whoever cancels the port's commands (a
+// lost link, the port closed for the service window) leaves none pending.
+bool TransferSession::isSendingTransferCommand() const
+{
+    return m_writer.isPending(m_command);
 }
 
 void TransferSession::stop()
@@ -126,9 +131,7 @@ void TransferSession::onDeviceLost()
 void TransferSession::linkLost(LinkLoss why)
 {
     m_watchdog.stop();
-    m_abortTimer.stop();
-    m_writer.cancel(m_port);
-    const QString kept = m_receive.abandonTransfer();
+    const QString kept = abandonTransfer();
     m_view.onLinkLost(kept, why);
 }
 
@@ -136,7 +139,6 @@ QString TransferSession::abandonTransfer()
 {
     m_abortTimer.stop();
     m_writer.cancel(m_port);
-    m_commandInFlight = false;
     return m_receive.abandonTransfer();
 }
 

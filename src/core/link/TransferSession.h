@@ -62,7 +62,7 @@ public:
     // earlier transfer command is still going out.
     bool startTransfer(const QString &name, const QByteArray &command, int pauseMs, QString *error,
                        std::function<void(bool ok)> sent = {});
-    bool isSendingTransferCommand() const { return m_commandInFlight; }
+    bool isSendingTransferCommand() const;
 
     // "Stop": asks the locator to abort unless it has acknowledged already;
     // the retry timer asks again until it does.
@@ -100,5 +100,5 @@ private:
     ReceiveHandler m_receive;
     QTimer m_abortTimer;
     QTimer m_watchdog;
-    bool m_commandInFlight = false;
+    quint64 m_command = 0;  // the transfer command on the paced writer, if still pending
 };
