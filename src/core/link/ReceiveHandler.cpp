@@ -69,9 +69,17 @@ void ReceiveHandler::failWrite()
 qsizetype ReceiveHandler::findMarker(const QByteArray &tail, const QByteArray &piece, const QByteArray &marker)
 {
     // Only the marker's first characters can come from the tail; a marker
-    // wholly inside it was the previous piece's and has been handled.
-    const qsizetype from = qMax<qsizetype>(0, tail.size() - (marker.size() - 1));
-    return (tail + piece).indexOf(marker, from);
+    // wholly inside it was the previous piece's and has been handled. The
+    // seam is searched apart so that a piece (up to the input buffer's size)
+    // is never copied to look for a few characters.
+    const qsizetype carry = qMin<qsizetype>(tail.size(), marker.size() - 1);
+    if (carry > 0) {
+        const qsizetype at = (tail.right(carry) + piece.left(marker.size() - 1)).indexOf(marker);
+        if (at >= 0)
+            return tail.size() - carry + at;
+    }
+    const qsizetype at = piece.indexOf(marker);
+    return at < 0 ? -1 : tail.size() + at;
 }
 
 void ReceiveHandler::handlePiece(QByteArray piece)
@@ -84,7 +92,8 @@ void ReceiveHandler::handlePiece(QByteArray piece)
     // Pieces may be shorter than a marker: the tail spans as many as it needs.
     const QByteArray tail = m_tail;
     const QByteArray received = piece;
-    m_tail = (tail + piece).right(abortReply.size() - 1);
+    const qsizetype keep = abortReply.size() - 1;
+    m_tail = piece.size() >= keep ? piece.right(keep) : (tail + piece).right(keep);
     const qsizetype tailSize = tail.size();
 
     if (const qsizetype pd = findMarker(tail, received, powerDown); pd >= 0) {
