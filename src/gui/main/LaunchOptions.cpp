@@ -52,6 +52,7 @@ struct Parser
 void LaunchOptions::nameApplication()
 {
     QCoreApplication::setApplicationName(QStringLiteral("locator-toolkit"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(LOCATOR_VERSION_TEXT));
 }
 
 LaunchOptions LaunchOptions::parse(const QStringList &arguments)

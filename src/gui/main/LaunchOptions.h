@@ -23,7 +23,7 @@ struct LaunchOptions
 
     // arguments: as the program got them, its own name first.
     static LaunchOptions parse(const QStringList &arguments);
-    // The program's name for settings and messages. No display name is set:
+    // The program's name and version for settings and messages. No display name is set:
     // the window system would append it to every caption.
     static void nameApplication();
     // The text --help prints. Needs a QCoreApplication (for the program's name).

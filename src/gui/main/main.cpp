@@ -1,6 +1,5 @@
 #include "gui/main/Artwork.h"
 #include "gui/main/LaunchOptions.h"
-#include "core/LocatorVersion.h"
 #include "core/link/Pacing.h"
 #include "gui/main/frmMain.h"
 #ifdef LOCATOR_HAVE_DEMO
@@ -43,8 +42,7 @@ bool answeredWithoutWindows(int argc, char *argv[], int *status)
         return true;
     }
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("locator-toolkit"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(LOCATOR_VERSION_TEXT));
+    LaunchOptions::nameApplication();
     const QString text = early.help ? LaunchOptions::helpText() : LaunchOptions::versionText();
     std::fputs(qPrintable(text), stdout);
     *status = 0;
@@ -60,7 +58,6 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     LaunchOptions::nameApplication();
-    QApplication::setApplicationVersion(QStringLiteral(LOCATOR_VERSION_TEXT));
     QApplication::setWindowIcon(Artwork::windowIcon());
     // QApplication has taken its own options (-platform, ...) out by now.
     const LaunchOptions options = LaunchOptions::parse(QApplication::arguments());
