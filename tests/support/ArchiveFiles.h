@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AnalysisFiles.h"
 #include "core/datafile/DataFileFormat.h"
 
 #include <QByteArray>
@@ -35,21 +36,12 @@ inline QList<QByteArray> Seconds(const QDateTime &start, int count)
     return lines;
 }
 
-inline QByteArray DataFile(const QList<QByteArray> &lines, const QByteArray &header)
-{
-    QByteArray out = DataFileFormat::DefaultCommentBlock() + header + "\r\n";
-    for (const QByteArray &line : lines)
-        out += line + "\r\n";
-    return out + '\x1a';
-}
+using AnalysisFiles::DataFile;
 
+// The path written, or empty when it could not be.
 inline QString Write(const QString &path, const QByteArray &bytes)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
-        return {};
-    return path;
+    return AnalysisFiles::WriteFile(path, bytes) ? path : QString();
 }
 
 } // namespace ArchiveFiles
