@@ -193,11 +193,9 @@ void frmTools::closePort()
 void frmTools::onPortLost()
 {
     const int port = m_openPort;
-    m_writer.cancel();
-    MSComm1.close();
+    closePort();
     if (port == 0)
         return;  // a dead device keeps reporting; once is enough
-    m_openPort = 0;
     setStatus(QStringLiteral("Port %1 was lost. ").arg(port) + portHint(), true);
     setPortControls();
 }
