@@ -16,8 +16,8 @@ inline bool safeName(const QString &name)
 {
     for (const QChar c : name) {
         const char16_t u = c.unicode();
-        if (u < 0x20 || u == 0x7f || u == '/' || u == '\\' || u == ':' || u == '*' || u == '?' || u == '"'
-            || u == '<' || u == '>' || u == '|')
+        if (u < 0x20 || u == 0x7f || u == '/' || u == '\\' || u == ':' || u == '*' || u == '?' || u == '"' || u == '<'
+            || u == '>' || u == '|')
             return false;
     }
     return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..");
@@ -41,4 +41,4 @@ inline void checkNamesStayInFolder(const LocatorIdentity &id, const QString &ran
     }
 }
 
-} // namespace fuzz
+}  // namespace fuzz

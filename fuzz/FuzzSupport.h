@@ -16,12 +16,12 @@
 #include <cstdlib>
 
 // Unlike assert(), active in every build: a broken invariant is the finding.
-#define FUZZ_CHECK(cond)                                                                        \
-    do {                                                                                        \
-        if (!(cond)) {                                                                          \
-            std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                       \
-        }                                                                                       \
+#define FUZZ_CHECK(cond)                                                                                               \
+    do {                                                                                                               \
+        if (!(cond)) {                                                                                                 \
+            std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #cond);                          \
+            std::abort();                                                                                              \
+        }                                                                                                              \
     } while (0)
 
 namespace fuzz {
@@ -36,7 +36,7 @@ inline QByteArray bytesOf(const uint8_t *data, size_t size)
 inline QString scratchDir()
 {
     static QTemporaryDir dir(QDir("/dev/shm").exists() ? QStringLiteral("/dev/shm/locator-fuzz-XXXXXX")
-                                                        : QDir::tempPath() + QStringLiteral("/locator-fuzz-XXXXXX"));
+                                                       : QDir::tempPath() + QStringLiteral("/locator-fuzz-XXXXXX"));
     return dir.path();
 }
 
@@ -104,4 +104,4 @@ inline QList<QByteArray> SplitLines(const QByteArray &text)
     return lines;
 }
 
-} // namespace fuzz
+}  // namespace fuzz

@@ -59,7 +59,7 @@ bool expectedHeader(const QByteArray &text, QByteArray *line)
     return false;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -22,7 +22,7 @@ QList<QByteArray> expectedEntryLines(const QByteArray &text)
     return out;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -8,7 +8,6 @@
 #include "core/datafile/DataFileFormat.h"
 #include "core/link/Protocol.h"
 
-
 namespace {
 
 // Characters from..from+len-1, counted from 1, as the reply layouts give them.
@@ -29,7 +28,7 @@ void checkIdentity(const LocatorIdentity &id, const QByteArray &reply)
     FUZZ_CHECK(id.serialNo == withoutPadding(chars(reply, 59, 8)));
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -39,19 +39,19 @@ public:
         ++powerDowns;
         lastPowerDownFile = keptFile;
     }
-    void onLinkAlive(bool) override {}
-    void onTransferStart() override {}
-    void onLiveLine(const QByteArray &, bool) override {}
+    void onLinkAlive(bool) override { }
+    void onTransferStart() override { }
+    void onLiveLine(const QByteArray &, bool) override { }
     void onProgress(qint64 value) override { FUZZ_CHECK(value >= 0 && value <= ReceiveHandler::kProgressMax); }
     void onTransferEnd(bool aborted) override
     {
         ++ends;
         abortedEnds += aborted;
     }
-    void onTransferText(const QByteArray &) override {}
+    void onTransferText(const QByteArray &) override { }
     void onDataFileError(const QString &, const QString &) override { ++errors; }
     QString newDataFileName() override { return QStringLiteral("auto%1.csv").arg(++autoNames); }
-    void restartWatchdog() override {}
+    void restartWatchdog() override { }
 };
 
 // What the files should hold, worked out from the steps alone.
@@ -65,7 +65,7 @@ struct Model
     int ends = 0;
     int abortedEnds = 0;
     bool abortInTransfer = false;
-    QByteArray seen; // everything received since the link was last lost
+    QByteArray seen;  // everything received since the link was last lost
 
     // Where marker starts in seen + p when it ends inside p; -1 otherwise.
     qsizetype find(const QByteArray &p, const QByteArray &marker) const
@@ -136,7 +136,7 @@ QByteArray readAll(const QString &path)
     return f.readAll();
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -19,7 +19,7 @@ int compareTexts(const QString &a, const QString &b)
     return sign(a.compare(b));
 }
 
-template <class T>
+template<class T>
 int compareValues(const T &a, const T &b)
 {
     return a < b ? -1 : (b < a ? 1 : 0);
@@ -57,7 +57,8 @@ void checkNumbers(const QByteArray &a, const QByteArray &b, const QByteArray &c)
     if (ab == 0 && bc == 0)
         FUZZ_CHECK(ac == 0);
 
-    const QString ta = Viewer::NumberKeyText(QString::fromLatin1(a)), tb = Viewer::NumberKeyText(QString::fromLatin1(b));
+    const QString ta = Viewer::NumberKeyText(QString::fromLatin1(a)),
+                  tb = Viewer::NumberKeyText(QString::fromLatin1(b));
     FUZZ_CHECK(ta.isEmpty() == !Viewer::ReadDecimal(a).has_value());
     if (belowKeyRange(a) && belowKeyRange(b))
         FUZZ_CHECK(ab == compareTexts(ta, tb));
@@ -82,7 +83,7 @@ void checkTexts(const QByteArray &a, const QByteArray &b)
         FUZZ_CHECK(ab == 0);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -136,13 +136,13 @@ void checkFirstMonth(const Usage::FirstRecordMonth &got, const QList<QByteArray>
     // The day image is named from these texts.
     LocatorIdentity id;
     id.user = QString::fromLatin1(after[pick]);
-    const QString image = Usage::DayImageName(id, QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5), Qt::UTC),
-                                              QString::fromLatin1(after[pick].left(2)), got.month,
-                                              QString::fromLatin1(got.yearText));
+    const QString image
+        = Usage::DayImageName(id, QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5), Qt::UTC),
+                              QString::fromLatin1(after[pick].left(2)), got.month, QString::fromLatin1(got.yearText));
     FUZZ_CHECK(fuzz::safeName(image));
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -67,7 +67,7 @@ void checkRows(const Viewer::LoadResult &got, const QByteArray &text)
     FUZZ_CHECK(rows.modeRecords() == modes);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -5,12 +5,12 @@
 //   2. Peak memory of a reading, for the full file and for a tenth of it.
 //   3. The Analyse Data window opened on the file: calendar marked, pie drawn.
 // Usage: bench_analysis [records] [folder for the generated files]
-#include "gui/common/AppState.h"
 #include "core/datafile/DataFileFormat.h"
 #include "core/datafile/DataFileHandle.h"
 #include "core/usage/UsageCounting.h"
 #include "gui/analysis/UsagePie.h"
 #include "gui/analysis/frmPieByMonthMode2.h"
+#include "gui/common/AppState.h"
 
 #include <QApplication>
 #include <QDir>
@@ -135,7 +135,7 @@ total = sum(int(counts.get(k, 0)) for k in 'ATRP')
 print(f"{time.perf_counter() - t0:.4f} {len(month)} {total}")
 )";
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {

@@ -146,12 +146,15 @@ bool addFleet(sqlite3 *db, int firstLocator, int locators, qint64 *records)
     if (!exec("BEGIN IMMEDIATE"))
         return false;
     sqlite3_stmt *loc = nullptr, *user = nullptr, *rec = nullptr, *agg = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO locators (serial, model) VALUES (?, 'LOC2000') RETURNING id", -1, &loc, nullptr);
+    sqlite3_prepare_v2(db, "INSERT INTO locators (serial, model) VALUES (?, 'LOC2000') RETURNING id", -1, &loc,
+                       nullptr);
     sqlite3_prepare_v2(db, "INSERT INTO users (name) VALUES (?) RETURNING id", -1, &user, nullptr);
-    sqlite3_prepare_v2(db, "INSERT INTO records (locator, t, user_id, mode, frequency, measurement, depth, signal)"
-                           " VALUES (?, ?, ?, ?, ?, ?, ?, ?)", -1, &rec, nullptr);
-    sqlite3_prepare_v2(db, "INSERT INTO usage_days (locator, user_id, day, mode, seconds) VALUES (?, ?, ?, ?, ?)",
-                       -1, &agg, nullptr);
+    sqlite3_prepare_v2(db,
+                       "INSERT INTO records (locator, t, user_id, mode, frequency, measurement, depth, signal)"
+                       " VALUES (?, ?, ?, ?, ?, ?, ?, ?)",
+                       -1, &rec, nullptr);
+    sqlite3_prepare_v2(db, "INSERT INTO usage_days (locator, user_id, day, mode, seconds) VALUES (?, ?, ?, ?, ?)", -1,
+                       &agg, nullptr);
     static const char *modes[] = {"A", "T", "R", "P"};
     bool ok = true;
     for (int l = firstLocator; l < firstLocator + locators && ok; ++l) {
@@ -230,7 +233,7 @@ QString withSerial(const QString &source, const QString &target, const QByteArra
     return target;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char *argv[])
 {
@@ -268,7 +271,9 @@ int main(int argc, char *argv[])
         t.start();
         p.start(QStringLiteral("sqlite3"), {ref});
         p.write(QStringLiteral("CREATE TABLE r (date TEXT, time TEXT, mode TEXT, frequency TEXT, measurement TEXT,"
-                               " depth TEXT, signal TEXT);\n.mode csv\n.import '%1' r\n").arg(plain).toUtf8());
+                               " depth TEXT, signal TEXT);\n.mode csv\n.import '%1' r\n")
+                    .arg(plain)
+                    .toUtf8());
         p.closeWriteChannel();
         p.waitForFinished(-1);
         const double s = seconds(t);
@@ -312,8 +317,8 @@ int main(int argc, char *argv[])
     int serialNo = 0;
     auto measure = [&](const char *what) {
         const double report = reportTime(db);
-        const QString file = withSerial(month, dir.filePath(QStringLiteral("next.csv")),
-                                        "N" + QByteArray::number(++serialNo));
+        const QString file
+            = withSerial(month, dir.filePath(QStringLiteral("next.csv")), "N" + QByteArray::number(++serialNo));
         store.open(where, &error);
         double importSecs = 0;
         const Archive::ImportResult ir = timedImport(store, file, &importSecs);

@@ -119,7 +119,7 @@ Timing better(const Timing &a, const Timing &b)
     return {std::min(a.wallMs, b.wallMs), std::min(a.cpuMs, b.cpuMs)};
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char *argv[])
 {

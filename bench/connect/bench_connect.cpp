@@ -15,10 +15,10 @@
 // Usage: bench_connect [runs]
 #include "gui/main/frmMain.h"
 
-#include "gui/common/Interaction.h"
 #include "LocatorSimulator.h"
 #include "core/link/Pacing.h"
 #include "core/link/PortList.h"
+#include "gui/common/Interaction.h"
 
 #include "ui_frmMain.h"
 
@@ -51,10 +51,7 @@ public:
             questionAtS = double(clock.nsecsElapsed()) / 1e9;
         return true;
     }
-    void message(QWidget *, const QString &text) override
-    {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-    }
+    void message(QWidget *, const QString &text) override { std::fprintf(stderr, "message: %s\n", qPrintable(text)); }
 };
 
 // The longest time between the event loop waking up and its next wait.
@@ -107,7 +104,7 @@ private:
 
 // Lets the event loop run until `done` holds (a handler that ran to the end
 // by itself finds it true at once).
-template <class Done>
+template<class Done>
 bool waitUntil(Done done, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);
@@ -126,7 +123,7 @@ struct Timing
     double longestBusyMs = -1;
 };
 
-template <class Run>
+template<class Run>
 Timing timed(TimedYes &ui, frmMain &w, LoopWatch &watch, Run run)
 {
     w.SetConnectedState(false);
@@ -155,12 +152,11 @@ void report(const char *what, const std::vector<Timing> &runs)
         t.push_back(r.total);
         b.push_back(r.longestBusyMs);
     }
-    std::printf("%-44s question after %7.3f s (min %7.3f), connected after %7.3f s, longest busy %6.1f ms\n",
-                what, median(q), *std::min_element(q.begin(), q.end()), median(t),
-                *std::max_element(b.begin(), b.end()));
+    std::printf("%-44s question after %7.3f s (min %7.3f), connected after %7.3f s, longest busy %6.1f ms\n", what,
+                median(q), *std::min_element(q.begin(), q.end()), median(t), *std::max_element(b.begin(), b.end()));
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char *argv[])
 {
@@ -222,9 +218,9 @@ int main(int argc, char *argv[])
             for (const Timing &t : *set)
                 failures += t.toQuestion < 0 ? 1 : 0;
         }
-        const double worstKnown =
-            std::max_element(known.begin(), known.end(), [](auto &a, auto &b) { return a.toQuestion < b.toQuestion; })
-                ->toQuestion;
+        const double worstKnown = std::max_element(known.begin(), known.end(), [](auto &a, auto &b) {
+                                      return a.toQuestion < b.toQuestion;
+                                  })->toQuestion;
         const bool withinBudget = worstKnown >= 0 && worstKnown <= kKnownPortBudgetS;
         std::printf("known-port question within %.1f s: %s (worst %.3f s)\n", kKnownPortBudgetS,
                     withinBudget ? "yes" : "NO", worstKnown);
@@ -250,8 +246,8 @@ int main(int argc, char *argv[])
         QElapsedTimer transferClock;
         transferClock.start();
         w.cmdDownloadAll_Click();
-        const bool complete = waitUntil(
-            [&] { return w.form()->lblStatus->text() == QLatin1String("File download complete"); }, 120000);
+        const bool complete
+            = waitUntil([&] { return w.form()->lblStatus->text() == QLatin1String("File download complete"); }, 120000);
         std::printf("%-44s longest busy %6.1f ms (%.1f s transfer%s)\n", "transfer at line rate:", watch.longestMs(),
                     double(transferClock.nsecsElapsed()) / 1e9, complete ? "" : ", DID NOT COMPLETE");
         if (!complete)

@@ -16,8 +16,8 @@
 #include "gui/main/frmMain.h"
 #include "ui_frmMain.h"
 
-#include "core/datafile/DataFileFormat.h"
 #include "LocatorSimulator.h"
+#include "core/datafile/DataFileFormat.h"
 
 #include <QApplication>
 #include <QDir>
@@ -107,12 +107,13 @@ QByteArray expectedHeader(const sim::SimConfig &cfg)
 int runTransfer(const QString &portsDir, double megabytes, int maxChunk)
 {
     sim::SimConfig cfg;  // identity and seed as the simulator's defaults
-    cfg.months = 120;    // room for millions of one-second records
+    cfg.months = 120;  // room for millions of one-second records
     cfg.targetRecords = int(megabytes * double(kMB) / 31.3);  // about 31 bytes a record
     LocatorProcess locator;
-    if (!locator.start(portsDir, {"--unthrottled", "--records", QString::number(cfg.targetRecords), "--months",
-                                  QString::number(cfg.months), "--end", "06/12/26", "--chunk-min", "1",
-                                  "--chunk-max", QString::number(maxChunk), "--live-interval", "3600000"})) {
+    if (!locator.start(portsDir,
+                       {"--unthrottled", "--records", QString::number(cfg.targetRecords), "--months",
+                        QString::number(cfg.months), "--end", "06/12/26", "--chunk-min", "1", "--chunk-max",
+                        QString::number(maxChunk), "--live-interval", "3600000"})) {
         std::fprintf(stderr, "the simulated locator did not start\n");
         return 1;
     }
@@ -199,9 +200,8 @@ int runLive(const QString &portsDir, int seconds, int intervalMs)
                 first = m;
             maxRssKb = qMax(maxRssKb, m.rssKb);
             std::printf("%6.0f s  events %9lld  rss %7lld kB  peak %7lld kB  monitor \"%s\"\n",
-                        double(clock.elapsed()) / 1000, static_cast<long long>(shown),
-                        static_cast<long long>(m.rssKb), static_cast<long long>(m.peakKb),
-                        qPrintable(w.form()->lblMonitor->text().trimmed()));
+                        double(clock.elapsed()) / 1000, static_cast<long long>(shown), static_cast<long long>(m.rssKb),
+                        static_cast<long long>(m.peakKb), qPrintable(w.form()->lblMonitor->text().trimmed()));
             std::fflush(stdout);
             nextReport += 60000;
         }
@@ -219,7 +219,7 @@ int runLive(const QString &portsDir, int seconds, int intervalMs)
     return flat && shown > 0 ? 0 : 1;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {

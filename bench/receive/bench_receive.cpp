@@ -8,8 +8,8 @@
 #include "gui/main/frmMain.h"
 #include "ui_frmMain.h"
 
-#include "core/datafile/DataFileFormat.h"
 #include "LocatorSimulator.h"
+#include "core/datafile/DataFileFormat.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -79,7 +79,7 @@ Result runTransfer(const QString &portsDir, sim::SimConfig cfg)
     return r;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {
@@ -112,7 +112,12 @@ int main(int argc, char **argv)
 
     // At line rate, once as a UART trickles bytes (writes of 1-64 bytes) and
     // once as a Bluetooth serial link delivers them (127-byte RFCOMM frames).
-    struct Arrival { const char *name; int minChunk; int maxChunk; };
+    struct Arrival
+    {
+        const char *name;
+        int minChunk;
+        int maxChunk;
+    };
     for (const Arrival &a : {Arrival{"1-64 byte pieces", 1, 64}, Arrival{"127-byte frames", 127, 127}}) {
         sim::SimConfig line;
         line.throttled = true;

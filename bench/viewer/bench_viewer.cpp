@@ -7,12 +7,12 @@
 // Each figure is wall time and, in brackets, the CPU time of this thread: on
 // a busy machine the second is the fairer one.
 
-#include "gui/common/AppState.h"
 #include "core/viewer/RowSort.h"
 #include "core/viewer/ViewerColumns.h"
-#include "gui/viewer/ViewerModel.h"
 #include "core/viewer/ViewerRecords.h"
+#include "gui/common/AppState.h"
 #include "gui/common/Folders.h"
+#include "gui/viewer/ViewerModel.h"
 #include "gui/viewer/frmViewData.h"
 #include "ui_frmViewData.h"
 
@@ -70,7 +70,9 @@ bool writeMonth(const QString &path, qint64 records)
         block += measurements[rng.bounded(4)];
         block += ',';
         const int depth = rng.bounded(-1, 500);
-        block += depth < 0 ? QByteArray("LO") : depth == 0 ? QByteArray("0") : QByteArray::number(depth / 100.0, 'f', 2);
+        block += depth < 0 ? QByteArray("LO")
+            : depth == 0   ? QByteArray("0")
+                           : QByteArray::number(depth / 100.0, 'f', 2);
         block += ',';
         block += QByteArray::number(rng.bounded(31));
         block += "\r\n";
@@ -92,7 +94,9 @@ QPair<double, double> memoryMb()
     double rss = 0, hwm = 0;
     if (f.open(QIODevice::ReadOnly)) {
         for (const QByteArray &line : f.readAll().split('\n')) {
-            const auto kb = [&](const char *tag) { return line.mid(qsizetype(qstrlen(tag))).trimmed().split(' ')[0].toDouble() / 1024.0; };
+            const auto kb = [&](const char *tag) {
+                return line.mid(qsizetype(qstrlen(tag))).trimmed().split(' ')[0].toDouble() / 1024.0;
+            };
             if (line.startsWith("VmRSS:"))
                 rss = kb("VmRSS:");
             else if (line.startsWith("VmHWM:"))
@@ -140,7 +144,7 @@ double gnuSortMs(const QString &path, const QStringList &keys)
     return double(timer.nsecsElapsed()) / 1e6;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {

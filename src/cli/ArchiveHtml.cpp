@@ -81,16 +81,19 @@ QString pie(const Archive::UsageGroup &g)
             const qint64 s = g.seconds[std::size_t(i)];
             if (s <= 0)
                 continue;
-            const QString title = QStringLiteral("<title>%1: %2</title>").arg(esc(modeName(i)), Usage::PieDurationText(s));
+            const QString title
+                = QStringLiteral("<title>%1: %2</title>").arg(esc(modeName(i)), Usage::PieDurationText(s));
             if (s == g.total) {
-                svg += QStringLiteral("<circle cx=\"90\" cy=\"90\" r=\"80\" fill=\"%1\">%2</circle>").arg(colour(i), title);
+                svg += QStringLiteral("<circle cx=\"90\" cy=\"90\" r=\"80\" fill=\"%1\">%2</circle>")
+                           .arg(colour(i), title);
                 break;
             }
             const double sweep = 2 * M_PI * double(s) / double(g.total);
             const double x0 = cx + r * std::cos(angle), y0 = cy + r * std::sin(angle);
             angle += sweep;
             const double x1 = cx + r * std::cos(angle), y1 = cy + r * std::sin(angle);
-            svg += QStringLiteral("<path d=\"M90,90 L%1,%2 A80,80 0 %3 1 %4,%5 Z\" fill=\"%6\" stroke=\"#fff\">%7</path>")
+            svg += QStringLiteral(
+                       "<path d=\"M90,90 L%1,%2 A80,80 0 %3 1 %4,%5 Z\" fill=\"%6\" stroke=\"#fff\">%7</path>")
                        .arg(num(x0), num(y0), sweep > M_PI ? QStringLiteral("1") : QStringLiteral("0"), num(x1),
                             num(y1), colour(i), title);
         }
@@ -124,7 +127,8 @@ QString bars(const QList<Archive::UsageGroup> &months)
                 continue;
             const double h = double(height) * double(s) / double(most);
             y -= h;
-            svg += QStringLiteral("<rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" fill=\"%5\"><title>%6 %7: %8</title></rect>")
+            svg += QStringLiteral(
+                       "<rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" fill=\"%5\"><title>%6 %7: %8</title></rect>")
                        .arg(x)
                        .arg(num(y))
                        .arg(barWidth)
@@ -141,7 +145,7 @@ QString bars(const QList<Archive::UsageGroup> &months)
     return svg + QStringLiteral("</svg>");
 }
 
-} // namespace
+}  // namespace
 
 QString ArchiveHtmlPage(const QString &period, const QList<Archive::GroupBy> &by,
                         const QList<Archive::UsageGroup> &groups, const QList<Archive::UsageDay> &days)
@@ -174,7 +178,8 @@ QString ArchiveHtmlPage(const QString &period, const QList<Archive::GroupBy> &by
         const Archive::UsageGroup whole = Archive::GroupUsage(days, {}).value(0);
         page += QStringLiteral("<tr><th colspan=\"%1\">All</th>").arg(by.size());
         for (int i = 0; i < ModeTable::Count; ++i)
-            page += QStringLiteral("<th class=\"n\">%1</th>").arg(Usage::PieDurationText(whole.seconds[std::size_t(i)]));
+            page
+                += QStringLiteral("<th class=\"n\">%1</th>").arg(Usage::PieDurationText(whole.seconds[std::size_t(i)]));
         page += QStringLiteral("<th class=\"n\">%1</th></tr>\n").arg(Usage::PieDurationText(whole.total));
     }
     page += QStringLiteral("</table>\n");
@@ -191,4 +196,4 @@ QString ArchiveHtmlPage(const QString &period, const QList<Archive::GroupBy> &by
     return page;
 }
 
-} // namespace Cli
+}  // namespace Cli

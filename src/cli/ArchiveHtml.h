@@ -13,4 +13,4 @@ namespace Cli {
 QString ArchiveHtmlPage(const QString &period, const QList<Archive::GroupBy> &by,
                         const QList<Archive::UsageGroup> &groups, const QList<Archive::UsageDay> &days);
 
-} // namespace Cli
+}  // namespace Cli

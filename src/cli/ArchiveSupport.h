@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/archive/Archive.h"
 #include "cli/CliSupport.h"
+#include "core/archive/Archive.h"
 
 // What the subcommands that write to the archive share (archive import, sync).
 namespace Cli {
@@ -15,4 +15,4 @@ bool OpenArchive(Context &ctx, const QString &option, Archive::Store *store, Arc
 bool ImportDataFile(Context &ctx, Archive::Store &store, const QString &file, Archive::ImportCounts *counts,
                     const QString &lead = {});
 
-} // namespace Cli
+}  // namespace Cli

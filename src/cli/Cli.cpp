@@ -11,7 +11,6 @@
 #include <unistd.h>
 #endif
 
-
 namespace Cli {
 
 namespace {
@@ -58,31 +57,29 @@ const Subcommand *find(const QString &name)
 
 QString overview()
 {
-    QString text = QStringLiteral(
-        "Usage: locator-cli COMMAND [OPTIONS]\n"
-        "\n"
-        "The Locator PC Toolkit without its windows.\n"
-        "\n"
-        "Commands:\n");
+    QString text = QStringLiteral("Usage: locator-cli COMMAND [OPTIONS]\n"
+                                  "\n"
+                                  "The Locator PC Toolkit without its windows.\n"
+                                  "\n"
+                                  "Commands:\n");
     for (const Subcommand &s : kSubcommands)
         text += QStringLiteral("  %1%2\n").arg(QString::fromLatin1(s.name), -12).arg(QString::fromLatin1(s.summary));
-    text += QStringLiteral(
-        "\n"
-        "'locator-cli COMMAND --help' describes a command; 'locator-cli --version'\n"
-        "prints the version.\n"
-        "\n"
-        "Port n is the entry COMn of the ports folder ($LOCATOR_PORTS_DIR, or\n"
-        "~/.config/korvex/ports). Without one, COM1-COM8 are /dev/rfcomm0-7\n"
-        "(Bluetooth), COM9-COM12 /dev/ttyUSB0-3 and COM13-COM16 /dev/ttyACM0-3 (USB).\n"
-        "A device you may not open is named with the fix: membership of the group\n"
-        "that owns it, usually dialout.\n"
-        "\n"
-        "Exit status: 0 success, 1 failure (one line on standard error says what\n"
-        "failed), 2 wrong usage.\n");
+    text += QStringLiteral("\n"
+                           "'locator-cli COMMAND --help' describes a command; 'locator-cli --version'\n"
+                           "prints the version.\n"
+                           "\n"
+                           "Port n is the entry COMn of the ports folder ($LOCATOR_PORTS_DIR, or\n"
+                           "~/.config/korvex/ports). Without one, COM1-COM8 are /dev/rfcomm0-7\n"
+                           "(Bluetooth), COM9-COM12 /dev/ttyUSB0-3 and COM13-COM16 /dev/ttyACM0-3 (USB).\n"
+                           "A device you may not open is named with the fix: membership of the group\n"
+                           "that owns it, usually dialout.\n"
+                           "\n"
+                           "Exit status: 0 success, 1 failure (one line on standard error says what\n"
+                           "failed), 2 wrong usage.\n");
     return text;
 }
 
-} // namespace
+}  // namespace
 
 int Run(const QStringList &arguments, Io &io)
 {
@@ -163,4 +160,4 @@ void QuietQtMessages()
     qInstallMessageHandler(quietMessages);
 }
 
-} // namespace Cli
+}  // namespace Cli

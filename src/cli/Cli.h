@@ -11,14 +11,14 @@ namespace Cli {
 
 enum ExitStatus {
     Success = 0,
-    Failure = 1,     // one line on the error device says what failed
+    Failure = 1,  // one line on the error device says what failed
     UsageError = 2,  // the arguments were wrong; nothing was done
 };
 
 struct Io
 {
-    QIODevice *out = nullptr;    // results
-    QIODevice *err = nullptr;    // failures, and the progress line
+    QIODevice *out = nullptr;  // results
+    QIODevice *err = nullptr;  // failures, and the progress line
     bool errIsTerminal = false;  // a progress line is shown only to a person
 };
 
@@ -46,4 +46,4 @@ int RunWithStandardStreams(const QStringList &arguments);
 // LOCATOR_CLI_QT_MESSAGES to see them.
 void QuietQtMessages();
 
-} // namespace Cli
+}  // namespace Cli

@@ -12,4 +12,4 @@ void EnableChart();
 // (unless QT_QPA_PLATFORM names another), then Run() on the arguments.
 int RunChartProgram(int argc, char *argv[]);
 
-} // namespace Cli
+}  // namespace Cli

@@ -13,8 +13,7 @@ namespace Cli {
 Context::Context(const QString &command, Io &io)
     : m_command(command)
     , m_io(io)
-{
-}
+{ }
 
 void Context::print(const QString &text)
 {
@@ -270,4 +269,4 @@ void Interrupts::request()
     emit requested();
 }
 
-} // namespace Cli
+}  // namespace Cli

@@ -12,7 +12,9 @@
 
 class QCommandLineParser;
 
-namespace Usage { struct ReadOutcome; }
+namespace Usage {
+struct ReadOutcome;
+}
 
 namespace Cli {
 
@@ -54,10 +56,10 @@ private:
 int Parse(Context &ctx, QCommandLineParser &parser, const QStringList &arguments, const QString &help);
 
 // Option values. Each returns false for text that is not one.
-bool ParsePort(const QString &text, int *port);               // 1 to 256
+bool ParsePort(const QString &text, int *port);  // 1 to 256
 bool ParseMonthYear(const QString &text, int *month, int *year);  // MM/YYYY, 2000 to 2099
-bool ParseLongDate(const QString &text, QDate *date);         // DD/MM/YYYY, 2000 to 2099
-bool ParseShortDate(const QString &text, QDate *date);        // DD/MM/YY, year 20YY
+bool ParseLongDate(const QString &text, QDate *date);  // DD/MM/YYYY, 2000 to 2099
+bool ParseShortDate(const QString &text, QDate *date);  // DD/MM/YY, year 20YY
 bool ParseNonNegative(const QString &text, int *value);
 
 // A CSV field, quoted when it must be.
@@ -71,7 +73,7 @@ QString Printable(QString text);
 LocatorIdentity Printable(const LocatorIdentity &identity);
 
 // The folders the windows use.
-QString DataFolder();    // <Documents>/korvex/data
+QString DataFolder();  // <Documents>/korvex/data
 QString PortListPath();  // <AppData>/korvex/ports.ini
 QString Native(const QString &path);
 // A reason that may run over several lines, made one.
@@ -112,4 +114,4 @@ int RunView(Context &ctx, const QStringList &arguments);
 int RunArchive(Context &ctx, const QStringList &arguments);
 int RunSync(Context &ctx, const QStringList &arguments);
 
-} // namespace Cli
+}  // namespace Cli

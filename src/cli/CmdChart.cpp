@@ -7,8 +7,8 @@
 #include "core/datafile/DataFileHandle.h"
 #include "core/datafile/DataFileHeader.h"
 #include "core/usage/UsageCounting.h"
-#include "gui/analysis/UsagePie.h"
 #include "core/usage/UsageTexts.h"
+#include "gui/analysis/UsagePie.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -23,22 +23,21 @@ namespace {
 
 int RunChart(Context &ctx, const QStringList &arguments);
 
-const char kHelp[] =
-    "Usage: locator-cli chart FILE (--month MM/YYYY | --day DD/MM/YYYY) --out PATH\n"
-    "                         [--size WIDTHxHEIGHT]\n"
-    "\n"
-    "Draws the usage pie of the month or day, as the Analyse Data and day\n"
-    "windows draw it (caption, legend, one slice per mode in use), and saves it\n"
-    "as a JPEG image under PATH exactly as given. No display is needed.\n"
-    "\n"
-    "Options:\n"
-    "  --month MM/YYYY     the month to draw (years 2000 to 2099)\n"
-    "  --day DD/MM/YYYY    the day to draw\n"
-    "  --out PATH          the image file to write\n"
-    "  --size WxH          the image size in pixels (default 640x480)\n"
-    "\n"
-    "A period without records has no chart: nothing is written and the exit\n"
-    "status is 1.\n";
+const char kHelp[] = "Usage: locator-cli chart FILE (--month MM/YYYY | --day DD/MM/YYYY) --out PATH\n"
+                     "                         [--size WIDTHxHEIGHT]\n"
+                     "\n"
+                     "Draws the usage pie of the month or day, as the Analyse Data and day\n"
+                     "windows draw it (caption, legend, one slice per mode in use), and saves it\n"
+                     "as a JPEG image under PATH exactly as given. No display is needed.\n"
+                     "\n"
+                     "Options:\n"
+                     "  --month MM/YYYY     the month to draw (years 2000 to 2099)\n"
+                     "  --day DD/MM/YYYY    the day to draw\n"
+                     "  --out PATH          the image file to write\n"
+                     "  --size WxH          the image size in pixels (default 640x480)\n"
+                     "\n"
+                     "A period without records has no chart: nothing is written and the exit\n"
+                     "status is 1.\n";
 
 constexpr int kDefaultWidth = 640;
 constexpr int kDefaultHeight = 480;
@@ -90,8 +89,8 @@ int RunChart(Context &ctx, const QStringList &arguments)
         return ctx.usage(QStringLiteral("--month takes MM/YYYY with a year from 2000 to 2099, not '%1'")
                              .arg(parser.value(monthOption)));
     if (!byMonth && !ParseLongDate(parser.value(dayOption), &day))
-        return ctx.usage(QStringLiteral("--day takes a date DD/MM/YYYY from 2000 to 2099, not '%1'")
-                             .arg(parser.value(dayOption)));
+        return ctx.usage(
+            QStringLiteral("--day takes a date DD/MM/YYYY from 2000 to 2099, not '%1'").arg(parser.value(dayOption)));
 
     if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
         return ctx.fail(QStringLiteral("drawing a chart needs the program's graphical start-up"));
@@ -116,8 +115,8 @@ int RunChart(Context &ctx, const QStringList &arguments)
     QByteArray header;
     if (DataFileHeader::ReadHeaderLine(slot, path, &header))
         identity = DataFileHeader::IdentityFromHeaderLine(header);
-    const QString caption = byMonth ? Usage::MonthCaption(identity, set, month, year % 100)
-                                    : Usage::DayCaption(identity, set);
+    const QString caption
+        = byMonth ? Usage::MonthCaption(identity, set, month, year % 100) : Usage::DayCaption(identity, set);
 
     QChartView view;
     view.resize(size);
@@ -133,7 +132,7 @@ int RunChart(Context &ctx, const QStringList &arguments)
     return Success;
 }
 
-} // namespace
+}  // namespace
 
 void EnableChart()
 {
@@ -151,4 +150,4 @@ int RunChartProgram(int argc, char *argv[])
     return RunWithStandardStreams(app.arguments().mid(1));
 }
 
-} // namespace Cli
+}  // namespace Cli

@@ -41,8 +41,8 @@ static int applyPace(Context &ctx, const QCommandLineParser &parser)
         return -1;
     int ms = 0;
     if (!ParseNonNegative(parser.value(pace), &ms) || ms > 10000)
-        return ctx.usage(QStringLiteral("--pace-ms takes a whole number of milliseconds, not '%1'")
-                             .arg(parser.value(pace)));
+        return ctx.usage(
+            QStringLiteral("--pace-ms takes a whole number of milliseconds, not '%1'").arg(parser.value(pace)));
     Pacing::setShortPauseMs(ms);
     return -1;
 }
@@ -53,8 +53,8 @@ int ReadLinkOptions(Context &ctx, const QCommandLineParser &parser, int *port)
     if (!parser.isSet(portOption))
         return ctx.usage(QStringLiteral("--port N is required"));
     if (!ParsePort(parser.value(portOption), port))
-        return ctx.usage(QStringLiteral("--port takes a port number from 1 to 256, not '%1'")
-                             .arg(parser.value(portOption)));
+        return ctx.usage(
+            QStringLiteral("--port takes a port number from 1 to 256, not '%1'").arg(parser.value(portOption)));
     return applyPace(ctx, parser);
 }
 
@@ -158,13 +158,14 @@ int IdentifyLocator(Context &ctx, int port, bool extraPause, Protocol::ProbeResu
     PacedWriter writer;
     QEventLoop loop;
     QString failure;
-    if (!StartIdentify(probePort, writer, port, extraPause,
-                       [&](const Protocol::ProbeResult &answer, const QString &why) {
-                           *probe = answer;
-                           failure = why;
-                           loop.quit();
-                       },
-                       &failure))
+    if (!StartIdentify(
+            probePort, writer, port, extraPause,
+            [&](const Protocol::ProbeResult &answer, const QString &why) {
+                *probe = answer;
+                failure = why;
+                loop.quit();
+            },
+            &failure))
         return ctx.fail(failure);
     loop.exec();
     return probe->found ? -1 : ctx.fail(failure);
@@ -184,7 +185,8 @@ int SendShortPaced(Context &ctx, SerialPort &working, int port, const QByteArray
 {
     // A command that did not reach the port must not be reported as sent.
     if (!SendPaced(working, command, Pacing::shortPauseMs()) || !working.isOpen())
-        return ctx.fail(QStringLiteral("%1 failed while sending %2").arg(PortName(port), QString::fromLatin1(command.left(3))));
+        return ctx.fail(
+            QStringLiteral("%1 failed while sending %2").arg(PortName(port), QString::fromLatin1(command.left(3))));
     return -1;
 }
 
@@ -207,16 +209,15 @@ static QString locatorLine(int port, const Protocol::ProbeResult &probe)
 
 // ---- identify ------------------------------------------------------------------
 
-static const char kIdentifyHelp[] =
-    "Usage: locator-cli identify --port N [--pace-ms MS]\n"
-    "\n"
-    "Runs the identify exchange once on port N and prints the locator's model,\n"
-    "serial number, user name and firmware version.\n"
-    "\n"
-    "Options:\n"
-    "  --port N       the COM port number (1 to 256)\n"
-    "  --pace-ms MS   the pause after each command character (default 10, or\n"
-    "                 $LOCATOR_PACE_MS); the locator must answer within five pauses\n";
+static const char kIdentifyHelp[] = "Usage: locator-cli identify --port N [--pace-ms MS]\n"
+                                    "\n"
+                                    "Runs the identify exchange once on port N and prints the locator's model,\n"
+                                    "serial number, user name and firmware version.\n"
+                                    "\n"
+                                    "Options:\n"
+                                    "  --port N       the COM port number (1 to 256)\n"
+                                    "  --pace-ms MS   the pause after each command character (default 10, or\n"
+                                    "                 $LOCATOR_PACE_MS); the locator must answer within five pauses\n";
 
 int RunIdentify(Context &ctx, const QStringList &arguments)
 {
@@ -236,20 +237,19 @@ int RunIdentify(Context &ctx, const QStringList &arguments)
 
 // ---- scan ----------------------------------------------------------------------
 
-static const char kScanHelp[] =
-    "Usage: locator-cli scan [--remember] [--pace-ms MS]\n"
-    "\n"
-    "Probes ports 1 to 16 with the identify exchange, as the window's Scan\n"
-    "does, and lists every locator that answers. Nothing is asked and nothing\n"
-    "is changed unless --remember is given.\n"
-    "\n"
-    "Options:\n"
-    "  --remember     record each locator found in the port list by the scan's\n"
-    "                 rules: a new serial number is added, a known one that\n"
-    "                 answered on another port gets that port, others stay\n"
-    "  --pace-ms MS   the pause after each command character (default 10)\n"
-    "\n"
-    "Exit status 1 when no locator answers.\n";
+static const char kScanHelp[] = "Usage: locator-cli scan [--remember] [--pace-ms MS]\n"
+                                "\n"
+                                "Probes ports 1 to 16 with the identify exchange, as the window's Scan\n"
+                                "does, and lists every locator that answers. Nothing is asked and nothing\n"
+                                "is changed unless --remember is given.\n"
+                                "\n"
+                                "Options:\n"
+                                "  --remember     record each locator found in the port list by the scan's\n"
+                                "                 rules: a new serial number is added, a known one that\n"
+                                "                 answered on another port gets that port, others stay\n"
+                                "  --pace-ms MS   the pause after each command character (default 10)\n"
+                                "\n"
+                                "Exit status 1 when no locator answers.\n";
 
 static int remember(Context &ctx, int port, const QString &serialNo)
 {
@@ -351,22 +351,20 @@ int RunScan(Context &ctx, const QStringList &arguments)
 
 // ---- set-clock and set-user ----------------------------------------------------
 
-static const char kSetClockHelp[] =
-    "Usage: locator-cli set-clock --port N [--pace-ms MS]\n"
-    "\n"
-    "Sets the locator's date and then its time from this computer's clock,\n"
-    "with the window's commands (#DSdd/mm/yy, #TShh:mm:ss). The locator is\n"
-    "identified first, so a port without a locator is reported, not written to.\n";
+static const char kSetClockHelp[] = "Usage: locator-cli set-clock --port N [--pace-ms MS]\n"
+                                    "\n"
+                                    "Sets the locator's date and then its time from this computer's clock,\n"
+                                    "with the window's commands (#DSdd/mm/yy, #TShh:mm:ss). The locator is\n"
+                                    "identified first, so a port without a locator is reported, not written to.\n";
 
-static const char kSetUserHelp[] =
-    "Usage: locator-cli set-user --port N [--pace-ms MS] [--] NAME\n"
-    "\n"
-    "Stores NAME as the locator's user name (#FT, blank-padded to 32). The name\n"
-    "takes at most 32 characters and none of * / \\ ? : . (the window refuses\n"
-    "them too, so that names stay usable in file names). An empty NAME clears it.\n";
+static const char kSetUserHelp[] = "Usage: locator-cli set-user --port N [--pace-ms MS] [--] NAME\n"
+                                   "\n"
+                                   "Stores NAME as the locator's user name (#FT, blank-padded to 32). The name\n"
+                                   "takes at most 32 characters and none of * / \\ ? : . (the window refuses\n"
+                                   "them too, so that names stay usable in file names). An empty NAME clears it.\n";
 
 // Identifies the locator, opens the working port and runs `send` on it.
-template <class Send>
+template<class Send>
 static int withWorkingPort(Context &ctx, int port, Send &&send)
 {
     Protocol::ProbeResult probe;
@@ -453,4 +451,4 @@ int RunSetUser(Context &ctx, const QStringList &arguments)
     });
 }
 
-} // namespace Cli
+}  // namespace Cli

@@ -19,18 +19,17 @@ namespace Cli {
 
 namespace {
 
-const char kHelp[] =
-    "Usage: locator-cli ports\n"
-    "\n"
-    "Shows the ports folder in use and each COM entry in it with the device it\n"
-    "points to (on Windows, the COM ports present), then the locators the port\n"
-    "list remembers and the port each was last found on.\n"
-    "\n"
-    "The ports folder is $LOCATOR_PORTS_DIR when set, otherwise\n"
-    "~/.config/korvex/ports. Port n is the entry COMn there; without one,\n"
-    "ports 1 to 16 are the system's serial devices by a fixed table:\n"
-    "COM1-COM8 /dev/rfcomm0-7 (Bluetooth), COM9-COM12 /dev/ttyUSB0-3 (USB),\n"
-    "COM13-COM16 /dev/ttyACM0-3 (USB modem class).\n";
+const char kHelp[] = "Usage: locator-cli ports\n"
+                     "\n"
+                     "Shows the ports folder in use and each COM entry in it with the device it\n"
+                     "points to (on Windows, the COM ports present), then the locators the port\n"
+                     "list remembers and the port each was last found on.\n"
+                     "\n"
+                     "The ports folder is $LOCATOR_PORTS_DIR when set, otherwise\n"
+                     "~/.config/korvex/ports. Port n is the entry COMn there; without one,\n"
+                     "ports 1 to 16 are the system's serial devices by a fixed table:\n"
+                     "COM1-COM8 /dev/rfcomm0-7 (Bluetooth), COM9-COM12 /dev/ttyUSB0-3 (USB),\n"
+                     "COM13-COM16 /dev/ttyACM0-3 (USB modem class).\n";
 
 void listPortEntries(Context &ctx)
 {
@@ -53,8 +52,8 @@ void listPortEntries(Context &ctx)
     QList<int> numbers;
     for (int n = 1; n <= 16; ++n)
         numbers.append(n);
-    const QStringList names =
-        dir.exists() ? dir.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot) : QStringList();
+    const QStringList names
+        = dir.exists() ? dir.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot) : QStringList();
     for (const QString &name : names) {
         const QRegularExpressionMatch m = comName.match(name);
         if (m.hasMatch() && !numbers.contains(m.captured(1).toInt()))
@@ -87,7 +86,7 @@ void listRemembered(Context &ctx)
         ctx.print(QStringLiteral("%1 on COM%2\n").arg(Printable(e.serialNo), Printable(e.port)));
 }
 
-} // namespace
+}  // namespace
 
 int RunPorts(Context &ctx, const QStringList &arguments)
 {
@@ -101,4 +100,4 @@ int RunPorts(Context &ctx, const QStringList &arguments)
     return Success;
 }
 
-} // namespace Cli
+}  // namespace Cli

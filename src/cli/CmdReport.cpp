@@ -17,29 +17,28 @@ namespace Cli {
 
 namespace {
 
-const char kHelp[] =
-    "Usage: locator-cli report FILE... [--month MM/YYYY | --day DD/MM/YYYY]\n"
-    "                          [--format text|csv|json]\n"
-    "\n"
-    "Usage time per mode (DarAdar, Transmitter, Radio, Power) and in total, for\n"
-    "the month or day given, or for every month of each file when no period is\n"
-    "given. Every record is one second of use in its mode. Several files are\n"
-    "reported one after another, then summed.\n"
-    "\n"
-    "Options:\n"
-    "  --month MM/YYYY   the month to report (years 2000 to 2099)\n"
-    "  --day DD/MM/YYYY  the day to report\n"
-    "  --format F        text (the default), csv or json\n"
-    "\n"
-    "CSV columns: file, model, serial, user, period, mode, seconds, duration;\n"
-    "the summed rows have an empty file. Periods are YYYY-MM, YYYY-MM-DD or\n"
-    "\"all\" (every month of the file together).\n";
+const char kHelp[] = "Usage: locator-cli report FILE... [--month MM/YYYY | --day DD/MM/YYYY]\n"
+                     "                          [--format text|csv|json]\n"
+                     "\n"
+                     "Usage time per mode (DarAdar, Transmitter, Radio, Power) and in total, for\n"
+                     "the month or day given, or for every month of each file when no period is\n"
+                     "given. Every record is one second of use in its mode. Several files are\n"
+                     "reported one after another, then summed.\n"
+                     "\n"
+                     "Options:\n"
+                     "  --month MM/YYYY   the month to report (years 2000 to 2099)\n"
+                     "  --day DD/MM/YYYY  the day to report\n"
+                     "  --format F        text (the default), csv or json\n"
+                     "\n"
+                     "CSV columns: file, model, serial, user, period, mode, seconds, duration;\n"
+                     "the summed rows have an empty file. Periods are YYYY-MM, YYYY-MM-DD or\n"
+                     "\"all\" (every month of the file together).\n";
 
 enum class Format { Text, Csv, Json };
 
 struct Period
 {
-    QString key;    // "2026-03", "2026-03-05" or "all"
+    QString key;  // "2026-03", "2026-03-05" or "all"
     QString label;  // "March 2026", "05/03/2026", "All months"
     qint64 records = 0;
     Usage::ModeCounts counts;
@@ -192,9 +191,11 @@ void printText(Context &ctx, const Block &b, int fileCount)
             continue;
         }
         for (int i = 0; i < ModeTable::Count; ++i)
-            text += QStringLiteral("  %1%2\n").arg(modeName(i), -13).arg(
-                Usage::PieDurationText(p.counts.counts[std::size_t(i)]));
-        text += QStringLiteral("  %1%2\n").arg(QStringLiteral("Total"), -13).arg(Usage::PieDurationText(p.counts.total));
+            text += QStringLiteral("  %1%2\n")
+                        .arg(modeName(i), -13)
+                        .arg(Usage::PieDurationText(p.counts.counts[std::size_t(i)]));
+        text
+            += QStringLiteral("  %1%2\n").arg(QStringLiteral("Total"), -13).arg(Usage::PieDurationText(p.counts.total));
     }
     if (b.undated > 0)
         text += QStringLiteral("%1 lines name no calendar month and are in no month\n").arg(b.undated);
@@ -224,9 +225,10 @@ QJsonObject jsonOf(const Block &b)
     QJsonObject o;
     if (!b.file.isEmpty()) {
         o.insert(QStringLiteral("file"), Native(b.file));
-        o.insert(QStringLiteral("identity"), QJsonObject{{QStringLiteral("model"), b.identity.model},
-                                                         {QStringLiteral("serial"), b.identity.serialNo},
-                                                         {QStringLiteral("user"), b.identity.user}});
+        o.insert(QStringLiteral("identity"),
+                 QJsonObject{{QStringLiteral("model"), b.identity.model},
+                             {QStringLiteral("serial"), b.identity.serialNo},
+                             {QStringLiteral("user"), b.identity.user}});
     }
     auto usage = [](qint64 seconds) {
         return QJsonObject{{QStringLiteral("seconds"), double(seconds)},
@@ -248,7 +250,7 @@ QJsonObject jsonOf(const Block &b)
     return o;
 }
 
-} // namespace
+}  // namespace
 
 int RunReport(Context &ctx, const QStringList &arguments)
 {
@@ -333,4 +335,4 @@ int RunReport(Context &ctx, const QStringList &arguments)
     return Success;
 }
 
-} // namespace Cli
+}  // namespace Cli

@@ -24,38 +24,37 @@ namespace Cli {
 
 namespace {
 
-const char kHelp[] =
-    "Usage: locator-cli transfer --port N (--all | --from DD/MM/YY --to DD/MM/YY)\n"
-    "                            [--out DIR] [--idle-timeout S] [--pace-ms MS]\n"
-    "\n"
-    "Identifies the locator on port N, transfers its records (all of them, or\n"
-    "those of the date range, both ends included) into a new data file named\n"
-    "and written as the window's transfer writes it, and prints the file's path.\n"
-    "On a terminal a progress line shows on standard error.\n"
-    "\n"
-    "Ctrl+C stops the transfer with the abort exchange; what arrived stays in\n"
-    "the file. A second Ctrl+C stops waiting for the locator at once.\n"
-    "\n"
-    "Options:\n"
-    "  --port N          the COM port number (1 to 256)\n"
-    "  --all             every record the locator holds\n"
-    "  --from DD/MM/YY   first day of the range (year 20YY)\n"
-    "  --to DD/MM/YY     last day of the range, not before the first\n"
-    "  --out DIR         the folder for the data file (default: the data\n"
-    "                    folder, <Documents>/korvex/data)\n"
-    "  --idle-timeout S  give up when the locator is silent this long\n"
-    "                    (default 60 seconds, as the window's watchdog)\n"
-    "  --pace-ms MS      the pause after each command character (default 10)\n"
-    "\n"
-    "Exit status 1 when the transfer did not end complete (stopped, powered\n"
-    "down, port lost, silence, file not writable); the path of a partial file\n"
-    "is still printed.\n";
+const char kHelp[] = "Usage: locator-cli transfer --port N (--all | --from DD/MM/YY --to DD/MM/YY)\n"
+                     "                            [--out DIR] [--idle-timeout S] [--pace-ms MS]\n"
+                     "\n"
+                     "Identifies the locator on port N, transfers its records (all of them, or\n"
+                     "those of the date range, both ends included) into a new data file named\n"
+                     "and written as the window's transfer writes it, and prints the file's path.\n"
+                     "On a terminal a progress line shows on standard error.\n"
+                     "\n"
+                     "Ctrl+C stops the transfer with the abort exchange; what arrived stays in\n"
+                     "the file. A second Ctrl+C stops waiting for the locator at once.\n"
+                     "\n"
+                     "Options:\n"
+                     "  --port N          the COM port number (1 to 256)\n"
+                     "  --all             every record the locator holds\n"
+                     "  --from DD/MM/YY   first day of the range (year 20YY)\n"
+                     "  --to DD/MM/YY     last day of the range, not before the first\n"
+                     "  --out DIR         the folder for the data file (default: the data\n"
+                     "                    folder, <Documents>/korvex/data)\n"
+                     "  --idle-timeout S  give up when the locator is silent this long\n"
+                     "                    (default 60 seconds, as the window's watchdog)\n"
+                     "  --pace-ms MS      the pause after each command character (default 10)\n"
+                     "\n"
+                     "Exit status 1 when the transfer did not end complete (stopped, powered\n"
+                     "down, port lost, silence, file not writable); the path of a partial file\n"
+                     "is still printed.\n";
 
 constexpr int kDefaultIdleSeconds = TransferSession::kWatchdogMs / 1000;
 
 enum class Outcome { Running, Complete, Aborted, PoweredDown, PortLost, Silent, GaveUp, FileError };
 
-} // namespace
+}  // namespace
 
 // The transfer session as a terminal shows it: a progress line for a
 // person, nothing for a script. The session does the work, as it does for
@@ -95,10 +94,10 @@ public:
 private:
     // TransferSession::View
     void onPowerDown(const QString &) override { finish(Outcome::PoweredDown); }
-    void onLinkAlive(bool) override {}
-    void onTransferStart() override {}
-    void onLiveLine(const QByteArray &, bool) override {}
-    void onProgress(qint64) override {}
+    void onLinkAlive(bool) override { }
+    void onTransferStart() override { }
+    void onLiveLine(const QByteArray &, bool) override { }
+    void onProgress(qint64) override { }
     void onTransferEnd(bool aborted) override { finish(aborted ? Outcome::Aborted : Outcome::Complete); }
     void onTransferText(const QByteArray &shown) override
     {
@@ -181,8 +180,8 @@ void TransferRun::onInterrupt()
     m_session.stop();
 }
 
-int TransferRun::start(const QString &folder, const QString &kind, const QDate &from, const QDate &to,
-                       int idleSeconds, std::function<void()> finished)
+int TransferRun::start(const QString &folder, const QString &kind, const QDate &from, const QDate &to, int idleSeconds,
+                       std::function<void()> finished)
 {
     m_idleSeconds = idleSeconds;
     m_session.receiver().setDataFolder(folder);
@@ -226,8 +225,8 @@ int TransferRun::report(bool printPath)
     } else if (printPath) {
         m_ctx.print(shown + QLatin1Char('\n'));
     }
-    const QString keptText = kept ? QStringLiteral("; what arrived is in ") + shown
-                                  : QStringLiteral("; no data arrived, no file kept");
+    const QString keptText
+        = kept ? QStringLiteral("; what arrived is in ") + shown : QStringLiteral("; no data arrived, no file kept");
     switch (m_outcome) {
     case Outcome::Running:
     case Outcome::Complete:
@@ -242,10 +241,9 @@ int TransferRun::report(bool printPath)
     case Outcome::PortLost:
         return m_ctx.fail(QStringLiteral("%1 was lost during the transfer").arg(PortName(m_port)) + keptText);
     case Outcome::Silent:
-        return m_ctx.fail(QStringLiteral("the locator on %1 was silent for %2 seconds")
-                              .arg(PortName(m_port))
-                              .arg(idleSeconds)
-                          + keptText);
+        return m_ctx.fail(
+            QStringLiteral("the locator on %1 was silent for %2 seconds").arg(PortName(m_port)).arg(idleSeconds)
+            + keptText);
     case Outcome::GaveUp:
         return m_ctx.fail(QStringLiteral("stopped without waiting for the locator") + keptText);
     case Outcome::FileError:
@@ -256,8 +254,7 @@ int TransferRun::report(bool printPath)
 
 TransferJob::TransferJob(Context &ctx, SerialPort &working, int port, const LocatorIdentity &identity)
     : m_run(std::make_unique<TransferRun>(ctx, working, port, identity))
-{
-}
+{ }
 
 TransferJob::~TransferJob() = default;
 
@@ -309,8 +306,8 @@ int RunTransfer(Context &ctx, const QStringList &arguments)
                                  .arg(parser.value(toOption), parser.value(fromOption)));
     }
     int idleSeconds = kDefaultIdleSeconds;
-    if (parser.isSet(idleOption) && (!ParseNonNegative(parser.value(idleOption), &idleSeconds) || idleSeconds < 1
-                                     || idleSeconds > 86400))
+    if (parser.isSet(idleOption)
+        && (!ParseNonNegative(parser.value(idleOption), &idleSeconds) || idleSeconds < 1 || idleSeconds > 86400))
         return ctx.usage(QStringLiteral("--idle-timeout takes whole seconds from 1 to 86400, not '%1'")
                              .arg(parser.value(idleOption)));
     int port = 0;
@@ -342,4 +339,4 @@ int RunTransfer(Context &ctx, const QStringList &arguments)
     return transfer.report();
 }
 
-} // namespace Cli
+}  // namespace Cli

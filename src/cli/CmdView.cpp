@@ -16,20 +16,19 @@ namespace Cli {
 
 namespace {
 
-const char kHelp[] =
-    "Usage: locator-cli view FILE [--sort COLUMN [--desc]]\n"
-    "\n"
-    "Writes every record of the data file as the data viewer lists it, one CSV\n"
-    "row each: Date (date, three blanks, time), Mode, Frequency, Measurement,\n"
-    "Depth, Signal Strength, with a heading row. Rows stay in file order unless\n"
-    "sorted.\n"
-    "\n"
-    "Options:\n"
-    "  --sort COLUMN   sort by a column, named as in the heading (any letter\n"
-    "                  case; \"signal-strength\" also works) or numbered 1 to 6;\n"
-    "                  dates sort by date and time, numbers by value, other\n"
-    "                  cells first; rows with equal keys keep their order\n"
-    "  --desc          sort in descending order\n";
+const char kHelp[] = "Usage: locator-cli view FILE [--sort COLUMN [--desc]]\n"
+                     "\n"
+                     "Writes every record of the data file as the data viewer lists it, one CSV\n"
+                     "row each: Date (date, three blanks, time), Mode, Frequency, Measurement,\n"
+                     "Depth, Signal Strength, with a heading row. Rows stay in file order unless\n"
+                     "sorted.\n"
+                     "\n"
+                     "Options:\n"
+                     "  --sort COLUMN   sort by a column, named as in the heading (any letter\n"
+                     "                  case; \"signal-strength\" also works) or numbered 1 to 6;\n"
+                     "                  dates sort by date and time, numbers by value, other\n"
+                     "                  cells first; rows with equal keys keep their order\n"
+                     "  --desc          sort in descending order\n";
 
 QString headerText(int column)
 {
@@ -51,7 +50,7 @@ int columnNamed(QString name)
     return -1;
 }
 
-} // namespace
+}  // namespace
 
 int RunView(Context &ctx, const QStringList &arguments)
 {
@@ -90,7 +89,8 @@ int RunView(Context &ctx, const QStringList &arguments)
             QStringLiteral("The data file could not be read to its end: %1: %2").arg(Native(path), loaded.detail));
     }
     if (!loaded.headerFound)
-        return ctx.fail(Native(path) + QStringLiteral(": the data file appears to be corrupt (it holds no header line)"));
+        return ctx.fail(Native(path)
+                        + QStringLiteral(": the data file appears to be corrupt (it holds no header line)"));
 
     const Viewer::RecordStore &store = loaded.records;
     Viewer::RowOrder order(std::size_t(store.rowCount()));
@@ -122,4 +122,4 @@ int RunView(Context &ctx, const QStringList &arguments)
     return Success;
 }
 
-} // namespace Cli
+}  // namespace Cli

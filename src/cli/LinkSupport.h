@@ -48,4 +48,4 @@ int SendShortPaced(Context &ctx, SerialPort &working, int port, const QByteArray
 QString FirmwareText(const Protocol::ProbeResult &probe);
 QString PortName(int port);  // "port 5"
 
-} // namespace Cli
+}  // namespace Cli

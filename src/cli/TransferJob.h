@@ -46,4 +46,4 @@ private:
     std::unique_ptr<TransferRun> m_run;
 };
 
-} // namespace Cli
+}  // namespace Cli

@@ -47,7 +47,7 @@ void catchInterrupts(QObject *owner)
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
 }
-} // namespace
+}  // namespace
 #endif
 
 int main(int argc, char *argv[])
@@ -62,7 +62,8 @@ int main(int argc, char *argv[])
         QStringList why;
         const QDir programDir(QCoreApplication::applicationDirPath());
         // Beside the program in the build tree; where the install layout puts it otherwise.
-        for (const QString &dir : {programDir.path(), programDir.filePath(QStringLiteral(LOCATOR_CHART_MODULE_FROM_BIN))}) {
+        for (const QString &dir :
+             {programDir.path(), programDir.filePath(QStringLiteral(LOCATOR_CHART_MODULE_FROM_BIN))}) {
             QLibrary module(QDir(dir).filePath(QStringLiteral("locator-cli-chart")));
             entry = reinterpret_cast<Entry>(module.resolve("locator_cli_chart_main"));
             if (entry)
@@ -70,7 +71,8 @@ int main(int argc, char *argv[])
             why << module.errorString();
         }
         if (!entry) {
-            std::fprintf(stderr, "locator-cli chart: the chart module cannot be loaded: %s\n", qPrintable(why.join(QStringLiteral("; "))));
+            std::fprintf(stderr, "locator-cli chart: the chart module cannot be loaded: %s\n",
+                         qPrintable(why.join(QStringLiteral("; "))));
             return 1;
         }
         app.reset();  // the module runs a QApplication of its own

@@ -2,22 +2,22 @@
 // the month they open on, the bold days, what the pie shows, the no-data and
 // failure states, the date click, and the chart images.
 #include "AnalysisFiles.h"
-#include "gui/common/AppState.h"
-#include "core/usage/ChosenDate.h"
-#include "core/datafile/DataFileHandle.h"
-#include "gui/common/Folders.h"
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"
-#include "gui/analysis/UsagePie.h"
+#include "core/datafile/DataFileHandle.h"
+#include "core/usage/ChosenDate.h"
 #include "core/usage/UsageTexts.h"
+#include "gui/analysis/UsagePie.h"
 #include "gui/analysis/frmPieByDayMode.h"
 #include "gui/analysis/frmPieByMonthMode2.h"
+#include "gui/common/AppState.h"
+#include "gui/common/Folders.h"
 #include "ui_frmPieByDayMode.h"
 #include "ui_frmPieByMonthMode2.h"
 
 #include <QImageReader>
-#include <QTextCharFormat>
 #include <QPointer>
+#include <QTextCharFormat>
 #include <QtCharts/QChartView>
 #include <QtTest>
 
@@ -63,7 +63,7 @@ bool bold(const frmPieByMonthMode2 &w, QDate date)
     return w.form()->MonthView1->dateTextFormat(date).fontWeight() == QFont::Bold;
 }
 
-} // namespace
+}  // namespace
 
 class TestAnalysisWindows : public QObject
 {
@@ -159,8 +159,9 @@ void TestAnalysisWindows::opensOnSecondLineMonthWithBoldDays()
 
     const UsagePie &pie = w->pie();
     QVERIFY(pie.shown());
-    QCOMPARE(pie.caption(), QStringLiteral("Locator LOC2000, Serial no. 1234. User: BOB\r\n"
-                                           "Usage by Mode for 02/03/11 to 28/03/11"));
+    QCOMPARE(pie.caption(),
+             QStringLiteral("Locator LOC2000, Serial no. 1234. User: BOB\r\n"
+                            "Usage by Mode for 02/03/11 to 28/03/11"));
     QCOMPARE(pie.legendTitle(), QStringLiteral("Mode"));
     QCOMPARE(labels(pie), (QStringList{"DarAdar", "Transmitter", "Radio"}));
     QCOMPARE(values(pie), (QList<double>{1, 2, 1}));
@@ -184,14 +185,13 @@ void TestAnalysisWindows::slices_data()
     QTest::addColumn<QList<double>>("values");
     QTest::addColumn<QString>("usage");
 
-    QTest::newRow("DarAdar only") << Records("02/03/11", 'A', 3725) << QStringList{"DarAdar"}
-                                  << QList<double>{3725} << "1 Hrs 2 Mins 5 Secs";
+    QTest::newRow("DarAdar only") << Records("02/03/11", 'A', 3725) << QStringList{"DarAdar"} << QList<double>{3725}
+                                  << "1 Hrs 2 Mins 5 Secs";
     QTest::newRow("table order, not file order")
         << (Records("02/03/11", 'P', 3) + Records("03/03/11", 'R', 2) + Records("04/03/11", 'T', 1))
         << QStringList{"Transmitter", "Radio", "Power"} << QList<double>{1, 2, 3} << "0 Hrs 0 Mins 6 Secs";
-    QTest::newRow("unknown letters only: no slice")
-        << QByteArrayList{Record("02/03/11", 't'), Record("02/03/11", 'X')} << QStringList{} << QList<double>{}
-        << "0 Hrs 0 Mins 0 Secs";
+    QTest::newRow("unknown letters only: no slice") << QByteArrayList{Record("02/03/11", 't'), Record("02/03/11", 'X')}
+                                                    << QStringList{} << QList<double>{} << "0 Hrs 0 Mins 0 Secs";
 }
 
 void TestAnalysisWindows::slices()
@@ -309,9 +309,11 @@ void TestAnalysisWindows::dateClickOpensDayWindow_data()
     QTest::addColumn<QString>("period");
 
     QTest::newRow("15 March 2011") << QDate(2011, 3, 15) << "15" << QStringList{"Transmitter", "Radio"}
-                                   << QList<double>{59, 61} << "0 Hrs 2 Mins 0 Secs" << "15/03/11";
+                                   << QList<double>{59, 61} << "0 Hrs 2 Mins 0 Secs"
+                                   << "15/03/11";
     QTest::newRow("7 March 2011") << QDate(2011, 3, 7) << "07" << QStringList{"DarAdar"} << QList<double>{4}
-                                  << "0 Hrs 0 Mins 4 Secs" << " 7/03/11";
+                                  << "0 Hrs 0 Mins 4 Secs"
+                                  << " 7/03/11";
 }
 
 void TestAnalysisWindows::dateClickOpensDayWindow()
@@ -342,8 +344,8 @@ void TestAnalysisWindows::dateClickOpensDayWindow()
     QCOMPARE(day->pie().slices().first().exploded, true);
     QCOMPARE(day->pie().legendTitle(), QStringLiteral("Mode"));
     QCOMPARE(day->form()->lblUsageTime->text(), usage);
-    QCOMPARE(day->pie().caption(), QStringLiteral("Locator LOC2000, Serial no. 1234. User: BOB\r\nUsage by Mode for ")
-                                       + period);
+    QCOMPARE(day->pie().caption(),
+             QStringLiteral("Locator LOC2000, Serial no. 1234. User: BOB\r\nUsage by Mode for ") + period);
     // The click also redraws the month.
     QCOMPARE(w->shownMonth(), 3);
     QCOMPARE(w->form()->lblUsageTime->text(), QStringLiteral("0 Hrs 2 Mins 6 Secs"));
@@ -366,9 +368,10 @@ void TestAnalysisWindows::dayWindowKeepsItsDay()
     // The image is named after the day the chart shows, not the later click.
     m_ui->saveFiles << QString();
     day->form()->cmdSaveAsImage->click();
-    QCOMPARE(m_ui->proposedPaths,
-             QStringList{m_state->ImagesFolder
-                         + QStringLiteral("Locator Usage for BOB LOC2000 1234 on 07-3-11____(06-12-2026--19-55-01).jpg")});
+    QCOMPARE(
+        m_ui->proposedPaths,
+        QStringList{m_state->ImagesFolder
+                    + QStringLiteral("Locator Usage for BOB LOC2000 1234 on 07-3-11____(06-12-2026--19-55-01).jpg")});
     QCOMPARE(m_ui->saveCaptions, QStringList{QString()});
 
     // Closing it ends it; the next click opens the day clicked.
@@ -451,8 +454,8 @@ void TestAnalysisWindows::saveMonthImage()
     const qreal dpr = chart->devicePixelRatio();
     for (qreal up = radius * 0.1; up < radius; up += 1) {
         for (int dx = -2; dx <= 2; ++dx) {
-            const QColor c = image.pixelColor(QPointF((plot.center().x() + dx) * dpr,
-                                                      (plot.center().y() - up) * dpr).toPoint());
+            const QColor c
+                = image.pixelColor(QPointF((plot.center().x() + dx) * dpr, (plot.center().y() - up) * dpr).toPoint());
             QVERIFY2(c.blue() < 120, qPrintable(QStringLiteral("%1 at %2 above the centre").arg(c.name()).arg(up)));
         }
     }

@@ -84,13 +84,20 @@ void TestUsage::durations_data()
     QTest::addColumn<qint64>("seconds");
     QTest::addColumn<QString>("pie");
     QTest::addColumn<QString>("formatted");
-    QTest::newRow("59") << qint64(59) << "0 Hrs 0 Mins 59 Secs" << "0 Hrs,0 Mins,59 Secs,";
-    QTest::newRow("60") << qint64(60) << "0 Hrs 1 Mins 0 Secs" << "0 Hrs,1 Mins,0 Secs,";
-    QTest::newRow("3599") << qint64(3599) << "0 Hrs 59 Mins 59 Secs" << "0 Hrs,59 Mins,59 Secs,";
-    QTest::newRow("3600") << qint64(3600) << "1 Hrs 0 Mins 0 Secs" << "1 Hrs,0 Mins,0 Secs,";
-    QTest::newRow("3725") << qint64(3725) << "1 Hrs 2 Mins 5 Secs" << "1 Hrs,2 Mins,5 Secs,";
-    QTest::newRow("hours never become days") << qint64(90061) << "25 Hrs 1 Mins 1 Secs" << "25 Hrs,1 Mins,1 Secs,";
-    QTest::newRow("0") << qint64(0) << "0 Hrs 0 Mins 0 Secs" << "0 Hrs,0 Mins,0 Secs,";
+    QTest::newRow("59") << qint64(59) << "0 Hrs 0 Mins 59 Secs"
+                        << "0 Hrs,0 Mins,59 Secs,";
+    QTest::newRow("60") << qint64(60) << "0 Hrs 1 Mins 0 Secs"
+                        << "0 Hrs,1 Mins,0 Secs,";
+    QTest::newRow("3599") << qint64(3599) << "0 Hrs 59 Mins 59 Secs"
+                          << "0 Hrs,59 Mins,59 Secs,";
+    QTest::newRow("3600") << qint64(3600) << "1 Hrs 0 Mins 0 Secs"
+                          << "1 Hrs,0 Mins,0 Secs,";
+    QTest::newRow("3725") << qint64(3725) << "1 Hrs 2 Mins 5 Secs"
+                          << "1 Hrs,2 Mins,5 Secs,";
+    QTest::newRow("hours never become days") << qint64(90061) << "25 Hrs 1 Mins 1 Secs"
+                                             << "25 Hrs,1 Mins,1 Secs,";
+    QTest::newRow("0") << qint64(0) << "0 Hrs 0 Mins 0 Secs"
+                       << "0 Hrs,0 Mins,0 Secs,";
 }
 
 void TestUsage::durations()
@@ -120,24 +127,25 @@ void TestUsage::period_data()
 
     const QByteArray header = AnalysisFiles::kHeader;
     QTest::newRow("record of its day, month and year")
-        << header << QByteArrayList{"03/04/10,14:05:09,T,"} << 3 << 4 << 10 << qint64(1)
-        << QList<qint64>{0, 1, 0, 0} << QByteArray("03/04/10") << QByteArray("03/04/10") << QList<int>{3};
+        << header << QByteArrayList{"03/04/10,14:05:09,T,"} << 3 << 4 << 10 << qint64(1) << QList<qint64>{0, 1, 0, 0}
+        << QByteArray("03/04/10") << QByteArray("03/04/10") << QList<int>{3};
     QTest::newRow("header line is never a record")
         << Record("03/04/10", 'A') << QByteArrayList{Record("04/04/10", 'R')} << 0 << 4 << 10 << qint64(1)
         << QList<qint64>{0, 0, 1, 0} << QByteArray("04/04/10") << QByteArray("04/04/10") << QList<int>{4};
     QTest::newRow("FF and empty lines are not records")
-        << header << QByteArrayList{"", Record("FF/04/10", 'A'), "FF 04 10", "FFFFFFFFFFFFFFFF", Record("01/04/10", 'P')}
-        << 0 << 4 << 10 << qint64(1) << QList<qint64>{0, 0, 0, 1} << QByteArray("01/04/10")
-        << QByteArray("01/04/10") << QList<int>{1};
+        << header
+        << QByteArrayList{"", Record("FF/04/10", 'A'), "FF 04 10", "FFFFFFFFFFFFFFFF", Record("01/04/10", 'P')} << 0
+        << 4 << 10 << qint64(1) << QList<qint64>{0, 0, 0, 1} << QByteArray("01/04/10") << QByteArray("01/04/10")
+        << QList<int>{1};
     QTest::newRow("other months and years pass")
-        << header << QByteArrayList{Record("01/05/10", 'A'), Record("02/04/10", 'R'), Record("01/04/11", 'A'),
-                                    Record("28/04/10", 'A')}
-        << 0 << 4 << 10 << qint64(2) << QList<qint64>{1, 0, 1, 0} << QByteArray("02/04/10")
-        << QByteArray("28/04/10") << QList<int>{2, 28};
+        << header
+        << QByteArrayList{Record("01/05/10", 'A'), Record("02/04/10", 'R'), Record("01/04/11", 'A'),
+                          Record("28/04/10", 'A')}
+        << 0 << 4 << 10 << qint64(2) << QList<qint64>{1, 0, 1, 0} << QByteArray("02/04/10") << QByteArray("28/04/10")
+        << QList<int>{2, 28};
     QTest::newRow("unknown letters are data without time")
         << header << QByteArrayList{Record("01/04/10", 't'), Record("01/04/10", 'X'), "01/04/10"} << 0 << 4 << 10
-        << qint64(3) << QList<qint64>{0, 0, 0, 0} << QByteArray("01/04/10") << QByteArray("01/04/10")
-        << QList<int>{1};
+        << qint64(3) << QList<qint64>{0, 0, 0, 0} << QByteArray("01/04/10") << QByteArray("01/04/10") << QList<int>{1};
     const QByteArrayList loose{Record("05/04/10", 'A'), Record(" 5/04/10", 'T'), Record("5/ 4/ 10", 'R'),
                                Record("15/04/10", 'P'), Record("  /04/10", 'A'), Record("32/04/10", 'A')};
     QTest::newRow("day filter reads fields as numbers")
@@ -147,8 +155,8 @@ void TestUsage::period_data()
         << header << loose << 0 << 4 << 10 << qint64(6) << QList<qint64>{3, 1, 1, 1} << QByteArray("05/04/10")
         << QByteArray("32/04/10") << QList<int>{5, 15};
     QTest::newRow("no record of the period")
-        << header << QByteArrayList{Record("01/05/10", 'A')} << 0 << 4 << 10 << qint64(0)
-        << QList<qint64>{0, 0, 0, 0} << QByteArray() << QByteArray() << QList<int>{};
+        << header << QByteArrayList{Record("01/05/10", 'A')} << 0 << 4 << 10 << qint64(0) << QList<qint64>{0, 0, 0, 0}
+        << QByteArray() << QByteArray() << QList<int>{};
 }
 
 void TestUsage::period()
@@ -165,8 +173,8 @@ void TestUsage::period()
     QFETCH(QList<int>, days);
 
     const QString path = write(DataFile(lines, header));
-    const PeriodReading r = day ? ReadDayRecords(m_slot, path, day, month, year)
-                                : ReadMonthRecords(m_slot, path, month, year);
+    const PeriodReading r
+        = day ? ReadDayRecords(m_slot, path, day, month, year) : ReadMonthRecords(m_slot, path, month, year);
     QVERIFY(r.ok());
     QVERIFY(!m_slot.isOpen());
     QCOMPARE(r.records.n, n);
@@ -301,16 +309,15 @@ void TestUsage::firstRecordMonth_data()
 
     const QByteArray header = AnalysisFiles::kHeader;
     QTest::newRow("second line after the header")
-        << header << QByteArrayList{Record("01/01/11", 'A'), Record("02/03/11", 'A')} << true
-        << QByteArray("03") << QByteArray("11") << 3 << 11;
+        << header << QByteArrayList{Record("01/01/11", 'A'), Record("02/03/11", 'A')} << true << QByteArray("03")
+        << QByteArray("11") << 3 << 11;
     QTest::newRow("header of record form is not counted")
         << Record("01/09/09", 'A') << QByteArrayList{Record("01/01/11", 'A'), Record("01/02/11", 'A')} << true
         << QByteArray("02") << QByteArray("11") << 2 << 11;
     QTest::newRow("2005") << header << QByteArrayList{Record("01/03/05", 'A'), Record("07/03/05", 'T')} << true
                           << QByteArray("03") << QByteArray("05") << 3 << 5;
-    QTest::newRow("empty second line: the first record")
-        << header << QByteArrayList{Record("01/01/11", 'A'), ""} << true << QByteArray("01") << QByteArray("11")
-        << 1 << 11;
+    QTest::newRow("empty second line: the first record") << header << QByteArrayList{Record("01/01/11", 'A'), ""}
+                                                         << true << QByteArray("01") << QByteArray("11") << 1 << 11;
     QTest::newRow("FF lines: the first record after them")
         << header << QByteArrayList{"FFFFFFFF", "FFFFFFFF", "", Record("09/06/12", 'A'), Record("09/07/12", 'A')}
         << true << QByteArray("06") << QByteArray("12") << 6 << 12;

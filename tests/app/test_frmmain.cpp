@@ -1,21 +1,21 @@
 // The main window driven offscreen: start-up, connected state, the Advanced
 // switch, hidden shortcuts, the date check, and the receive handling as a
 // locator on a bare pseudo-terminal would exercise it.
-#include "gui/main/frmMain.h"
 #include "gui/main/LaunchOptions.h"
+#include "gui/main/frmMain.h"
 #include "ui_frmMain.h"
 
+#include "PtyPair.h"
+#include "ScriptedInteraction.h"
+#include "TestEnvironment.h"
 #include "core/datafile/DataFileFormat.h"
 #include "core/datafile/DataFileHandle.h"
 #include "gui/common/Folders.h"
 #include "gui/common/Lamp.h"
-#include "PtyPair.h"
-#include "ScriptedInteraction.h"
-#include "TestEnvironment.h"
 
 #include <QFile>
-#include <QSignalSpy>
 #include <QHelpEvent>
+#include <QSignalSpy>
 #include <QTest>
 #include <QToolTip>
 
@@ -49,7 +49,7 @@ QByteArray readFile(const QString &path)
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
-} // namespace
+}  // namespace
 
 class TestFrmMain : public QObject
 {
@@ -377,8 +377,8 @@ void TestFrmMain::keyboardHabits()
     ui->dtpStart->setDate(QDate(2026, 12, 6));
     QLineEdit *field = ui->dtpStart->findChild<QLineEdit *>();
     QVERIFY(field);
-    QTest::mouseClick(field, Qt::LeftButton, {}, QPoint(field->fontMetrics().horizontalAdvance(u'0') / 2 + 3,
-                                                        field->height() / 2));
+    QTest::mouseClick(field, Qt::LeftButton, {},
+                      QPoint(field->fontMetrics().horizontalAdvance(u'0') / 2 + 3, field->height() / 2));
     QTest::keyClicks(field, "15");
     QCOMPARE(ui->dtpStart->date(), QDate(2026, 12, 15));
 }
@@ -471,8 +471,8 @@ void TestFrmMain::transferByDateWritesFileAndEndsCleanly()
     // Before the start marker nothing is written.
     pty->send("stray");
     QTRY_COMPARE(ui->shpMode->fillColor(), kGreen);
-    const QByteArray head = "#DD" + QByteArray("BOB").leftJustified(32, '_') + QByteArray(16, '_')
-        + "LOC2000_" + "____1234" + "\r\n";
+    const QByteArray head
+        = "#DD" + QByteArray("BOB").leftJustified(32, '_') + QByteArray(16, '_') + "LOC2000_" + "____1234" + "\r\n";
     const QByteArray records = "01/12/26,10:00:00,T,33KHz,D,1.25,17\r\n02/12/26,10:00:01,A,0,0,0,9\r\n";
     pty->send(head);
     QTRY_VERIFY(w.state().TransferActive);
@@ -494,8 +494,7 @@ void TestFrmMain::transferByDateWritesFileAndEndsCleanly()
     QVERIFY(!ProcessDataFile().isOpen());
     QVERIFY(ownEnabled(ui->cmdAnalyse) && ownEnabled(ui->cmdOpenFile));
     QVERIFY(ui->tabstrip->isTabEnabled(0) && ui->tabstrip->isTabEnabled(2) && ui->tabstrip->isTabEnabled(3));
-    QCOMPARE(readFile(m_env->dataDir() + "/" + name),
-             DataFileFormat::DefaultCommentBlock() + head + records + "\x1a");
+    QCOMPARE(readFile(m_env->dataDir() + "/" + name), DataFileFormat::DefaultCommentBlock() + head + records + "\x1a");
     QVERIFY(w.state().TransferFileReady);
 }
 

@@ -5,11 +5,11 @@
 #include "ui_frmAbout.h"
 #include "ui_frmMain.h"
 
-#include "core/datafile/DataFileHandle.h"
-#include "gui/common/Folders.h"
 #include "PtyPair.h"
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"
+#include "core/datafile/DataFileHandle.h"
+#include "gui/common/Folders.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -37,7 +37,7 @@ QByteArray headerLine(const QByteArray &user32, const QByteArray &model8, const 
 const QString kHeaderMessage = QStringLiteral(
     "There is a problem with the header line in the locator's data file. Please correct and try again or "
     "contact Korvex support at https://locator-toolkit.example.org/support");
-} // namespace
+}  // namespace
 
 class TestSettingsFiles : public QObject
 {
@@ -177,18 +177,27 @@ void TestSettingsFiles::headerIdentityPositions_data()
     QTest::addColumn<QString>("serial");
     QTest::addColumn<QByteArray>("eol");  // empty: CR LF
     QTest::newRow("example") << headerLine("JOHN" + QByteArray(28, '_'), "LOC_2000", "__001234") << "JOHN"
-                             << "LOC2000" << "001234" << QByteArray();
+                             << "LOC2000"
+                             << "001234" << QByteArray();
     QTest::newRow("blanks") << headerLine("BOB SMITH" + QByteArray(23, ' '), "LOC2000 ", "  1234  ") << "BOB SMITH"
-                            << "LOC2000" << "1234  " << QByteArray();
+                            << "LOC2000"
+                            << "1234  " << QByteArray();
     QTest::newRow("ends inside model") << QByteArray("#DA") + QByteArray(32, 'U') + QByteArray(16, 'x') + "LOC"
-                                       << QString(32, QLatin1Char('U')) << "LOC" << "" << QByteArray();
-    QTest::newRow("echo only") << QByteArray("#DA") << "" << "" << "" << QByteArray();
-    QTest::newRow("empty line") << QByteArray() << "" << "" << "" << QByteArray();
+                                       << QString(32, QLatin1Char('U')) << "LOC"
+                                       << "" << QByteArray();
+    QTest::newRow("echo only") << QByteArray("#DA") << ""
+                               << ""
+                               << "" << QByteArray();
+    QTest::newRow("empty line") << QByteArray() << ""
+                                << ""
+                                << "" << QByteArray();
     // Lines end at CR, LF or CR LF, as every other reader takes them: the
     // next record never lends the header its model or serial number.
     const QByteArray shortLine = QByteArray("#DA") + QByteArray(32, 'U') + QByteArray(16, 'x') + "LOC";
-    QTest::newRow("lone CR") << shortLine << QString(32, QLatin1Char('U')) << "LOC" << "" << QByteArray("\r");
-    QTest::newRow("LF only") << shortLine << QString(32, QLatin1Char('U')) << "LOC" << "" << QByteArray("\n");
+    QTest::newRow("lone CR") << shortLine << QString(32, QLatin1Char('U')) << "LOC"
+                             << "" << QByteArray("\r");
+    QTest::newRow("LF only") << shortLine << QString(32, QLatin1Char('U')) << "LOC"
+                             << "" << QByteArray("\n");
 }
 
 void TestSettingsFiles::headerIdentityPositions()

@@ -4,12 +4,12 @@
 #include "gui/main/frmMain.h"
 #include "ui_frmMain.h"
 
-#include "core/datafile/DataFileFormat.h"
-#include "core/datafile/DataFileHandle.h"
-#include "gui/common/Folders.h"
 #include "LocatorSimulator.h"
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"
+#include "core/datafile/DataFileFormat.h"
+#include "core/datafile/DataFileHandle.h"
+#include "gui/common/Folders.h"
 
 #include <QFile>
 #include <QTest>
@@ -28,7 +28,7 @@ QByteArray bytes(const std::string &s)
 {
     return QByteArray(s.data(), qsizetype(s.size()));
 }
-} // namespace
+}  // namespace
 
 class TestTransferSim : public QObject
 {
@@ -154,8 +154,8 @@ void TestTransferSim::stopGivesAbortedPartialFile()
     QTRY_VERIFY_WITH_TIMEOUT(w->state().TransferCharCount > 2000, kLong);
     w->cmdStop_Click();
     QVERIFY(QTest::qWaitFor([&] { return m_sim->waitForCommand("A", 0); }, 5000));
-    QTRY_COMPARE_WITH_TIMEOUT(statusOf(*w),
-                              QStringLiteral("File download aborted. Incomplete data written to file"), kLong);
+    QTRY_COMPARE_WITH_TIMEOUT(statusOf(*w), QStringLiteral("File download aborted. Incomplete data written to file"),
+                              kLong);
     QVERIFY(!w->tmrAbort.isActive());
     const QByteArray sent = bytes(m_sim->lastTransfer());
     QVERIFY(sent.endsWith("ABORT\x1a"));
@@ -173,9 +173,8 @@ void TestTransferSim::powerDownKeepsEveryByteReceived()
     const QString name = w->state().CurrentDataFile;
     QTRY_VERIFY_WITH_TIMEOUT(w->state().TransferCharCount > 1500, kLong);
     m_sim->powerDown();
-    QTRY_COMPARE_WITH_TIMEOUT(statusOf(*w),
-                              QStringLiteral("The Locator has powered down. Any downloads may not have completed."),
-                              kLong);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        statusOf(*w), QStringLiteral("The Locator has powered down. Any downloads may not have completed."), kLong);
     QVERIFY(!ProcessDataFile().isOpen());
     QCOMPARE(w->state().CurrentDataFile, name);
     const QByteArray sent = bytes(m_sim->lastTransfer());

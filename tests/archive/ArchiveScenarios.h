@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/archive/Archive.h"
 #include "ArchiveFiles.h"
+#include "core/archive/Archive.h"
 #include "core/archive/ArchiveSchema.h"
 #include "core/archive/ArchiveUsage.h"
 

@@ -2,8 +2,8 @@
 #include "ArchiveScenarios.h"
 
 #include "../cli/CliRunner.h"
-#include "core/archive/ArchiveLocation.h"
 #include "TestEnvironment.h"
+#include "core/archive/ArchiveLocation.h"
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
@@ -25,7 +25,8 @@ class TestArchiveSqlite : public ArchiveScenarios
     {
         QSqlQuery q(store.database());
         QVERIFY(q.exec(QStringLiteral("CREATE TRIGGER injected BEFORE INSERT ON records WHEN NEW.t = %1"
-                                      " BEGIN SELECT RAISE(ABORT, 'injected failure'); END").arg(t)));
+                                      " BEGIN SELECT RAISE(ABORT, 'injected failure'); END")
+                           .arg(t)));
     }
     void clearInjectedFailure() override
     {
@@ -85,7 +86,8 @@ class TestArchiveCli : public QObject
 
     QString write(const QString &name, const QList<QByteArray> &lines, const QByteArray &serial, const QByteArray &user)
     {
-        return ArchiveFiles::Write(dir.filePath(name), ArchiveFiles::DataFile(lines, ArchiveFiles::Header(serial, user)));
+        return ArchiveFiles::Write(dir.filePath(name),
+                                   ArchiveFiles::DataFile(lines, ArchiveFiles::Header(serial, user)));
     }
 
 private slots:
@@ -133,8 +135,8 @@ private slots:
         auto report = [](QStringList args) {
             return RunCli(QStringList{QStringLiteral("archive"), QStringLiteral("report")} + args);
         };
-        CliResult r = report({QStringLiteral("--by"), QStringLiteral("locator"), QStringLiteral("--by"),
-                              QStringLiteral("month")});
+        CliResult r = report(
+            {QStringLiteral("--by"), QStringLiteral("locator"), QStringLiteral("--by"), QStringLiteral("month")});
         QCOMPARE(r.status, 0);
         // 180 seconds of 1234 (60 in March, 120 in April), 8 of 999 in March.
         QVERIFY2(r.out.contains("Serial no. 1234 (LOC2000), March 2026\n  DarAdar      0 Hrs 0 Mins 15 Secs\n"), r.out);
@@ -153,14 +155,20 @@ private slots:
                     QStringLiteral("--format"), QStringLiteral("json")});
         const QJsonObject json = QJsonDocument::fromJson(r.out).object();
         QCOMPARE(json.value(QStringLiteral("groups")).toArray().size(), 1);
-        QCOMPARE(json.value(QStringLiteral("total")).toObject().value(QStringLiteral("total")).toObject()
-                     .value(QStringLiteral("seconds")).toInt(), 68);
+        QCOMPARE(json.value(QStringLiteral("total"))
+                     .toObject()
+                     .value(QStringLiteral("total"))
+                     .toObject()
+                     .value(QStringLiteral("seconds"))
+                     .toInt(),
+                 68);
 
-        r = report({QStringLiteral("--by"), QStringLiteral("locator"), QStringLiteral("--format"), QStringLiteral("html")});
+        r = report(
+            {QStringLiteral("--by"), QStringLiteral("locator"), QStringLiteral("--format"), QStringLiteral("html")});
         QCOMPARE(r.status, 0);
         QVERIFY(r.out.startsWith("<!DOCTYPE html>"));
-        QCOMPARE(r.out.count("<figure>"), 2);                  // a pie per locator
-        QVERIFY(r.out.contains("fill=\"rgb(246,189,15)\""));    // Transmitter's colour
+        QCOMPARE(r.out.count("<figure>"), 2);  // a pie per locator
+        QVERIFY(r.out.contains("fill=\"rgb(246,189,15)\""));  // Transmitter's colour
         QVERIFY(!r.out.contains("src=") && !r.out.contains("<script"));
 
         QCOMPARE(report({QStringLiteral("--by"), QStringLiteral("week")}).status, 2);

@@ -34,7 +34,8 @@ class TestArchivePostgres : public ArchiveScenarios
         QSqlQuery q(store.database());
         QVERIFY2(q.exec(QStringLiteral("CREATE FUNCTION injected_failure() RETURNS trigger AS $$ BEGIN"
                                        " IF NEW.t = %1 THEN RAISE EXCEPTION 'injected failure'; END IF;"
-                                       " RETURN NEW; END $$ LANGUAGE plpgsql").arg(t)),
+                                       " RETURN NEW; END $$ LANGUAGE plpgsql")
+                            .arg(t)),
                  qPrintable(q.lastError().text()));
         QVERIFY2(q.exec(QStringLiteral("CREATE TRIGGER injected BEFORE INSERT ON records"
                                        " FOR EACH ROW EXECUTE FUNCTION injected_failure()")),

@@ -77,8 +77,7 @@ class Trigger : public Script
 public:
     Trigger(std::function<bool()> ready, std::function<void()> action)
         : Script({{std::move(ready), std::move(action)}})
-    {
-    }
+    { }
 };
 
 // A fresh environment and simulators per test function: call setUp() from
@@ -116,4 +115,4 @@ protected:
     std::vector<std::unique_ptr<sim::LocatorSimulator>> m_sims;
 };
 
-} // namespace LinkFixture
+}  // namespace LinkFixture

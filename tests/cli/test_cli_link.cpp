@@ -2,10 +2,10 @@
 // a pseudo-terminal: the transfer's data file must be exactly what the
 // window's transfer writes (the comment block, then every byte the locator
 // sent), and the settings must reach the locator as the window sends them.
-#include "core/datafile/DataFileFormat.h"
 #include "LinkFixture.h"
 #include "PtyPair.h"
 #include "TestEnvironment.h"
+#include "core/datafile/DataFileFormat.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -30,7 +30,7 @@ using LinkFixture::paced;
 using LinkFixture::readFile;
 using LinkFixture::Trigger;
 
-} // namespace
+}  // namespace
 
 class TestCliLink : public QObject, private LinkFixture::SimulatedLocators
 {
@@ -53,7 +53,6 @@ private slots:
     void setClockSendsTheWindowsCommands();
     void setUserStoresTheName();
     void settingsOnASilentPortSendNothing();
-
 };
 
 void TestCliLink::identifyReportsTheLocator()
@@ -71,9 +70,9 @@ void TestCliLink::identifyFailures()
 {
     const CliResult none = RunCli(paced({"identify", "--port", "7"}));
     QCOMPARE(none.status, int(Cli::Failure));
-    QCOMPARE(none.errLines(), (QList<QByteArray>{"locator-cli identify: port 7 does not exist (no COM7 in "
-                                                 + m_env->portsDir().toUtf8() + ", no "
-                                                 + m_env->devicesDir().toUtf8() + "/rfcomm6)"}));
+    QCOMPARE(none.errLines(),
+             (QList<QByteArray>{"locator-cli identify: port 7 does not exist (no COM7 in " + m_env->portsDir().toUtf8()
+                                + ", no " + m_env->devicesDir().toUtf8() + "/rfcomm6)"}));
     QVERIFY(none.out.isEmpty());
 
     sim::LocatorSimulator *s = startSim(kCom);
@@ -95,8 +94,9 @@ void TestCliLink::scanListsEveryLocatorAndRemembersOnRequest()
 
     const CliResult listed = RunCli(paced({"scan"}));
     QCOMPARE(listed.status, 0);
-    QCOMPARE(listed.out, QByteArray("COM3: LOC2000, serial number 001234, user BOB, firmware 1.23\n"
-                                    "COM9: LOC2000, serial number 777, user AL?[2JICE, firmware 1.23\n"));
+    QCOMPARE(listed.out,
+             QByteArray("COM3: LOC2000, serial number 001234, user BOB, firmware 1.23\n"
+                        "COM9: LOC2000, serial number 777, user AL?[2JICE, firmware 1.23\n"));
     QVERIFY(!QFile::exists(m_env->portListPath()));  // nothing changes without --remember
 
     const CliResult remembered = RunCli(paced({"scan", "--remember"}));
@@ -155,7 +155,8 @@ void TestCliLink::transferAllWritesTheWindowsFile()
     // Named as the window names it, from the identity the locator reported.
     bool named = false;
     for (QDateTime t = before.addMSecs(-before.time().msec()); t <= after; t = t.addSecs(1))
-        named = named || files.first() == DataFileFormat::MakeLogFileName("DA", {"LOC2000", "001234", "BOB"}, t) + ".csv";
+        named
+            = named || files.first() == DataFileFormat::MakeLogFileName("DA", {"LOC2000", "001234", "BOB"}, t) + ".csv";
     QVERIFY2(named, qPrintable(files.first()));
 
     const QByteArray sent = bytes(s->lastTransfer());
@@ -173,7 +174,8 @@ void TestCliLink::transferByDateAsksForTheRange()
     cfg.endDate = sim::Date{2026, 12, 6};
     sim::LocatorSimulator *s = startSim(kCom, cfg);
 
-    const CliResult r = RunCli(paced({"transfer", "--port", "5", "--from", "01/10/26", "--to", "31/10/26", "--out", outDir()}));
+    const CliResult r
+        = RunCli(paced({"transfer", "--port", "5", "--from", "01/10/26", "--to", "31/10/26", "--out", outDir()}));
     QCOMPARE(r.status, 0);
     QCOMPARE(commands(*s), (QStringList{"MM", "#X", "#DD01/10/26,31/10/26"}));
     const QString path = QString::fromUtf8(r.out.trimmed());
@@ -198,7 +200,8 @@ void TestCliLink::interruptStopsWithTheAbortExchange()
     const QString path = QString::fromUtf8(r.out.trimmed());
     QVERIFY(QFile::exists(path));
     QVERIFY(r.err.contains("Receiving from LOC2000 001234: "));  // the terminal's progress line
-    QVERIFY(r.err.endsWith("locator-cli transfer: stopped on request; incomplete data written to " + path.toUtf8() + '\n'));
+    QVERIFY(
+        r.err.endsWith("locator-cli transfer: stopped on request; incomplete data written to " + path.toUtf8() + '\n'));
     QVERIFY(commands(*s).contains("A"));
     const QByteArray sent = bytes(s->lastTransfer());
     QVERIFY(sent.endsWith("ABORT\x1a"));
@@ -216,8 +219,10 @@ void TestCliLink::powerDownAndVanishKeepWhatArrived()
         const CliResult r = RunCli(paced({"transfer", "--port", "5", "--all", "--out", outDir()}));
         QCOMPARE(r.status, int(Cli::Failure));
         const QString path = QString::fromUtf8(r.out.trimmed());
-        QCOMPARE(r.errLines(), (QList<QByteArray>{"locator-cli transfer: the locator on port 5 powered down during the "
-                                                  "transfer; what arrived is in " + path.toUtf8()}));
+        QCOMPARE(r.errLines(),
+                 (QList<QByteArray>{"locator-cli transfer: the locator on port 5 powered down during the "
+                                    "transfer; what arrived is in "
+                                    + path.toUtf8()}));
         const QByteArray sent = bytes(s->lastTransfer());
         QVERIFY(!sent.endsWith('\x1a'));
         QCOMPARE(readFile(path), DataFileFormat::DefaultCommentBlock() + sent);
@@ -270,8 +275,8 @@ void TestCliLink::silenceEndsTheTransfer()
 {
     PtyPair pty(m_env->portsDir(), kCom);
     QVERIFY(pty.ok());
-    const QByteArray identify = "#X" + QByteArray("BOB").leftJustified(32, '_') + QByteArray("FW1.23").leftJustified(16, '_')
-        + "LOC2000_" + "__001234" + "\r\n";
+    const QByteArray identify = "#X" + QByteArray("BOB").leftJustified(32, '_')
+        + QByteArray("FW1.23").leftJustified(16, '_') + "LOC2000_" + "__001234" + "\r\n";
     std::atomic<bool> stop{false};
     std::thread locator([&] {
         QByteArray heard;
@@ -289,8 +294,9 @@ void TestCliLink::silenceEndsTheTransfer()
 
     QCOMPARE(r.status, int(Cli::Failure));
     QVERIFY(r.out.isEmpty());
-    QCOMPARE(r.errLines(), (QList<QByteArray>{"locator-cli transfer: the locator on port 5 was silent for 1 seconds; "
-                                              "no data arrived, no file kept"}));
+    QCOMPARE(r.errLines(),
+             (QList<QByteArray>{"locator-cli transfer: the locator on port 5 was silent for 1 seconds; "
+                                "no data arrived, no file kept"}));
     QVERIFY(QDir(outDir()).entryList(QDir::Files).isEmpty());
 }
 
@@ -336,8 +342,9 @@ void TestCliLink::settingsOnASilentPortSendNothing()
 {
     sim::LocatorSimulator *s = startSim(kCom);
     s->setSilent(true);
-    for (const QStringList &arguments : {QStringList{"set-clock", "--port", "5"}, QStringList{"set-user", "--port", "5", "BOB"},
-                                         QStringList{"transfer", "--port", "5", "--all", "--out", outDir()}}) {
+    for (const QStringList &arguments :
+         {QStringList{"set-clock", "--port", "5"}, QStringList{"set-user", "--port", "5", "BOB"},
+          QStringList{"transfer", "--port", "5", "--all", "--out", outDir()}}) {
         const CliResult r = RunCli(paced(arguments));
         QCOMPARE(r.status, int(Cli::Failure));
         QCOMPARE(r.errLines().size(), 1);

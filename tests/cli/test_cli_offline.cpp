@@ -1,10 +1,10 @@
 // locator-cli's offline subcommands end to end, on crafted data files: the
 // numbers must be the windows' own accounting and the viewer's own order.
-#include "cli/CliChart.h"
 #include "CliRunner.h"
+#include "TestEnvironment.h"
+#include "cli/CliChart.h"
 #include "core/datafile/DataFileFormat.h"
 #include "core/datafile/DataFileHandle.h"
-#include "TestEnvironment.h"
 #include "core/usage/UsageByMonth.h"
 #include "core/usage/UsageCounting.h"
 #include "core/usage/UsageTexts.h"
@@ -64,7 +64,7 @@ QColor modeColour(int i)
     return QColor(c.r, c.g, c.b);
 }
 
-} // namespace
+}  // namespace
 
 class TestCliOffline : public QObject
 {
@@ -128,9 +128,11 @@ void TestCliOffline::wrongUsage_data()
                                      << "both --from and --to";
     QTest::newRow("range backwards") << QStringList{"transfer", "--port", "5", "--from", "06/12/26", "--to", "01/12/26"}
                                      << "ends (01/12/26) before it starts (06/12/26)";
-    QTest::newRow("four-digit year") << QStringList{"transfer", "--port", "5", "--from", "01/12/2026", "--to", "06/12/26"}
+    QTest::newRow("four-digit year") << QStringList{"transfer",   "--port", "5",       "--from",
+                                                    "01/12/2026", "--to",   "06/12/26"}
                                      << "--from takes a date DD/MM/YY";
-    QTest::newRow("idle 0") << QStringList{"transfer", "--port", "5", "--all", "--idle-timeout", "0"} << "--idle-timeout";
+    QTest::newRow("idle 0") << QStringList{"transfer", "--port", "5", "--all", "--idle-timeout", "0"}
+                            << "--idle-timeout";
     QTest::newRow("pace") << QStringList{"identify", "--port", "5", "--pace-ms", "-1"} << "--pace-ms";
     QTest::newRow("user with slash") << QStringList{"set-user", "--port", "5", "A/B"} << "may not contain /";
     QTest::newRow("user too long") << QStringList{"set-user", "--port", "5", QString(33, 'x')} << "33 characters";
@@ -159,8 +161,8 @@ void TestCliOffline::helpForEveryCommand()
 {
     const CliResult overview = RunCli({"--help"});
     QCOMPARE(overview.status, 0);
-    const QStringList commands = {"ports", "identify", "scan",   "transfer", "set-clock",
-                                  "set-user", "report", "chart", "view", "sync"};
+    const QStringList commands
+        = {"ports", "identify", "scan", "transfer", "set-clock", "set-user", "report", "chart", "view", "sync"};
     for (const QString &command : commands) {
         QVERIFY2(overview.out.contains("  " + command.toUtf8() + ' '), qPrintable(command));
         // Help wins over anything else on the line, even arguments that are wrong.
@@ -176,20 +178,22 @@ void TestCliOffline::helpForEveryCommand()
 void TestCliOffline::allMonthsReadingMatchesEachMonthReading()
 {
     QList<QByteArray> lines = {
-        record("01/03/26", 'A'), record("01/03/26", 'A'), record("01/03/26", 'T'),
+        record("01/03/26", 'A'),
+        record("01/03/26", 'A'),
+        record("01/03/26", 'T'),
         "FFFFFFFFFFFFFFFF",
         "",
-        record("02/03/26", 't'),          // lower case: a record, of no mode
+        record("02/03/26", 't'),  // lower case: a record, of no mode
         record("02/03/26", 'X'),
-        record(" 5/03/26", 'R'),          // day " 5" reads as 5
+        record(" 5/03/26", 'R'),  // day " 5" reads as 5
         record("05/03/26", 'R'),
-        "05/03/2",                        // too short for the repeat shortcut, month 3 of year 2
-        record("05/03/26", 'P'),          // the same date as two lines up
+        "05/03/2",  // too short for the repeat shortcut, month 3 of year 2
+        record("05/03/26", 'P'),  // the same date as two lines up
         record("31/12/25", 'P'),
         record("01/01/26", 'A'),
-        record("07/3/26,", 'T'),          // month "3/" reads 3, year "6," reads 6
-        "hello",                          // no calendar month
-        record("01/13/26", 'A'),          // month 13
+        record("07/3/26,", 'T'),  // month "3/" reads 3, year "6," reads 6
+        "hello",  // no calendar month
+        record("01/13/26", 'A'),  // month 13
         "ABORT\x1a",
     };
     for (const QByteArray &lineEnd : {QByteArray("\r\n"), QByteArray("\n"), QByteArray("\r")}) {
@@ -250,7 +254,8 @@ void TestCliOffline::reportUsesTheWindowsAccounting()
     rows.removeAll(QByteArray());
     QCOMPARE(rows.size(), 15);  // March, April and the whole file, five rows each
     DataFileHandle slot;
-    auto countsOf = [&](int month) { return Usage::CountModes(Usage::ReadMonthRecords(slot, file, month, 26).records); };
+    auto countsOf
+        = [&](int month) { return Usage::CountModes(Usage::ReadMonthRecords(slot, file, month, 26).records); };
     auto pick = [](const Usage::ModeCounts &c, const QByteArray &mode) -> qint64 {
         if (mode == "Total")
             return c.total;
@@ -288,8 +293,10 @@ void TestCliOffline::reportSumsSeveralFiles()
 {
     const QString a = path(QStringLiteral("a.csv"));
     const QString b = path(QStringLiteral("b, second.csv"));  // a comma to quote
-    QVERIFY(writeFile(a, dataFile(QList<QByteArray>(100, record("01/03/26", 'A')) + QList<QByteArray>{record("01/04/26", 'P')})));
-    QVERIFY(writeFile(b, dataFile(QList<QByteArray>(50, record("09/03/26", 'A')) + QList<QByteArray>{record("01/02/26", 'R')})));
+    QVERIFY(writeFile(
+        a, dataFile(QList<QByteArray>(100, record("01/03/26", 'A')) + QList<QByteArray>{record("01/04/26", 'P')})));
+    QVERIFY(writeFile(
+        b, dataFile(QList<QByteArray>(50, record("09/03/26", 'A')) + QList<QByteArray>{record("01/02/26", 'R')})));
 
     const CliResult csv = RunCli({"report", a, b, "--format", "csv"});
     QCOMPARE(csv.status, 0);
@@ -366,8 +373,8 @@ void TestCliOffline::chartDrawsTheWindowsPie()
     // The month's two modes are drawn in their colours, the others not at all.
     QVERIFY(pixelsNear(image, modeColour(1)) > 5000);  // Transmitter
     QVERIFY(pixelsNear(image, modeColour(3)) > 3000);  // Power
-    QVERIFY(pixelsNear(image, modeColour(0)) < 50);    // DarAdar: April only
-    QVERIFY(pixelsNear(image, modeColour(2)) < 50);    // Radio: none
+    QVERIFY(pixelsNear(image, modeColour(0)) < 50);  // DarAdar: April only
+    QVERIFY(pixelsNear(image, modeColour(2)) < 50);  // Radio: none
     QVERIFY(pixelsNear(image, QColor(255, 239, 213)) > 50000);  // the windows' chart ground
 
     const QString day = path(QStringLiteral("day.jpg"));
@@ -400,19 +407,21 @@ void TestCliOffline::chartWithoutDataWritesNothing()
     const CliResult unwritable = RunCli({"chart", file, "--month", "03/2026", "--out", nowhere});
     QCOMPARE(unwritable.status, int(Cli::Failure));
     QVERIFY(unwritable.err.contains("cannot write the image " + nowhere.toUtf8()));
-    QVERIFY(RunCli({"chart", path("missing.csv"), "--month", "03/2026", "--out", out}).err.contains("cannot be opened"));
+    QVERIFY(
+        RunCli({"chart", path("missing.csv"), "--month", "03/2026", "--out", out}).err.contains("cannot be opened"));
 }
 
 void TestCliOffline::viewListsAndSortsAsTheViewer()
 {
     const QString file = path(QStringLiteral("view.csv"));
-    QVERIFY(writeFile(file, dataFile({
-                                "03/04/10,14:05:09,T,33KHz,D,1.25,17",
-                                "03/04/10,09:00:00,A,0,S,-0.5,2",
-                                "",
-                                "01/04/10,23:59:59,R,0,0,LO,10",
-                                "02/04/10,00:00:01,P,500Hz,C\"x,-10,10",
-                            })));
+    QVERIFY(writeFile(file,
+                      dataFile({
+                          "03/04/10,14:05:09,T,33KHz,D,1.25,17",
+                          "03/04/10,09:00:00,A,0,S,-0.5,2",
+                          "",
+                          "01/04/10,23:59:59,R,0,0,LO,10",
+                          "02/04/10,00:00:01,P,500Hz,C\"x,-10,10",
+                      })));
     const QByteArray heading = "Date,Mode,Frequency,Measurement,Depth,Signal Strength\n";
     const QByteArray rowT = "03/04/10   14:05:09,T,33KHz,D,1.25,17\n";
     const QByteArray rowA = "03/04/10   09:00:00,A,0,S,-0.5,2\n";
@@ -464,9 +473,8 @@ void TestCliOffline::portsShowsWhereEachPortLeads()
     QCOMPARE(r.status, 0);
     // 1 to 16 always, by link or by the device table; links beyond in number order.
     QString expected = QStringLiteral("Ports folder: %1\nDevice folder: %2\n").arg(ports, devices);
-    const QStringList table = {"rfcomm0", "rfcomm1", "rfcomm2", "rfcomm3", "rfcomm4", "rfcomm5",
-                               "rfcomm6", "rfcomm7", "ttyUSB0", "ttyUSB1", "ttyUSB2", "ttyUSB3",
-                               "ttyACM0", "ttyACM1", "ttyACM2", "ttyACM3"};
+    const QStringList table = {"rfcomm0", "rfcomm1", "rfcomm2", "rfcomm3", "rfcomm4", "rfcomm5", "rfcomm6", "rfcomm7",
+                               "ttyUSB0", "ttyUSB1", "ttyUSB2", "ttyUSB3", "ttyACM0", "ttyACM1", "ttyACM2", "ttyACM3"};
     for (int n = 1; n <= 16; ++n) {
         if (n == 3)
             expected += QStringLiteral("COM3 -> %1 (link, missing)\n").arg(path(QStringLiteral("gone")));

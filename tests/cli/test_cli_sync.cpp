@@ -1,10 +1,10 @@
 // locator-cli sync against the simulated locator and a real SQLite archive:
 // only what the archive lacks is asked for, the file is the one a transfer
 // writes, and a link lost part-way leaves file and archive in agreement.
-#include "core/archive/Archive.h"
 #include "ArchiveFiles.h"
-#include "core/datafile/DataFileFormat.h"
 #include "LinkFixture.h"
+#include "core/archive/Archive.h"
+#include "core/datafile/DataFileFormat.h"
 
 #include <QDate>
 #include <QRegularExpression>
@@ -45,8 +45,8 @@ struct SyncLine
 
 SyncLine readSyncLine(const QByteArray &line)
 {
-    static const QRegularExpression form(
-        QStringLiteral("^(.*): (\\d+) new, (\\d+) duplicate, (\\d+) skipped, (\\d+) conflicts( \\(already imported\\))?$"));
+    static const QRegularExpression form(QStringLiteral(
+        "^(.*): (\\d+) new, (\\d+) duplicate, (\\d+) skipped, (\\d+) conflicts( \\(already imported\\))?$"));
     const QRegularExpressionMatch m = form.match(QString::fromUtf8(line.trimmed()));
     if (!m.hasMatch())
         return {};
@@ -54,7 +54,7 @@ SyncLine readSyncLine(const QByteArray &line)
             m.captured(5).toLongLong()};
 }
 
-} // namespace
+}  // namespace
 
 class TestCliSync : public QObject, private LinkFixture::SimulatedLocators
 {
@@ -74,9 +74,8 @@ private:
     QString database() const { return m_env->root() + QStringLiteral("/archive.sqlite"); }
     CliResult sync(QStringList more = {})
     {
-        return RunCli(paced(QStringList{"sync", "--port", QString::number(kCom), "--out", outDir(), "--database",
-                                        database()}
-                            + more));
+        return RunCli(paced(
+            QStringList{"sync", "--port", QString::number(kCom), "--out", outDir(), "--database", database()} + more));
     }
     qint64 archivedRecords()
     {
@@ -127,9 +126,10 @@ void TestCliSync::archiveUpToYesterdayAsksFromYesterday()
     cfg.months = 0;
     cfg.endDate = sim::Date{today.year(), today.month(), today.day()};
     sim::LocatorSimulator *s = startSim(kCom, cfg);
-    const QString earlier = ArchiveFiles::Write(
-        m_env->root() + "/earlier.csv",
-        ArchiveFiles::DataFile(ArchiveFiles::Seconds(QDateTime(yesterday, QTime(5, 0)), 30), ArchiveFiles::Header("001234")));
+    const QString earlier
+        = ArchiveFiles::Write(m_env->root() + "/earlier.csv",
+                              ArchiveFiles::DataFile(ArchiveFiles::Seconds(QDateTime(yesterday, QTime(5, 0)), 30),
+                                                     ArchiveFiles::Header("001234")));
     QCOMPARE(RunCli({"archive", "import", earlier, "--database", database()}).status, 0);
 
     const CliResult r = sync();
@@ -180,7 +180,8 @@ void TestCliSync::lostLinkKeepsWhatArrivedAndTheNextSyncCompletes()
     QCOMPARE(r.status, int(Cli::Failure));
     const SyncLine partial = readSyncLine(r.out);
     QVERIFY2(!partial.path.isEmpty(), r.out.constData());
-    QCOMPARE(r.errLines(), (QList<QByteArray>{"locator-cli sync: " + says + "; what arrived is in " + partial.path.toUtf8()}));
+    QCOMPARE(r.errLines(),
+             (QList<QByteArray>{"locator-cli sync: " + says + "; what arrived is in " + partial.path.toUtf8()}));
     // The file keeps what arrived, and the archive holds exactly its records.
     const QByteArray file = readFile(partial.path);
     QVERIFY((DataFileFormat::DefaultCommentBlock() + bytes(s->lastTransfer())).startsWith(file));

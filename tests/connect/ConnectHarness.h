@@ -146,4 +146,4 @@ inline QStringList commandsOf(const sim::LocatorSimulator &s)
     return out;
 }
 
-} // namespace connecttest
+}  // namespace connecttest

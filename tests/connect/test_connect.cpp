@@ -5,11 +5,11 @@
 #include "ui_frmMain.h"
 
 #include "ConnectHarness.h"
-#include "gui/common/Lamp.h"
-#include "core/link/Pacing.h"
-#include "core/link/PortList.h"
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"
+#include "core/link/Pacing.h"
+#include "core/link/PortList.h"
+#include "gui/common/Lamp.h"
 
 #include <QTest>
 
@@ -24,17 +24,14 @@ const QString kAgain = QStringLiteral("No locator found. Search again?");
 const QString kNoComms = QStringLiteral(
     "No communications received from locator. Ensure it is powered on or try 'Scan' to find the locator.");
 constexpr int kWaitMs = 15000;  // generous: sanitizer builds on a busy machine
-} // namespace
+}  // namespace
 
 class TestConnect : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        Pacing::setShortPauseMs(kProbePaceMs);
-    }
+    void initTestCase() { Pacing::setShortPauseMs(kProbePaceMs); }
     void init()
     {
         m_env = std::make_unique<TestEnvironment>();
@@ -137,7 +134,8 @@ void TestConnect::scanAcceptsFirstLocator()
     QVERIFY(w.MSComm1.dtrEnabled());
     QStringList expected{QStringLiteral("Looking for communications port. Please wait...")};
     for (int port = 1; port <= 4; ++port)
-        expected << QStringLiteral("Checking com port %1...").arg(port) << QStringLiteral("Port %1not valid.").arg(port);
+        expected << QStringLiteral("Checking com port %1...").arg(port)
+                 << QStringLiteral("Port %1not valid.").arg(port);
     expected << QStringLiteral("Checking com port 5...") << QStringLiteral("Port found...")
              << QStringLiteral("Using port number 5");
     QCOMPARE(status.texts().mid(status.texts().indexOf(expected.first())), expected);
@@ -210,8 +208,7 @@ void TestConnect::searchAgainLoopsWithoutRecursion()
     ui().cmdrescan->click();
     waitForLink();
 
-    QCOMPARE(m_ui->questions,
-             (QStringList{kSure, kUse5, kUse9, kAgain, kUse5, kUse9, kAgain, kUse5, kUse9, kAgain}));
+    QCOMPARE(m_ui->questions, (QStringList{kSure, kUse5, kUse9, kAgain, kUse5, kUse9, kAgain, kUse5, kUse9, kAgain}));
     QCOMPARE(frames.size(), 3);
     // Each repetition asks from the same depth: the scan repeats in a loop, not by recursion.
     QCOMPARE(frames[1], frames[0]);
@@ -231,15 +228,13 @@ void TestConnect::scanRecordsPortInList_data()
     QTest::newRow("missing") << QByteArray() << QByteArray("\r\n001234,5\r\n");
     QTest::newRow("empty file") << QByteArray("") << QByteArray("\r\n001234,5\r\n");
     QTest::newRow("one empty line") << QByteArray("\r\n") << QByteArray("\r\n001234,5\r\n");
-    QTest::newRow("entry on line 1 is not read") << QByteArray("001234,5")
-                                                 << QByteArray("001234,5\r\n001234,5\r\n");
+    QTest::newRow("entry on line 1 is not read") << QByteArray("001234,5") << QByteArray("001234,5\r\n001234,5\r\n");
     QTest::newRow("new serial appended, others untouched")
         << QByteArray("header\r\n111111,2\n222222,3") << QByteArray("header\r\n111111,2\n222222,3\r\n001234,5\r\n");
-    QTest::newRow("same port: file untouched") << QByteArray("x\r\n111111,1\r\n001234,5")
-                                               << QByteArray("x\r\n111111,1\r\n001234,5");
-    QTest::newRow("moved: rewritten in place")
-        << QByteArray("x\r\n111111,2\r\n001234,9\r\n222222,3\r\n")
-        << QByteArray("\r\n111111,2\r\n001234,5\r\n222222,3\r\n");
+    QTest::newRow("same port: file untouched")
+        << QByteArray("x\r\n111111,1\r\n001234,5") << QByteArray("x\r\n111111,1\r\n001234,5");
+    QTest::newRow("moved: rewritten in place") << QByteArray("x\r\n111111,2\r\n001234,9\r\n222222,3\r\n")
+                                               << QByteArray("\r\n111111,2\r\n001234,5\r\n222222,3\r\n");
     QTest::newRow("port text with a second comma counts as moved")
         << QByteArray("\r\n001234,5,x\r\n") << QByteArray("\r\n001234,5\r\n");
 }

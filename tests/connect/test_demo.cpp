@@ -4,12 +4,12 @@
 #include "ui_frmMain.h"
 
 #include "ConnectHarness.h"
-#include "gui/main/DemoLocator.h"
-#include "gui/main/LaunchOptions.h"
-#include "core/link/Pacing.h"
-#include "core/link/PortNaming.h"
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"
+#include "core/link/Pacing.h"
+#include "core/link/PortNaming.h"
+#include "gui/main/DemoLocator.h"
+#include "gui/main/LaunchOptions.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -71,7 +71,8 @@ void TestDemo::scanFindsDemoLocator()
         answers(ui.answers, {true, true});
         w.form()->cmdrescan->click();
         QTRY_VERIFY_WITH_TIMEOUT(!w.linkBusy(), 15000);  // the scan runs from the event loop
-        QCOMPARE(ui.questions.last(), QStringLiteral("Locator type LOC2000, Serial Number 001234. Use this connection?"));
+        QCOMPARE(ui.questions.last(),
+                 QStringLiteral("Locator type LOC2000, Serial Number 001234. Use this connection?"));
         QVERIFY(w.MSComm1.isOpen());
         QCOMPARE(w.MSComm1.commPort(), DemoLocator::kPort);
         QTRY_VERIFY_WITH_TIMEOUT(w.form()->lblMonitor->text().startsWith(QStringLiteral("Live: $")), 15000);

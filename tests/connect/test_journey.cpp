@@ -4,12 +4,12 @@
 #include "ui_frmMain.h"
 
 #include "ConnectHarness.h"
-#include "core/datafile/DataFileHandle.h"
-#include "gui/common/Folders.h"
-#include "gui/common/Lamp.h"
-#include "core/link/Pacing.h"
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"
+#include "core/datafile/DataFileHandle.h"
+#include "core/link/Pacing.h"
+#include "gui/common/Folders.h"
+#include "gui/common/Lamp.h"
 
 #include <QTest>
 
@@ -62,8 +62,8 @@ void TestJourney::scanTransferByDateDisconnect()
     QTRY_COMPARE_WITH_TIMEOUT(f.lblStatus->text(), QStringLiteral("File download complete"), 60000);
     QVERIFY(locator->waitForTransferEnd(1000));
 
-    const QString name = QStringLiteral(
-        "Locator Usage for BOB LOC2000 001234__ (01-12-26 to 06-12-26)__(06-12-2026--19-55-01).csv");
+    const QString name
+        = QStringLiteral("Locator Usage for BOB LOC2000 001234__ (01-12-26 to 06-12-26)__(06-12-2026--19-55-01).csv");
     QCOMPARE(w.state().CurrentDataFile, name);
     const std::string sent = locator->lastTransfer();
     QVERIFY(sent.starts_with("#DD"));

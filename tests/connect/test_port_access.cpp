@@ -6,11 +6,11 @@
 
 #include "CliRunner.h"
 #include "ConnectHarness.h"
-#include "gui/common/Lamp.h"
-#include "core/link/Pacing.h"
-#include "core/link/PortNaming.h"
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"
+#include "core/link/Pacing.h"
+#include "core/link/PortNaming.h"
+#include "gui/common/Lamp.h"
 #include "gui/link/frmPortManage.h"
 #include "ui_frmPortManage.h"
 
@@ -31,7 +31,8 @@ const QString kAgain = QStringLiteral("No locator found. Search again?");
 // The text the user is given for a refused device: its group and the fix.
 QString expectedAdvice(const QString &device)
 {
-    struct stat st {};
+    struct stat st
+    { };
     if (::stat(QFile::encodeName(device).constData(), &st) != 0)
         return QStringLiteral("(no such device %1)").arg(device);
     const struct group *g = ::getgrgid(st.st_gid);
@@ -41,7 +42,7 @@ QString expectedAdvice(const QString &device)
         .arg(device, name);
 }
 
-} // namespace
+}  // namespace
 
 class TestPortAccess : public QObject
 {
@@ -141,8 +142,8 @@ void TestPortAccess::tableNumbersStayFixed()
 {
     // The port list remembers these numbers: they must never move.
     const QList<std::pair<int, QString>> table = {
-        {0, QString()},         {1, "rfcomm0"},         {8, "rfcomm7"},  {9, "ttyUSB0"},
-        {12, "ttyUSB3"},        {13, "ttyACM0"},        {16, "ttyACM3"}, {17, QString()},
+        {0, QString()},  {1, "rfcomm0"},  {8, "rfcomm7"},  {9, "ttyUSB0"},
+        {12, "ttyUSB3"}, {13, "ttyACM0"}, {16, "ttyACM3"}, {17, QString()},
     };
     for (const auto &[port, device] : table)
         QCOMPARE(PortNaming::tableDeviceName(port), device);
@@ -204,10 +205,10 @@ void TestPortAccess::explicitEntryWinsOverTable()
     QCOMPARE(PortNaming::devicePathFor(3), QString());
     QCOMPARE(PortNaming::deviceShownFor(3), QDir(m_env->root()).filePath("unplugged"));
     const CliResult r = RunCli({"identify", "--port", "3"});
-    QCOMPARE(r.errLines(), (QList<QByteArray>{"locator-cli identify: port 3 does not exist (COM3 in "
-                                              + m_env->portsDir().toUtf8() + " points to "
-                                              + QDir(m_env->root()).filePath("unplugged").toUtf8()
-                                              + ", which is not there)"}));
+    QCOMPARE(r.errLines(),
+             (QList<QByteArray>{"locator-cli identify: port 3 does not exist (COM3 in " + m_env->portsDir().toUtf8()
+                                + " points to " + QDir(m_env->root()).filePath("unplugged").toUtf8()
+                                + ", which is not there)"}));
 }
 
 void TestPortAccess::refusedPortInScanNamesDeviceAndFix()
@@ -268,9 +269,9 @@ void TestPortAccess::refusedPortInEveryCliLinkCommand()
     advice[0] = advice[0].toLower();
     const QByteArray why = "port 5 could not be opened: " + advice.toUtf8();
 
-    for (const QStringList &command : {QStringList{"identify", "--port", "5"}, QStringList{"set-clock", "--port", "5"},
-                                       QStringList{"set-user", "--port", "5", "BOB"},
-                                       QStringList{"transfer", "--port", "5", "--all"}}) {
+    for (const QStringList &command :
+         {QStringList{"identify", "--port", "5"}, QStringList{"set-clock", "--port", "5"},
+          QStringList{"set-user", "--port", "5", "BOB"}, QStringList{"transfer", "--port", "5", "--all"}}) {
         const CliResult r = RunCli(command);
         QCOMPARE(r.status, int(Cli::Failure));
         QCOMPARE(r.errLines(), QList<QByteArray>{"locator-cli " + command.first().toUtf8() + ": " + why});
@@ -278,9 +279,10 @@ void TestPortAccess::refusedPortInEveryCliLinkCommand()
 
     const CliResult scan = RunCli({"scan"});
     QCOMPARE(scan.status, int(Cli::Failure));
-    QCOMPARE(scan.errLines(), (QList<QByteArray>{"locator-cli scan: " + why,
-                                                 "locator-cli scan: no locator answered on ports 1 to 16, and 1 of "
-                                                 "them could not be opened for want of permission (see above)"}));
+    QCOMPARE(scan.errLines(),
+             (QList<QByteArray>{"locator-cli scan: " + why,
+                                "locator-cli scan: no locator answered on ports 1 to 16, and 1 of "
+                                "them could not be opened for want of permission (see above)"}));
 }
 
 QTEST_MAIN(TestPortAccess)

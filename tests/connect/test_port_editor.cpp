@@ -1,15 +1,15 @@
 // The port list as the main window and the port editor read and write it:
 // start-up loading, the editor's rows, Add/Delete/Save/Close and their
 // refusals, and the chooser the editor's Save rebuilds.
+#include "gui/link/frmPortManage.h"
 #include "gui/main/frmMain.h"
 #include "ui_frmMain.h"
-#include "gui/link/frmPortManage.h"
 #include "ui_frmPortManage.h"
 
 #include "ConnectHarness.h"
-#include "core/link/PortList.h"
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"
+#include "core/link/PortList.h"
 
 #include <QStyle>
 #include <QStyleOptionComboBox>
@@ -35,7 +35,7 @@ QStringList chooserOf(const Ui::frmMain &f)
         out << f.cboLocators->itemText(i) + '|' + QString::number(f.cboLocators->itemData(i).toInt());
     return out;
 }
-} // namespace
+}  // namespace
 
 class TestPortEditor : public QObject
 {
@@ -97,9 +97,8 @@ void TestPortEditor::loadsWhatStartUpLoads_data()
     QTest::newRow("one empty line") << QByteArray("\r\n") << QStringList{};
     QTest::newRow("entry on line 1 is lost") << QByteArray("001234,3\r\n") << QStringList{};
     QTest::newRow("one entry") << QByteArray("\r\n001234,3\r\n") << QStringList{"3|001234"};
-    QTest::newRow("malformed lines skipped")
-        << QByteArray("\r\n001234,3\r\nno comma\r\n\r\n005678,12,extra\n777,4")
-        << QStringList{"3|001234", "12|005678", "4|777"};
+    QTest::newRow("malformed lines skipped") << QByteArray("\r\n001234,3\r\nno comma\r\n\r\n005678,12,extra\n777,4")
+                                             << QStringList{"3|001234", "12|005678", "4|777"};
 }
 
 void TestPortEditor::loadsWhatStartUpLoads()
@@ -233,9 +232,9 @@ void TestPortEditor::addRefusesIncompleteEntries()
     QVERIFY(m_ui->messages.isEmpty());
     QVERIFY(!e.PortListChanged);
 
-    const QList<QPair<QString, QString>> refused{
-        {"", "001234"}, {"5", ""}, {"five", "001234"}, {"0", "001234"}, {"-3", "001234"},
-        {"257", "001234"}, {"5", "00,1234"}, {"5", "   "}};
+    const QList<QPair<QString, QString>> refused{{"", "001234"},   {"5", ""},        {"five", "001234"},
+                                                 {"0", "001234"},  {"-3", "001234"}, {"257", "001234"},
+                                                 {"5", "00,1234"}, {"5", "   "}};
     for (const auto &[port, serialNo] : refused) {
         f.txtPort->setText(port);
         f.txtSerialNo->setText(serialNo);

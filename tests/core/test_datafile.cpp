@@ -51,7 +51,7 @@ private:
 const QDateTime kStamp(QDate(2026, 12, 6), QTime(19, 55, 1));
 const QString kStampText = QStringLiteral("06-12-2026--19-55-01");
 
-} // namespace
+}  // namespace
 
 class TestDataFile : public QObject
 {
@@ -112,21 +112,42 @@ void TestDataFile::logFileName_data()
     QTest::addColumn<QString>("expected");
 
     const QString who = QStringLiteral("Locator Usage for BOB LOC2000 1234");
-    QTest::newRow("DA") << "DA" << "BOB" << "" << "" << 0 << 0 << 0
-                        << who + "__ (" + kStampText + ")";
-    QTest::newRow("DD") << "DD" << "BOB" << "01-12-26" << "06-12-26" << 0 << 0 << 0
-                        << who + "__ (01-12-26 to 06-12-26)__(" + kStampText + ")";
-    QTest::newRow("TShoot") << "TShoot" << "BOB" << "" << "" << 0 << 0 << 0
-                            << "Troubleshoot__(" + kStampText + ")";
-    QTest::newRow("DAY") << "DAY" << "BOB" << "" << "" << 6 << 12 << 2026
-                         << who + " on 6-12-2026____(" + kStampText + ")";
-    QTest::newRow("DAY values as given") << "DAY" << "BOB" << "" << "" << 31 << 1 << 26
-                                         << who + " on 31-1-26____(" + kStampText + ")";
-    QTest::newRow("empty user") << "DA" << "" << "" << "" << 0 << 0 << 0
-                                << "Locator Usage for  LOC2000 1234__ (" + kStampText + ")";
-    QTest::newRow("unknown kind") << "XX" << "BOB" << "" << "" << 0 << 0 << 0 << "__";
-    QTest::newRow("kind is case-sensitive") << "da" << "BOB" << "" << "" << 0 << 0 << 0 << "__";
-    QTest::newRow("empty kind") << "" << "BOB" << "" << "" << 0 << 0 << 0 << "__";
+    QTest::newRow("DA") << "DA"
+                        << "BOB"
+                        << ""
+                        << "" << 0 << 0 << 0 << who + "__ (" + kStampText + ")";
+    QTest::newRow("DD") << "DD"
+                        << "BOB"
+                        << "01-12-26"
+                        << "06-12-26" << 0 << 0 << 0 << who + "__ (01-12-26 to 06-12-26)__(" + kStampText + ")";
+    QTest::newRow("TShoot") << "TShoot"
+                            << "BOB"
+                            << ""
+                            << "" << 0 << 0 << 0 << "Troubleshoot__(" + kStampText + ")";
+    QTest::newRow("DAY") << "DAY"
+                         << "BOB"
+                         << ""
+                         << "" << 6 << 12 << 2026 << who + " on 6-12-2026____(" + kStampText + ")";
+    QTest::newRow("DAY values as given") << "DAY"
+                                         << "BOB"
+                                         << ""
+                                         << "" << 31 << 1 << 26 << who + " on 31-1-26____(" + kStampText + ")";
+    QTest::newRow("empty user") << "DA"
+                                << ""
+                                << ""
+                                << "" << 0 << 0 << 0 << "Locator Usage for  LOC2000 1234__ (" + kStampText + ")";
+    QTest::newRow("unknown kind") << "XX"
+                                  << "BOB"
+                                  << ""
+                                  << "" << 0 << 0 << 0 << "__";
+    QTest::newRow("kind is case-sensitive") << "da"
+                                            << "BOB"
+                                            << ""
+                                            << "" << 0 << 0 << 0 << "__";
+    QTest::newRow("empty kind") << ""
+                                << "BOB"
+                                << ""
+                                << "" << 0 << 0 << 0 << "__";
 }
 
 void TestDataFile::logFileName()
@@ -157,14 +178,32 @@ void TestDataFile::unsafeCharactersStayInFolder_data()
     QTest::addColumn<QString>("serial");
     QTest::addColumn<QString>("expectedWho");
 
-    QTest::newRow("parent folder") << "../x" << "LOC2000" << "1234" << ".._x LOC2000 1234";
-    QTest::newRow("backslash") << "..\\x" << "LOC2000" << "1234" << ".._x LOC2000 1234";
-    QTest::newRow("absolute") << "/etc/passwd" << "LOC2000" << "1234" << "_etc_passwd LOC2000 1234";
-    QTest::newRow("reserved") << "a:b*c?d\"e<f>g|h" << "LOC2000" << "1234" << "a_b_c_d_e_f_g_h LOC2000 1234";
+    QTest::newRow("parent folder") << "../x"
+                                   << "LOC2000"
+                                   << "1234"
+                                   << ".._x LOC2000 1234";
+    QTest::newRow("backslash") << "..\\x"
+                               << "LOC2000"
+                               << "1234"
+                               << ".._x LOC2000 1234";
+    QTest::newRow("absolute") << "/etc/passwd"
+                              << "LOC2000"
+                              << "1234"
+                              << "_etc_passwd LOC2000 1234";
+    QTest::newRow("reserved") << "a:b*c?d\"e<f>g|h"
+                              << "LOC2000"
+                              << "1234"
+                              << "a_b_c_d_e_f_g_h LOC2000 1234";
     QTest::newRow("control chars") << QString("A\tB\nC") + QChar(0) + "D" + QChar(0x1f) << "LOC2000"
-                                   << "1234" << "A_B_C_D_ LOC2000 1234";
-    QTest::newRow("model and serial") << "BOB" << "LOC/20" << "12\\34" << "BOB LOC_20 12_34";
-    QTest::newRow("ordinary kept") << "Bob O'Neil-Smith (2)" << "LOC 2000" << "00.12"
+                                   << "1234"
+                                   << "A_B_C_D_ LOC2000 1234";
+    QTest::newRow("model and serial") << "BOB"
+                                      << "LOC/20"
+                                      << "12\\34"
+                                      << "BOB LOC_20 12_34";
+    QTest::newRow("ordinary kept") << "Bob O'Neil-Smith (2)"
+                                   << "LOC 2000"
+                                   << "00.12"
                                    << "Bob O'Neil-Smith (2) LOC 2000 00.12";
 }
 

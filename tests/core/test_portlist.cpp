@@ -29,7 +29,7 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
-} // namespace
+}  // namespace
 
 class TestPortList : public QObject
 {
@@ -62,22 +62,22 @@ void TestPortList::reading_data()
     QTest::newRow("missing file") << QByteArray() << QStringList() << QStringList();
     QTest::newRow("empty file") << QByteArray("") << QStringList() << QStringList();
     QTest::newRow("only first line") << QByteArray("001234,3") << QStringList() << QStringList();
-    QTest::newRow("entry on line 1 is lost") << QByteArray("001234,3\r\n005678,4\r\n") << QStringList{"005678=4"}
-                                             << QStringList{"005678=4"};
+    QTest::newRow("entry on line 1 is lost")
+        << QByteArray("001234,3\r\n005678,4\r\n") << QStringList{"005678=4"} << QStringList{"005678=4"};
     QTest::newRow("CR LF") << QByteArray("\r\n001234,3\r\n005678,12\r\n") << QStringList{"001234=3", "005678=12"}
                            << QStringList{"001234=3", "005678=12"};
     QTest::newRow("LF") << QByteArray("\n001234,3\n005678,12\n") << QStringList{"001234=3", "005678=12"}
                         << QStringList{"001234=3", "005678=12"};
     QTest::newRow("mixed breaks") << QByteArray("\r\n001234,3\n005678,12\r\n") << QStringList{"001234=3", "005678=12"}
                                   << QStringList{"001234=3", "005678=12"};
-    QTest::newRow("last line unbroken") << QByteArray("\r\n001234,3\r\n005678,4")
-                                        << QStringList{"001234=3", "005678=4"} << QStringList{"001234=3", "005678=4"};
+    QTest::newRow("last line unbroken") << QByteArray("\r\n001234,3\r\n005678,4") << QStringList{"001234=3", "005678=4"}
+                                        << QStringList{"001234=3", "005678=4"};
     QTest::newRow("blank and comma-less lines") << QByteArray("\r\n\r\nnot an entry\r\n001234,3\r\n\r\n\n")
                                                 << QStringList{"001234=3"} << QStringList{"001234=3"};
-    QTest::newRow("second comma") << QByteArray("\r\n001234,3,old\r\n")
-                                  << QStringList{"001234=3"} << QStringList{"001234=3,old"};
-    QTest::newRow("empty fields") << QByteArray("\r\n,\r\n001234,\r\n")
-                                  << QStringList{"=", "001234="} << QStringList{"=", "001234="};
+    QTest::newRow("second comma") << QByteArray("\r\n001234,3,old\r\n") << QStringList{"001234=3"}
+                                  << QStringList{"001234=3,old"};
+    QTest::newRow("empty fields") << QByteArray("\r\n,\r\n001234,\r\n") << QStringList{"=", "001234="}
+                                  << QStringList{"=", "001234="};
 }
 
 void TestPortList::reading()

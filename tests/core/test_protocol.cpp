@@ -17,7 +17,7 @@ QByteArray identifyReply(const QByteArray &user, const QByteArray &model, const 
     return r;
 }
 
-} // namespace
+}  // namespace
 
 class TestProtocol : public QObject
 {
@@ -63,8 +63,7 @@ void TestProtocol::commands_data()
     QTest::newRow("serial model longer") << SetSerialModelCommand("1234567890", "LOCATOR2000X")
                                          << QByteArray("#SSLOCATOR2000X1234567890");
 
-    QTest::newRow("by date") << TransferByDateCommand("01-12-26", "06-12-26")
-                             << QByteArray("#DD01/12/26,06/12/26");
+    QTest::newRow("by date") << TransferByDateCommand("01-12-26", "06-12-26") << QByteArray("#DD01/12/26,06/12/26");
 }
 
 void TestProtocol::commands()
@@ -116,39 +115,106 @@ void TestProtocol::probeReply_data()
     QTest::addColumn<QString>("firmware");
 
     const QByteArray full = identifyReply("BOB", "LOC_2000", "____1234");
-    QTest::newRow("identify") << full << true << "BOB" << "LOC2000" << "1234" << "" << "";
-    QTest::newRow("text before #X") << "MM\r\nOK\r\n" + full << true << "BOB" << "LOC2000" << "1234" << "" << "";
+    QTest::newRow("identify") << full << true << "BOB"
+                              << "LOC2000"
+                              << "1234"
+                              << ""
+                              << "";
+    QTest::newRow("text before #X") << "MM\r\nOK\r\n" + full << true << "BOB"
+                                    << "LOC2000"
+                                    << "1234"
+                                    << ""
+                                    << "";
     QTest::newRow("every _ removed") << identifyReply("BOB_SMITH", "_L_O_C_", "1_2") << true << "BOBSMITH"
-                                     << "LOC" << "12" << "" << "";
+                                     << "LOC"
+                                     << "12"
+                                     << ""
+                                     << "";
     QTest::newRow("full width fields") << identifyReply(QByteArray(32, 'U'), "ABCDEFGH", "87654321") << true
-                                       << QString(32, 'U') << "ABCDEFGH" << "87654321" << "" << "";
-    QTest::newRow("cut in model") << full.left(2 + 32 + 16 + 3) << true << "BOB" << "LOC" << "" << "" << "";
-    QTest::newRow("cut after user") << full.left(10) << true << "BOB" << "" << "" << "" << "";
-    QTest::newRow("bare #X") << QByteArray("#X") << true << "" << "" << "" << "" << "";
-    QTest::newRow("no #X") << QByteArray("MM\r\nOK") << false << "" << "" << "" << "" << "";
-    QTest::newRow("empty") << QByteArray() << false << "" << "" << "" << "" << "";
-    QTest::newRow("lower-case #x") << QByteArray("#xBOB") << false << "" << "" << "" << "" << "";
+                                       << QString(32, 'U') << "ABCDEFGH"
+                                       << "87654321"
+                                       << ""
+                                       << "";
+    QTest::newRow("cut in model") << full.left(2 + 32 + 16 + 3) << true << "BOB"
+                                  << "LOC"
+                                  << ""
+                                  << ""
+                                  << "";
+    QTest::newRow("cut after user") << full.left(10) << true << "BOB"
+                                    << ""
+                                    << ""
+                                    << ""
+                                    << "";
+    QTest::newRow("bare #X") << QByteArray("#X") << true << ""
+                             << ""
+                             << ""
+                             << ""
+                             << "";
+    QTest::newRow("no #X") << QByteArray("MM\r\nOK") << false << ""
+                           << ""
+                           << ""
+                           << ""
+                           << "";
+    QTest::newRow("empty") << QByteArray() << false << ""
+                           << ""
+                           << ""
+                           << ""
+                           << "";
+    QTest::newRow("lower-case #x") << QByteArray("#xBOB") << false << ""
+                                   << ""
+                                   << ""
+                                   << ""
+                                   << "";
 
     // "Ver" at characters 27-29 of the whole text: the Bluetooth module answered.
     const QByteArray bt = QByteArray(26, '.') + "Ver 2.13 rest";
-    QTest::newRow("bluetooth version") << bt << false << "" << "" << "" << "2.13" << "Ver 2.13";
-    QTest::newRow("bluetooth then identify") << bt + full << true << "BOB" << "LOC2000" << "1234" << "2.13"
+    QTest::newRow("bluetooth version") << bt << false << ""
+                                       << ""
+                                       << ""
+                                       << "2.13"
+                                       << "Ver 2.13";
+    QTest::newRow("bluetooth then identify") << bt + full << true << "BOB"
+                                             << "LOC2000"
+                                             << "1234"
+                                             << "2.13"
                                              << "Ver 2.13";
-    QTest::newRow("bluetooth cut short") << QByteArray(26, '.') + "Ver 2" << false << "" << "" << "" << "2"
+    QTest::newRow("bluetooth cut short") << QByteArray(26, '.') + "Ver 2" << false << ""
+                                         << ""
+                                         << ""
+                                         << "2"
                                          << "Ver 2";
-    QTest::newRow("bluetooth nothing after") << QByteArray(26, '.') + "Ver" << false << "" << "" << "" << ""
+    QTest::newRow("bluetooth nothing after") << QByteArray(26, '.') + "Ver" << false << ""
+                                             << ""
+                                             << ""
+                                             << ""
                                              << "Ver";
-    QTest::newRow("Ver one place later") << QByteArray(27, '.') + "Ver 2.13" << false << "" << "" << "" << ""
+    QTest::newRow("Ver one place later") << QByteArray(27, '.') + "Ver 2.13" << false << ""
+                                         << ""
+                                         << ""
+                                         << ""
                                          << "Ver 2.13";
-    QTest::newRow("Ver one place earlier") << QByteArray(25, '.') + "Ver 2.13" << false << "" << "" << "" << ""
+    QTest::newRow("Ver one place earlier") << QByteArray(25, '.') + "Ver 2.13" << false << ""
+                                           << ""
+                                           << ""
+                                           << ""
                                            << "Ver 2.13";
     // Positions count in the whole text, not from "#X".
     QTest::newRow("Ver positions not shifted by #X")
-        << "MM" + identifyReply("BOB", "LOC2000", "1234").left(24) + "Ver 9.99" << true << "BOBVer 9.99" << "" << ""
-        << "9.99" << "Ver 9.99";
-    QTest::newRow("firmware from first Ver") << QByteArray("OK Ver1.02.3xyz Ver9") << false << "" << "" << ""
-                                             << "" << "Ver1.02.";
-    QTest::newRow("firmware at end") << QByteArray("OK Ver1.") << false << "" << "" << "" << "" << "Ver1.";
+        << "MM" + identifyReply("BOB", "LOC2000", "1234").left(24) + "Ver 9.99" << true << "BOBVer 9.99"
+        << ""
+        << ""
+        << "9.99"
+        << "Ver 9.99";
+    QTest::newRow("firmware from first Ver") << QByteArray("OK Ver1.02.3xyz Ver9") << false << ""
+                                             << ""
+                                             << ""
+                                             << ""
+                                             << "Ver1.02.";
+    QTest::newRow("firmware at end") << QByteArray("OK Ver1.") << false << ""
+                                     << ""
+                                     << ""
+                                     << ""
+                                     << "Ver1.";
 }
 
 void TestProtocol::probeReply()
@@ -177,13 +243,20 @@ void TestProtocol::dateTimeReply_data()
     QTest::addColumn<QString>("date");
     QTest::addColumn<QString>("time");
 
-    QTest::newRow("full") << QByteArray("#AE 05/03/26 - 09:05:03\r\n") << true << "05/03/26" << "09:05:03";
-    QTest::newRow("no trailer") << QByteArray("#AE:05/03/26...09:05:03") << true << "05/03/26" << "09:05:03";
-    QTest::newRow("cut in time") << QByteArray("#AE 05/03/26 - 09:0") << true << "05/03/26" << "09:0";
-    QTest::newRow("cut in date") << QByteArray("#AE 05/0") << true << "05/0" << "";
-    QTest::newRow("marker only") << QByteArray("#AE") << true << "" << "";
-    QTest::newRow("not at start") << QByteArray(" #AE 05/03/26 - 09:05:03") << false << "" << "";
-    QTest::newRow("other reply") << QByteArray("ABORT") << false << "" << "";
+    QTest::newRow("full") << QByteArray("#AE 05/03/26 - 09:05:03\r\n") << true << "05/03/26"
+                          << "09:05:03";
+    QTest::newRow("no trailer") << QByteArray("#AE:05/03/26...09:05:03") << true << "05/03/26"
+                                << "09:05:03";
+    QTest::newRow("cut in time") << QByteArray("#AE 05/03/26 - 09:0") << true << "05/03/26"
+                                 << "09:0";
+    QTest::newRow("cut in date") << QByteArray("#AE 05/0") << true << "05/0"
+                                 << "";
+    QTest::newRow("marker only") << QByteArray("#AE") << true << ""
+                                 << "";
+    QTest::newRow("not at start") << QByteArray(" #AE 05/03/26 - 09:05:03") << false << ""
+                                  << "";
+    QTest::newRow("other reply") << QByteArray("ABORT") << false << ""
+                                 << "";
 }
 
 void TestProtocol::dateTimeReply()

@@ -127,7 +127,7 @@ QByteArray transferStream(const QByteArray &command, QRandomGenerator &rng)
     return s;
 }
 
-} // namespace
+}  // namespace
 
 class TestReceive : public QObject
 {
@@ -175,20 +175,17 @@ void TestReceive::powerDown_data()
 
     const QByteArrayList transfer{kStart, "rec1\r\n"};
     const QByteArray sofar = kBlock + kStart + "rec1\r\n";
-    QTest::newRow("idle") << QString() << QByteArrayList{"$1,2\r\n"} << QByteArray("#PD") << QString()
-                          << QByteArray();
-    QTest::newRow("file asked for, no data yet") << "req.txt" << QByteArrayList{"noise"}
-                                                 << QByteArray("noise#PD\r\n") << "req.txt" << QByteArray("");
-    QTest::newRow("mid transfer, notice alone") << "req.txt" << transfer << QByteArray("#PD\r\n") << "req.txt"
-                                                << sofar;
+    QTest::newRow("idle") << QString() << QByteArrayList{"$1,2\r\n"} << QByteArray("#PD") << QString() << QByteArray();
+    QTest::newRow("file asked for, no data yet")
+        << "req.txt" << QByteArrayList{"noise"} << QByteArray("noise#PD\r\n") << "req.txt" << QByteArray("");
+    QTest::newRow("mid transfer, notice alone") << "req.txt" << transfer << QByteArray("#PD\r\n") << "req.txt" << sofar;
     // Transfer text that shares the notice's piece was received: it is kept, the notice is not.
-    QTest::newRow("mid transfer, text before notice") << "req.txt" << transfer
-                                                      << QByteArray("rec2\r\n#PD\r\nafter") << "req.txt"
-                                                      << sofar + "rec2\r\n";
+    QTest::newRow("mid transfer, text before notice")
+        << "req.txt" << transfer << QByteArray("rec2\r\n#PD\r\nafter") << "req.txt" << sofar + "rec2\r\n";
     QTest::newRow("unasked transfer") << QString() << transfer << QByteArray("rec2\r\n#PD") << "auto.txt"
                                       << sofar + "rec2\r\n";
-    QTest::newRow("after transfer end") << "req.txt" << QByteArrayList{kStart + "rec1\r\n\x1a"}
-                                        << QByteArray("rec2#PD") << QString() << sofar + "\x1a";
+    QTest::newRow("after transfer end") << "req.txt" << QByteArrayList{kStart + "rec1\r\n\x1a"} << QByteArray("rec2#PD")
+                                        << QString() << sofar + "\x1a";
 }
 
 void TestReceive::powerDown()
@@ -275,16 +272,15 @@ void TestReceive::piecesDuringTransferGoToFileUnchanged()
     // Bare CR, bare LF, NUL and high bytes: a data file is whatever the locator sent.
     // So is a start marker inside the transfer (a user named "#DD", a header
     // cut after its echo): it starts nothing and brings no second comment block.
-    const QByteArrayList pieces = {"rec1\r\n", "rec2\n", "\rrec3", QByteArray("a\0b", 3), "\xff\xfe\x80", "x",
-                                   "#DD_____________BOB\r\n", "#DA"};
+    const QByteArrayList pieces = {
+        "rec1\r\n", "rec2\n", "\rrec3", QByteArray("a\0b", 3), "\xff\xfe\x80", "x", "#DD_____________BOB\r\n", "#DA"};
     QByteArray expected = kBlock + kStart;
     for (const QByteArray &p : pieces) {
         r->view.clear();
         r->handler.handlePiece(p);
         count += p.size();
         expected += p;
-        QCOMPARE(r->view.calls,
-                 (QStringList{"alive:1", "progress:" + QString::number(count), "text", "watchdog"}));
+        QCOMPARE(r->view.calls, (QStringList{"alive:1", "progress:" + QString::number(count), "text", "watchdog"}));
         QCOMPARE(r->view.shown, QByteArrayList{p});
         QCOMPARE(r->state.TransferCharCount, count);
     }
@@ -622,7 +618,6 @@ void TestReceive::randomSplits()
     QVERIFY(std::is_sorted(r->view.progress.cbegin(), r->view.progress.cend()));
 }
 
-
 void TestReceive::markersSplitOverPieces_data()
 {
     QTest::addColumn<QByteArrayList>("pieces");
@@ -639,8 +634,8 @@ void TestReceive::markersSplitOverPieces_data()
     QTest::newRow("AB|ORT") << QByteArrayList{kStart, "rec AB", "ORT\r\n\x1a"} << QStringList{"start", "end:1"}
                             << kBlock + kStart + "rec ABORT\r\n\x1a";
     // What ended one transfer does not start or end another.
-    QTest::newRow("marker in last piece only") << QByteArrayList{"#DA\x1a", "x"} << QStringList{"start", "end:0"}
-                                               << kBlock + "#DA\x1a";
+    QTest::newRow("marker in last piece only")
+        << QByteArrayList{"#DA\x1a", "x"} << QStringList{"start", "end:0"} << kBlock + "#DA\x1a";
 }
 
 void TestReceive::markersSplitOverPieces()

@@ -1,7 +1,7 @@
 #include "PtyPair.h"
+#include "TestEnvironment.h"
 #include "core/link/PacedWriter.h"
 #include "core/link/SerialPort.h"
-#include "TestEnvironment.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -13,7 +13,9 @@
 namespace {
 
 constexpr int kWaitMs = 5000;  // generous for sanitizer builds
-const QByteArray kWithNuls("$1,\0" "2\r\n\0", 8);
+const QByteArray kWithNuls("$1,\0"
+                           "2\r\n\0",
+                           8);
 
 // Counts socket notifier activations: the moment Qt has seen new bytes.
 class NotifierWatch : public QObject
@@ -44,7 +46,7 @@ bool runUntilNoticed(NotifierWatch &watch, int before)
     return watch.count > before;
 }
 
-} // namespace
+}  // namespace
 
 class TestSerialPort : public QObject
 {
@@ -99,8 +101,7 @@ void TestSerialPort::cleanup()
 bool TestSerialPort::openCom7(SerialPort &port)
 {
     port.setCommPort(7);
-    return port.setSettings(QStringLiteral("115200,n,8,1")) && port.open() == SerialPort::NoError
-        && port.isOpen();
+    return port.setSettings(QStringLiteral("115200,n,8,1")) && port.open() == SerialPort::NoError && port.isOpen();
 }
 
 void TestSerialPort::openMissingPort_data()
@@ -294,8 +295,8 @@ void TestSerialPort::lineChangesAndErrorCounters()
     status.overrun = 1;
     status.rxOverflow = 2;
     status.parity = 1;
-    const QList<int> expected{SerialPort::EvCTS, SerialPort::EvDSR, SerialPort::EvCD, SerialPort::EvRing,
-                              1001, 1004, 1006, 1008, 1009};
+    const QList<int> expected{
+        SerialPort::EvCTS, SerialPort::EvDSR, SerialPort::EvCD, SerialPort::EvRing, 1001, 1004, 1006, 1008, 1009};
     QTRY_COMPARE_WITH_TIMEOUT(events.size(), expected.size(), kWaitMs);
     std::sort(events.begin(), events.end());
     QCOMPARE(events, expected);

@@ -7,17 +7,17 @@
 #include "gui/main/frmMain.h"
 #include "ui_frmMain.h"
 
-#include "core/datafile/DataFileFormat.h"
-#include "core/datafile/DataFileHandle.h"
-#include "core/datafile/DataFileHeader.h"
-#include "gui/common/Folders.h"
 #include "LocatorSimulator.h"
-#include "core/link/Pacing.h"
-#include "core/link/Protocol.h"
 #include "PtyPair.h"
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"
+#include "core/datafile/DataFileFormat.h"
+#include "core/datafile/DataFileHandle.h"
+#include "core/datafile/DataFileHeader.h"
+#include "core/link/Pacing.h"
+#include "core/link/Protocol.h"
 #include "core/usage/UsageCounting.h"
+#include "gui/common/Folders.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -122,7 +122,7 @@ private:
     void (*m_oldHandler)(int) = SIG_ERR;
     bool m_ok = false;
 };
-} // namespace
+}  // namespace
 
 class TestFaults : public QObject
 {
@@ -229,8 +229,8 @@ private:
 void TestFaults::hostileFilesDoNotExhaustMemory()
 {
     constexpr qint64 kHuge = 384LL << 20;
-    const QByteArray header = "#DA" + QByteArray("EVE").leftJustified(32, '_') + QByteArray(16, '_') + "LOC2000_"
-        + "____4321";
+    const QByteArray header
+        = "#DA" + QByteArray("EVE").leftJustified(32, '_') + QByteArray(16, '_') + "LOC2000_" + "____4321";
     const QString noBreaks = m_env->root() + "/no-breaks.csv";
     const QString longComment = m_env->root() + "/long-comment.csv";
     {
@@ -268,9 +268,8 @@ void TestFaults::hostileFilesDoNotExhaustMemory()
 #if !defined(__SANITIZE_ADDRESS__)
     // (Under AddressSanitizer freed memory waits in a quarantine of 256 MB,
     // so the peak there says nothing about what the readers hold.)
-    QVERIFY2(peakMemoryMB() - before < 64, qPrintable(QStringLiteral("peak grew from %1 MB to %2 MB")
-                                                           .arg(before)
-                                                           .arg(peakMemoryMB())));
+    QVERIFY2(peakMemoryMB() - before < 64,
+             qPrintable(QStringLiteral("peak grew from %1 MB to %2 MB").arg(before).arg(peakMemoryMB())));
 #endif
 }
 
@@ -425,10 +424,10 @@ void TestFaults::serialErrorEventsDuringTransfer()
     const QString path = startTransfer(w, *pty, head);
     QVERIFY(!path.isEmpty());
 
-    const QList<int> errors{SerialPort::EventBreak, SerialPort::EventCTSTO, SerialPort::EventDSRTO,
-                            SerialPort::EventFrame, SerialPort::EventOverrun, SerialPort::EventCDTO,
+    const QList<int> errors{SerialPort::EventBreak,  SerialPort::EventCTSTO,    SerialPort::EventDSRTO,
+                            SerialPort::EventFrame,  SerialPort::EventOverrun,  SerialPort::EventCDTO,
                             SerialPort::EventRxOver, SerialPort::EventRxParity, SerialPort::EventTxFull,
-                            SerialPort::EventDCB, SerialPort::EvRing};
+                            SerialPort::EventDCB,    SerialPort::EvRing};
     QByteArray sent = head;
     QStringList expected;
     for (int i = 0; i < errors.size(); ++i) {
@@ -575,7 +574,8 @@ void TestFaults::userCommandsMidTransfer()
         const QString other = m_env->documentsDir() + "/other.csv";
         QFile f(other);
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(block() + "#DA" + QByteArray("ANN").leftJustified(32, '_') + QByteArray(16, '_') + "LOC2000_00005678\r\n");
+        f.write(block() + "#DA" + QByteArray("ANN").leftJustified(32, '_') + QByteArray(16, '_')
+                + "LOC2000_00005678\r\n");
         f.close();
         m_ui->openFiles.enqueue(other);
         w.cmdOpenExistingFile_Click();

@@ -39,4 +39,4 @@ inline bool WriteFile(const QString &path, const QByteArray &bytes)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
-} // namespace AnalysisFiles
+}  // namespace AnalysisFiles

@@ -18,7 +18,8 @@ namespace ArchiveFiles {
 inline QByteArray Header(const QByteArray &serial, const QByteArray &user = "BOB")
 {
     QByteArray u = user.leftJustified(32, '_', true);
-    return "#DA" + u + QByteArray(16, '0') + QByteArray("LOC2000").leftJustified(8, '_') + serial.rightJustified(8, '_');
+    return "#DA" + u + QByteArray(16, '0') + QByteArray("LOC2000").leftJustified(8, '_')
+        + serial.rightJustified(8, '_');
 }
 
 inline QByteArray Record(const QDateTime &at, char mode)
@@ -44,4 +45,4 @@ inline QString Write(const QString &path, const QByteArray &bytes)
     return AnalysisFiles::WriteFile(path, bytes) ? path : QString();
 }
 
-} // namespace ArchiveFiles
+}  // namespace ArchiveFiles

@@ -64,7 +64,8 @@ public:
             if (out.size() < atLeast)
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
             pollfd p{m_master, POLLIN, 0};
-            const int wait = out.size() >= atLeast ? 0 : int(qMin<qint64>(5, qMax<qint64>(0, deadline.remainingTime())));
+            const int wait
+                = out.size() >= atLeast ? 0 : int(qMin<qint64>(5, qMax<qint64>(0, deadline.remainingTime())));
             const int ready = ::poll(&p, 1, wait);
             if (ready <= 0 || !(p.revents & POLLIN)) {
                 if (out.size() >= atLeast || deadline.hasExpired())

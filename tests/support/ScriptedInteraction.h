@@ -21,11 +21,11 @@ public:
     ~ScriptedInteraction() override { Interaction::install(nullptr); }
 
     // Scripting.
-    QQueue<bool> answers;          // for question()
-    QQueue<QString> inputs;        // for input()
-    QQueue<QString> openFiles;     // for openFileName()
-    QQueue<QString> saveFiles;     // for saveFileName()
-    QDateTime fixedNow;            // invalid: the real clock
+    QQueue<bool> answers;  // for question()
+    QQueue<QString> inputs;  // for input()
+    QQueue<QString> openFiles;  // for openFileName()
+    QQueue<QString> saveFiles;  // for saveFileName()
+    QDateTime fixedNow;  // invalid: the real clock
     // Called when a question is asked, before the scripted answer is used;
     // may return an answer itself (e.g. after inspecting the window).
     std::function<std::optional<bool>(const QString &)> onQuestion;

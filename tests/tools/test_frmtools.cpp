@@ -5,13 +5,13 @@
 #include "gui/tools/frmTools.h"
 #include "ui_frmTools.h"
 
-#include "gui/common/AppState.h"
-#include "core/datafile/DataFileHandle.h"
-#include "gui/common/Folders.h"
-#include "core/link/Pacing.h"
 #include "PtyPair.h"
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"
+#include "core/datafile/DataFileHandle.h"
+#include "core/link/Pacing.h"
+#include "gui/common/AppState.h"
+#include "gui/common/Folders.h"
 #include "gui/tools/TroubleshootLog.h"
 
 #include <QFile>
@@ -38,8 +38,11 @@ QColor statusColor(frmTools &w)
 QList<QPushButton *> commandButtons(frmTools &w)
 {
     auto *f = w.form();
-    return {f->cmdReadDateTime, f->cmdReadStoredParameters, f->cmdClearMem, f->cmdResetMemPointer,
-            f->cmdSetSerialModel, f->cmdSetDate, f->cmdSetTime, f->cmdSetUser, f->cmdSend, f->cmdStop};
+    return {f->cmdReadDateTime,   f->cmdReadStoredParameters,
+            f->cmdClearMem,       f->cmdResetMemPointer,
+            f->cmdSetSerialModel, f->cmdSetDate,
+            f->cmdSetTime,        f->cmdSetUser,
+            f->cmdSend,           f->cmdStop};
 }
 
 bool allEnabled(frmTools &w, bool enabled)
@@ -50,7 +53,7 @@ bool allEnabled(frmTools &w, bool enabled)
     }
     return true;
 }
-} // namespace
+}  // namespace
 
 class TestFrmTools : public QObject
 {
@@ -169,7 +172,8 @@ void TestFrmTools::acceptedPasswordOpensPortAndLog()
     frmTools *w = loadWindow({QStringLiteral("lampwick"), portText});
     QVERIFY(w);
     QCOMPARE(m_ui->endProgramCalls, 0);
-    QCOMPARE(m_ui->prompts, (QStringList{QStringLiteral("Enter your passwword"), QStringLiteral("Enter the port to use")}));
+    QCOMPARE(m_ui->prompts,
+             (QStringList{QStringLiteral("Enter your passwword"), QStringLiteral("Enter the port to use")}));
     QVERIFY(w->isVisible());
     QCOMPARE(w->windowTitle(), QStringLiteral("Locator Setup Tools - Internal use only"));
     QCOMPARE(w->palette().color(QPalette::Window), QColor(64, 64, 64));
@@ -232,8 +236,8 @@ void TestFrmTools::sevenPiecesNewestFirstAllLoggedAndOpenable()
 {
     frmTools *w = openWindow();
     QVERIFY(w);
-    const QList<QByteArray> pieces{"$T,33KHz,D,1.25,17\r\n", "first", "#PD", QByteArray("nul\0gone", 8),
-                                   "two\r\nlines", "six", "seventh"};
+    const QList<QByteArray> pieces{"$T,33KHz,D,1.25,17\r\n", "first", "#PD",    QByteArray("nul\0gone", 8),
+                                   "two\r\nlines",           "six",   "seventh"};
     QByteArray expectedLog;
     for (const QByteArray &p : pieces) {
         QVERIFY(m_pty->send(p));
@@ -252,12 +256,13 @@ void TestFrmTools::sevenPiecesNewestFirstAllLoggedAndOpenable()
 void TestFrmTools::repliesFillTheirFields_data()
 {
     QTest::addColumn<QByteArray>("piece");
-    QTest::addColumn<QStringList>("identity");   // user, model, serial number
+    QTest::addColumn<QStringList>("identity");  // user, model, serial number
     QTest::addColumn<QStringList>("dateTime");
     const QStringList keptId{"kept user", "kept", "kept"};
     const QStringList keptDt{"kept date", "kept time"};
 
-    const QByteArray john = "#X" + QByteArray("JOHN") + QByteArray(28, '_') + "FW1.23_HWB2_____" + "LOC_2000" + "__001234";
+    const QByteArray john
+        = "#X" + QByteArray("JOHN") + QByteArray(28, '_') + "FW1.23_HWB2_____" + "LOC_2000" + "__001234";
     QTest::newRow("identify reply cut short") << QByteArray("#XAL__") << QStringList{"AL", "", ""} << keptDt;
     QTest::newRow("identify not at start") << "ok" + john << keptId << keptDt;
     QTest::newRow("date and time reply") << QByteArray("#AE 05/03/26   09:05:03\r\n") << keptId

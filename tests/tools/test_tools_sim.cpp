@@ -5,11 +5,11 @@
 #include "gui/tools/frmTools.h"
 #include "ui_frmTools.h"
 
-#include "gui/common/AppState.h"
 #include "LocatorSimulator.h"
-#include "core/link/Pacing.h"
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"
+#include "core/link/Pacing.h"
+#include "gui/common/AppState.h"
 
 #include <QFile>
 #include <QPointer>
@@ -25,7 +25,7 @@ QByteArray readFile(const QString &path)
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
-} // namespace
+}  // namespace
 
 class TestToolsSim : public QObject
 {
@@ -74,7 +74,8 @@ private:
         }
         m_ui->inputs = QQueue<QString>({QStringLiteral("lampwick"), QString::number(kCom)});
         m_window = new frmTools(*m_state);
-        if (!m_window->Form_Load() || !m_window->MSComm1.isOpen() || !QTest::qWaitFor([&] { return m_sim->waitForCommand("MM", 0); }, kWait))
+        if (!m_window->Form_Load() || !m_window->MSComm1.isOpen()
+            || !QTest::qWaitFor([&] { return m_sim->waitForCommand("MM", 0); }, kWait))
             return nullptr;
         return m_window;
     }
@@ -141,27 +142,34 @@ void TestToolsSim::buttonsSendExactlyTheirCommand_data()
     QTest::addColumn<QString>("second");
     const QStringList none{"", "", "", ""};
 
-    QTest::newRow("read date and time") << "cmdReadDateTime" << none << QByteArray("#AE")
-                                        << "Getting Date and Time" << "Parameters received";
-    QTest::newRow("read stored parameters") << "cmdReadStoredParameters" << none << QByteArray("#X")
-                                            << "Getting Serial No., Model, User" << "Parameters received";
-    QTest::newRow("clear memory, confirmed") << "cmdClearMem" << none << QByteArray("#CA") << "Clearing memory"
-                                             << "When live data appears on the Live Monitor, the clear has been completed.";
-    QTest::newRow("reset memory pointer") << "cmdResetMemPointer" << none << QByteArray("#FW0000")
-                                          << "Resetting memory" << "Memory Reset";
+    QTest::newRow("read date and time") << "cmdReadDateTime" << none << QByteArray("#AE") << "Getting Date and Time"
+                                        << "Parameters received";
+    QTest::newRow("read stored parameters")
+        << "cmdReadStoredParameters" << none << QByteArray("#X") << "Getting Serial No., Model, User"
+        << "Parameters received";
+    QTest::newRow("clear memory, confirmed")
+        << "cmdClearMem" << none << QByteArray("#CA") << "Clearing memory"
+        << "When live data appears on the Live Monitor, the clear has been completed.";
+    QTest::newRow("reset memory pointer") << "cmdResetMemPointer" << none << QByteArray("#FW0000") << "Resetting memory"
+                                          << "Memory Reset";
     QTest::newRow("serial and model padded to 8") << "cmdSetSerialModel" << QStringList{"AB", "12345", "", ""}
-                                                  << QByteArray("#SSAB      12345   ")
-                                                  << "Setting Serial No. / Model" << "Serial No. / Model set";
+                                                  << QByteArray("#SSAB      12345   ") << "Setting Serial No. / Model"
+                                                  << "Serial No. / Model set";
     QTest::newRow("serial and model full width") << "cmdSetSerialModel" << QStringList{"LOC20000", "00001234", "", ""}
-                                                 << QByteArray("#SSLOC2000000001234")
-                                                 << "Setting Serial No. / Model" << "Serial No. / Model set";
-    QTest::newRow("set date") << "cmdSetDate" << none << QByteArray("#DS05/03/26") << "Setting Date" << "Date set";
-    QTest::newRow("set time") << "cmdSetTime" << none << QByteArray("#TS09:05:03") << "Setting time" << "Time set";
-    QTest::newRow("set user padded to 32") << "cmdSetUser" << QStringList{"", "", "BOB", ""}
-                                           << "#FTBOB" + QByteArray(29, ' ') << "Setting User" << "User Set";
+                                                 << QByteArray("#SSLOC2000000001234") << "Setting Serial No. / Model"
+                                                 << "Serial No. / Model set";
+    QTest::newRow("set date") << "cmdSetDate" << none << QByteArray("#DS05/03/26") << "Setting Date"
+                              << "Date set";
+    QTest::newRow("set time") << "cmdSetTime" << none << QByteArray("#TS09:05:03") << "Setting time"
+                              << "Time set";
+    QTest::newRow("set user padded to 32")
+        << "cmdSetUser" << QStringList{"", "", "BOB", ""} << "#FTBOB" + QByteArray(29, ' ') << "Setting User"
+        << "User Set";
     QTest::newRow("send raw text") << "cmdSend" << QStringList{"", "", "", "#FW00AB"} << QByteArray("#FW00AB")
-                                   << "Sending#FW00AB" << "Sent!";
-    QTest::newRow("stop") << "cmdStop" << none << QByteArray("#A") << "Stopping..." << "Aborted";
+                                   << "Sending#FW00AB"
+                                   << "Sent!";
+    QTest::newRow("stop") << "cmdStop" << none << QByteArray("#A") << "Stopping..."
+                          << "Aborted";
 }
 
 void TestToolsSim::buttonsSendExactlyTheirCommand()

@@ -1,9 +1,9 @@
-#include "gui/common/AppState.h"
-#include "core/usage/ModeTable.h"
 #include "ScriptedInteraction.h"
-#include "core/viewer/SortKeys.h"
 #include "TestEnvironment.h"
+#include "core/usage/ModeTable.h"
+#include "core/viewer/SortKeys.h"
 #include "core/viewer/ViewerColumns.h"
+#include "gui/common/AppState.h"
 #include "gui/viewer/ViewerModel.h"
 #include "gui/viewer/frmViewData.h"
 #include "ui_frmViewData.h"
@@ -31,7 +31,7 @@ QColor modeColour(char letter)
     return QColor(c.r, c.g, c.b);
 }
 
-} // namespace
+}  // namespace
 
 class TestFrmViewData : public QObject
 {
@@ -177,9 +177,8 @@ void TestFrmViewData::rowsColoursAndTotals()
     QCOMPARE(model.rowCount(), m_rows);
     QVERIFY(m_interaction->messages.isEmpty());
 
-    const auto colourOf = [&](int row, int column) {
-        return model.index(row, column).data(Qt::ForegroundRole).value<QColor>();
-    };
+    const auto colourOf
+        = [&](int row, int column) { return model.index(row, column).data(Qt::ForegroundRole).value<QColor>(); };
     QCOMPARE(model.index(1, 0).data().toString(), QStringLiteral("31/05/12   23:00:03"));
     QCOMPARE(model.index(1, 1).data().toString(), QStringLiteral("A"));
     QCOMPARE(colourOf(0, 0), QColor(0, 0, 0));  // no mode yet
@@ -194,10 +193,8 @@ void TestFrmViewData::rowsColoursAndTotals()
     QCOMPARE(colourOf(m_rows - 1, 4), modeColour('P'));
 
     const QList<QPair<QString, QStringList>> totals = {
-        {"lblDarAdarTotal", {"1 Hrs", "2 Mins", "5 Secs"}},
-        {"lblTransmitterTotal", {"0 Hrs", "1 Mins", "0 Secs"}},
-        {"lblRadioTotal", {"0 Hrs", "0 Mins", "0 Secs"}},
-        {"lblPowerTotal", {"0 Hrs", "0 Mins", "1 Secs"}},
+        {"lblDarAdarTotal", {"1 Hrs", "2 Mins", "5 Secs"}}, {"lblTransmitterTotal", {"0 Hrs", "1 Mins", "0 Secs"}},
+        {"lblRadioTotal", {"0 Hrs", "0 Mins", "0 Secs"}},   {"lblPowerTotal", {"0 Hrs", "0 Mins", "1 Secs"}},
         {"lblUsageTime", {"1 Hrs", "3 Mins", "6 Secs"}},
     };
     for (const auto &[prefix, pieces] : totals) {
@@ -219,7 +216,8 @@ void TestFrmViewData::identityAndLegend()
     QCOMPARE(ui->txtSerial->text(), QStringLiteral("  001234"));
 
     // "P" at the top down to "A", each letter in its mode's colour on dark grey.
-    const QList<QPair<QString, QString>> legend = {{"P", "Power"}, {"R", "Radio"}, {"T", "Transmitter"}, {"A", "DarAdar"}};
+    const QList<QPair<QString, QString>> legend
+        = {{"P", "Power"}, {"R", "Radio"}, {"T", "Transmitter"}, {"A", "DarAdar"}};
     int lastY = -1;
     for (const auto &[letter, name] : legend) {
         const QLabel *key = window->findChild<QLabel *>("lblKey" + letter);

@@ -75,16 +75,15 @@ QStringList sortedByKeyText(const QStringList &cells, QString (*keyText)(QString
     QList<QPair<QString, QString>> keyed;
     for (const QString &cell : cells)
         keyed.append({keyText(cell), cell});
-    std::stable_sort(keyed.begin(), keyed.end(), [&](const auto &a, const auto &b) {
-        return descending ? a.first > b.first : a.first < b.first;
-    });
+    std::stable_sort(keyed.begin(), keyed.end(),
+                     [&](const auto &a, const auto &b) { return descending ? a.first > b.first : a.first < b.first; });
     QStringList out;
     for (const auto &k : keyed)
         out << k.second;
     return out;
 }
 
-} // namespace
+}  // namespace
 
 class TestViewerCore : public QObject
 {
@@ -118,10 +117,14 @@ void TestViewerCore::complementDigits_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("digits") << "0123456789" << "9876543210";
-    QTest::newRow("minus becomes blank") << "-12.50" << " 87.49";
-    QTest::newRow("others stay") << "&x.Y" << "&x.Y";
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("digits") << "0123456789"
+                            << "9876543210";
+    QTest::newRow("minus becomes blank") << "-12.50"
+                                         << " 87.49";
+    QTest::newRow("others stay") << "&x.Y"
+                                 << "&x.Y";
+    QTest::newRow("empty") << ""
+                           << "";
 }
 
 void TestViewerCore::complementDigits()
@@ -135,18 +138,30 @@ void TestViewerCore::dateKeyText_data()
 {
     QTest::addColumn<QString>("cell");
     QTest::addColumn<QString>("key");
-    QTest::newRow("record") << "03/04/10   14:05:09" << "20100403140509";
-    QTest::newRow("last second of a century") << "31/12/99   23:59:59" << "20991231235959";
-    QTest::newRow("leap day") << "29/02/12   00:00:00" << "20120229000000";
-    QTest::newRow("one-digit day and hour") << "3/4/10 9:05:09" << "20100403090509";
-    QTest::newRow("no leap day") << "29/02/11   00:00:00" << "";
-    QTest::newRow("day 32") << "32/01/10   00:00:00" << "";
-    QTest::newRow("month 13") << "01/13/10   00:00:00" << "";
-    QTest::newRow("hour 24") << "03/04/10   24:00:00" << "";
-    QTest::newRow("date without time") << "03/04/10" << "";
-    QTest::newRow("four-digit year") << "03/04/2010   14:05:09" << "";
-    QTest::newRow("text") << "ABORT" << "";
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("record") << "03/04/10   14:05:09"
+                            << "20100403140509";
+    QTest::newRow("last second of a century") << "31/12/99   23:59:59"
+                                              << "20991231235959";
+    QTest::newRow("leap day") << "29/02/12   00:00:00"
+                              << "20120229000000";
+    QTest::newRow("one-digit day and hour") << "3/4/10 9:05:09"
+                                            << "20100403090509";
+    QTest::newRow("no leap day") << "29/02/11   00:00:00"
+                                 << "";
+    QTest::newRow("day 32") << "32/01/10   00:00:00"
+                            << "";
+    QTest::newRow("month 13") << "01/13/10   00:00:00"
+                              << "";
+    QTest::newRow("hour 24") << "03/04/10   24:00:00"
+                             << "";
+    QTest::newRow("date without time") << "03/04/10"
+                                       << "";
+    QTest::newRow("four-digit year") << "03/04/2010   14:05:09"
+                                     << "";
+    QTest::newRow("text") << "ABORT"
+                          << "";
+    QTest::newRow("empty") << ""
+                           << "";
 }
 
 void TestViewerCore::dateKeyText()
@@ -166,17 +181,25 @@ void TestViewerCore::numberKeyText_data()
     QTest::newRow("1.25") << "1.25" << QString(29, '0') + "1.25" + QString(28, '0');
     QTest::newRow("0") << "0" << zeros30 + "." + zeros30;
     QTest::newRow("minus zero") << "-0" << zeros30 + "." + zeros30;
-    QTest::newRow("-10") << "-10" << "&" + QString(28, '9') + "89." + nines30;
-    QTest::newRow("-0.5") << "-0.5" << "&" + nines30 + ".4" + QString(29, '9');
+    QTest::newRow("-10") << "-10"
+                         << "&" + QString(28, '9') + "89." + nines30;
+    QTest::newRow("-0.5") << "-0.5"
+                          << "&" + nines30 + ".4" + QString(29, '9');
     QTest::newRow("blanks and plus") << " +7 " << QString(29, '0') + "7." + zeros30;
     QTest::newRow("exponent") << "1.5e2" << QString(27, '0') + "150." + zeros30;
     QTest::newRow("rounded at 30 digits") << "0." + QString(29, '0') + "15" << zeros30 + "." + QString(29, '0') + "2";
-    QTest::newRow("LO") << "LO" << "";
-    QTest::newRow("33KHz") << "33KHz" << "";
-    QTest::newRow("letter") << "S" << "";
-    QTest::newRow("lone point") << "." << "";
-    QTest::newRow("bare exponent") << "1e" << "";
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("LO") << "LO"
+                        << "";
+    QTest::newRow("33KHz") << "33KHz"
+                           << "";
+    QTest::newRow("letter") << "S"
+                            << "";
+    QTest::newRow("lone point") << "."
+                                << "";
+    QTest::newRow("bare exponent") << "1e"
+                                   << "";
+    QTest::newRow("empty") << ""
+                           << "";
 }
 
 void TestViewerCore::numberKeyText()
@@ -211,18 +234,19 @@ void TestViewerCore::sortOrder_data()
         << SignalColumn << false << QStringList{"5.0", "05", "4", "5"} << QStringList{"4", "5.0", "05", "5"};
     QTest::newRow("equal keys keep their order descending")
         << SignalColumn << true << QStringList{"5.0", "05", "4", "5"} << QStringList{"5.0", "05", "5", "4"};
-    QTest::newRow("sizes past 30 digits by size")
-        << 4 << false << QStringList{"1e31", "5", "-1e31", "-5", "9e29"}
-        << QStringList{"-1e31", "-5", "5", "9e29", "1e31"};
+    QTest::newRow("sizes past 30 digits by size") << 4 << false << QStringList{"1e31", "5", "-1e31", "-5", "9e29"}
+                                                  << QStringList{"-1e31", "-5", "5", "9e29", "1e31"};
     QTest::newRow("dates chronologically, no date first")
         << DateColumn << false
-        << QStringList{"01/02/11   00:00:00", "31/12/10   23:59:59", "ABORT", "01/02/11   00:00:01", "02/01/11   00:00:00"}
-        << QStringList{"ABORT", "31/12/10   23:59:59", "02/01/11   00:00:00", "01/02/11   00:00:00", "01/02/11   00:00:01"};
+        << QStringList{"01/02/11   00:00:00", "31/12/10   23:59:59", "ABORT", "01/02/11   00:00:01",
+                       "02/01/11   00:00:00"}
+        << QStringList{"ABORT", "31/12/10   23:59:59", "02/01/11   00:00:00", "01/02/11   00:00:00",
+                       "01/02/11   00:00:01"};
     QTest::newRow("dates descending, no date last")
         << DateColumn << true << QStringList{"02/01/11   00:00:00", "ABORT", "01/02/11   00:00:00"}
         << QStringList{"01/02/11   00:00:00", "02/01/11   00:00:00", "ABORT"};
-    QTest::newRow("mode letters")
-        << ModeColumn << false << QStringList{"T", "A", "P", "", "R"} << QStringList{"", "A", "P", "R", "T"};
+    QTest::newRow("mode letters") << ModeColumn << false << QStringList{"T", "A", "P", "", "R"}
+                                  << QStringList{"", "A", "P", "R", "T"};
 }
 
 void TestViewerCore::sortOrder()
@@ -238,13 +262,42 @@ void TestViewerCore::numberOrderMatchesKeyTexts()
 {
     // Below 10^30 the typed keys must give exactly the order of the key
     // texts, including cells a 64-bit key cannot tell apart on its own.
-    QStringList cells = {"0", "-0", "0.0", "7", "007", "-7", "1.25", "-1.25", "LO", "S", "", "33KHz",
-                         "0.123456789", "0.1234567891", "0.1234567899", "0.12345678912345", "-0.1234567891",
-                         "-0.1234567899", "-0.0000000001", "-0.00000000001", "0.00000000001",
-                         "999999999", "1000000000", "1234567890123", "-1234567890123", "-1000000000",
-                         "1e-40", "-1e-40", "1.5e3", "-2.5E-3", "0." + QString(30, '9') + "5",
-                         "0." + QString(29, '0') + "149", "0." + QString(29, '0') + "15",
-                         QString(30, '9'), "-" + QString(30, '9'), "123456789.123456789123"};
+    QStringList cells = {"0",
+                         "-0",
+                         "0.0",
+                         "7",
+                         "007",
+                         "-7",
+                         "1.25",
+                         "-1.25",
+                         "LO",
+                         "S",
+                         "",
+                         "33KHz",
+                         "0.123456789",
+                         "0.1234567891",
+                         "0.1234567899",
+                         "0.12345678912345",
+                         "-0.1234567891",
+                         "-0.1234567899",
+                         "-0.0000000001",
+                         "-0.00000000001",
+                         "0.00000000001",
+                         "999999999",
+                         "1000000000",
+                         "1234567890123",
+                         "-1234567890123",
+                         "-1000000000",
+                         "1e-40",
+                         "-1e-40",
+                         "1.5e3",
+                         "-2.5E-3",
+                         "0." + QString(30, '9') + "5",
+                         "0." + QString(29, '0') + "149",
+                         "0." + QString(29, '0') + "15",
+                         QString(30, '9'),
+                         "-" + QString(30, '9'),
+                         "123456789.123456789123"};
     QRandomGenerator rng(6);
     for (int i = 0; i < 400; ++i) {
         const int kind = rng.bounded(4);
@@ -260,8 +313,7 @@ void TestViewerCore::numberOrderMatchesKeyTexts()
     }
     for (const bool descending : {false, true}) {
         QCOMPARE(sortedCells(4, cells, descending), sortedByKeyText(cells, &NumberKeyText, descending));
-        QCOMPARE(sortedCells(SignalColumn, cells, descending),
-                 sortedByKeyText(cells, &NumberKeyText, descending));
+        QCOMPARE(sortedCells(SignalColumn, cells, descending), sortedByKeyText(cells, &NumberKeyText, descending));
     }
 }
 
@@ -285,13 +337,13 @@ void TestViewerCore::dateOrderMatchesKeyTexts()
 void TestViewerCore::textOrderIgnoresCaseAndKeepsTies()
 {
     // Long texts sharing their first characters go past what the key holds.
-    const QStringList cells = {"t", "A", "T", "a", "ABCDEFGHIJ2", "abcdefghij1", "ABCDEFGHIJ", "abcdefg", "ABCDEFGH1",
-                               "abcdefghij2"};
-    const QStringList ascending = {"A", "a", "abcdefg", "ABCDEFGH1", "ABCDEFGHIJ", "abcdefghij1", "ABCDEFGHIJ2",
-                                   "abcdefghij2", "t", "T"};
+    const QStringList cells
+        = {"t", "A", "T", "a", "ABCDEFGHIJ2", "abcdefghij1", "ABCDEFGHIJ", "abcdefg", "ABCDEFGH1", "abcdefghij2"};
+    const QStringList ascending
+        = {"A", "a", "abcdefg", "ABCDEFGH1", "ABCDEFGHIJ", "abcdefghij1", "ABCDEFGHIJ2", "abcdefghij2", "t", "T"};
     QCOMPARE(sortedCells(ModeColumn, cells, false), ascending);
-    const QStringList descending = {"t", "T", "ABCDEFGHIJ2", "abcdefghij2", "abcdefghij1", "ABCDEFGHIJ",
-                                    "ABCDEFGH1", "abcdefg", "A", "a"};
+    const QStringList descending
+        = {"t", "T", "ABCDEFGHIJ2", "abcdefghij2", "abcdefghij1", "ABCDEFGHIJ", "ABCDEFGH1", "abcdefg", "A", "a"};
     QCOMPARE(sortedCells(ModeColumn, cells, true), descending);
 }
 
@@ -335,8 +387,7 @@ void TestViewerCore::headerImages_data()
     QTest::newRow("as loaded") << QList<int>{} << false << QStringList{"asc", "", "", "", "", ""};
     QTest::newRow("first click on Date") << QList<int>{0} << true << QStringList{"desc", "", "", "", "", ""};
     QTest::newRow("second click on Date") << QList<int>{0, 0} << false << QStringList{"asc", "", "", "", "", ""};
-    QTest::newRow("first click on Signal Strength")
-        << QList<int>{5} << false << QStringList{"", "", "", "", "", "asc"};
+    QTest::newRow("first click on Signal Strength") << QList<int>{5} << false << QStringList{"", "", "", "", "", "asc"};
     QTest::newRow("Signal Strength twice") << QList<int>{5, 5} << true << QStringList{"", "", "", "", "", "desc"};
     QTest::newRow("back to Date after another column")
         << QList<int>{5, 0} << false << QStringList{"asc", "", "", "", "", ""};
@@ -369,11 +420,11 @@ void TestViewerCore::columns()
 
 void TestViewerCore::loadRowsColoursAndTotals()
 {
-    const QByteArray body = "03/04/10,14:05:09,X,0,0,0,5\r\n"   // before any mode: black, counted nowhere
+    const QByteArray body = "03/04/10,14:05:09,X,0,0,0,5\r\n"  // before any mode: black, counted nowhere
                             "03/04/10,14:05:10,A,0,0,0,5\r\n"
                             "03/04/10,14:05:11,T,33KHz,D,1.25,12\r\n"
-                            "\r\n"                               // empty: no row
-                            "03/04/10,14:05:12,t,0,0,0,5\r\n"   // lower case is no mode: keeps T
+                            "\r\n"  // empty: no row
+                            "03/04/10,14:05:12,t,0,0,0,5\r\n"  // lower case is no mode: keeps T
                             "03/04/10,14:05:13, R,0,0,0,5\r\n"  // blank before the letter: keeps T
                             "03/04/10,14:05:14,R,0,0,LO,0,extra,fields\n"
                             "ABORT\r"
@@ -418,14 +469,21 @@ void TestViewerCore::loadIdentity_data()
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("model");
     QTest::addColumn<QString>("serial");
-    QTest::newRow("full line") << headerLine() << "JOHN SMITH" + QString(22, '_') << "LOC 2000" << "  001234";
-    QTest::newRow("blanks kept") << "#DA" + QByteArray(" BOB").leftJustified(32, ' ') + QByteArray(16, '-')
-                                        + "LOC2000 " + "1234    "
-                                 << QString(" BOB").leftJustified(32, ' ') << "LOC2000 " << "1234    ";
-    QTest::newRow("ends inside the model") << "#DA" + QByteArray(32, 'U') + QByteArray(16, '-') + "LOC"
-                                           << QString(32, 'U') << "LOC" << "";
-    QTest::newRow("ends inside the user") << QByteArray("#DDBOB") << "BOB" << "" << "";
-    QTest::newRow("empty header line") << QByteArray() << "" << "" << "";
+    QTest::newRow("full line") << headerLine() << "JOHN SMITH" + QString(22, '_') << "LOC 2000"
+                               << "  001234";
+    QTest::newRow("blanks kept") << "#DA" + QByteArray(" BOB").leftJustified(32, ' ') + QByteArray(16, '-') + "LOC2000 "
+            + "1234    " << QString(" BOB").leftJustified(32, ' ')
+                                 << "LOC2000 "
+                                 << "1234    ";
+    QTest::newRow("ends inside the model")
+        << "#DA" + QByteArray(32, 'U') + QByteArray(16, '-') + "LOC" << QString(32, 'U') << "LOC"
+        << "";
+    QTest::newRow("ends inside the user") << QByteArray("#DDBOB") << "BOB"
+                                          << ""
+                                          << "";
+    QTest::newRow("empty header line") << QByteArray() << ""
+                                       << ""
+                                       << "";
 }
 
 void TestViewerCore::loadIdentity()

@@ -1,10 +1,10 @@
 #include "core/archive/Archive.h"
 
 #include "core/archive/ArchiveSchema.h"
+#include "core/archive/RecordStore.h"
 #include "core/datafile/DataFileHandle.h"
 #include "core/datafile/DataFileHeader.h"
 #include "core/usage/RecordLines.h"
-#include "core/archive/RecordStore.h"
 #include "core/usage/UsageTexts.h"
 
 #include <QAtomicInteger>
@@ -108,7 +108,7 @@ QByteArray unfinishedLastLine(QFile &file, qint64 size)
     return lineEnd < 0 ? QByteArray() : tail.mid(lineEnd + 1);
 }
 
-} // namespace
+}  // namespace
 
 qint64 SecondKey(const QDate &day, int secondOfDay)
 {
@@ -209,8 +209,8 @@ bool Store::open(const Location &location, QString *error, OpenMode mode)
         return failed(why);
     if (!postgres) {
         // Only now: an archive that was refused above is not touched at all.
-        for (const char *pragma : {"PRAGMA synchronous = NORMAL", "PRAGMA cache_size = -65536",
-                                   "PRAGMA temp_store = MEMORY"}) {
+        for (const char *pragma :
+             {"PRAGMA synchronous = NORMAL", "PRAGMA cache_size = -65536", "PRAGMA temp_store = MEMORY"}) {
             if (!exec(QString::fromLatin1(pragma), &why))
                 return failed(why);
         }
@@ -311,7 +311,8 @@ ImportResult Store::importFile(const QString &path)
     } rollback{*this, committed};
 
     {
-        q.prepare(QStringLiteral("SELECT added, duplicates, skipped, conflicts FROM imported_files WHERE fingerprint = ?"));
+        q.prepare(
+            QStringLiteral("SELECT added, duplicates, skipped, conflicts FROM imported_files WHERE fingerprint = ?"));
         q.addBindValue(fingerprint);
         if (!q.exec())
             return fail(q.lastError().text());
@@ -355,7 +356,8 @@ ImportResult Store::importFile(const QString &path)
         result.identity = DataFileHeader::IdentityFromHeaderLine(headerLine);
         if (result.identity.serialNo.isEmpty()) {
             failure = QStringLiteral("%1 names no serial number in its header line, so its records belong to no "
-                                     "locator").arg(name);
+                                     "locator")
+                          .arg(name);
             return false;
         }
         QString err;
@@ -443,8 +445,7 @@ ImportResult Store::importFile(const QString &path)
             }
         }
         const qint64 t = qint64(dayKey) * kDay + s.hour * 3600 + s.minute * 60 + s.second;
-        if (batch.size() > 0
-            && (t <= batch.t.back() || t - batch.t.front() > kDay || batch.size() >= kBatchRecords)) {
+        if (batch.size() > 0 && (t <= batch.t.back() || t - batch.t.front() > kDay || batch.size() >= kBatchRecords)) {
             if (!flush())
                 return false;
         }
@@ -532,10 +533,9 @@ bool Store::usage(const QDate &from, const QDate &to, QList<UsageDay> *days, QSt
     days->clear();
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral(
-        "SELECT l.serial, l.model, u.name, d.day, d.mode, d.seconds FROM usage_days d"
-        " JOIN locators l ON l.id = d.locator JOIN users u ON u.id = d.user_id"
-        " WHERE d.day BETWEEN ? AND ? ORDER BY l.serial, u.name, d.day"));
+    q.prepare(QStringLiteral("SELECT l.serial, l.model, u.name, d.day, d.mode, d.seconds FROM usage_days d"
+                             " JOIN locators l ON l.id = d.locator JOIN users u ON u.id = d.user_id"
+                             " WHERE d.day BETWEEN ? AND ? ORDER BY l.serial, u.name, d.day"));
     q.addBindValue(from.isValid() ? DayKey(from) : std::numeric_limits<int>::min());
     q.addBindValue(to.isValid() ? DayKey(to) : std::numeric_limits<int>::max());
     if (!q.exec()) {
@@ -576,4 +576,4 @@ qint64 Store::recordCount(QString *error)
     return q.value(0).toLongLong();
 }
 
-} // namespace Archive
+}  // namespace Archive

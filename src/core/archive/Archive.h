@@ -24,10 +24,10 @@ class RecordStore;
 // What an import did with one file's lines.
 struct ImportCounts
 {
-    qint64 added = 0;       // records new to the archive
+    qint64 added = 0;  // records new to the archive
     qint64 duplicates = 0;  // records it already held, unchanged
-    qint64 skipped = 0;     // lines after the header that are no record (empty, "FF", no valid date and time)
-    qint64 conflicts = 0;   // records whose second it held with other content: the first one stays
+    qint64 skipped = 0;  // lines after the header that are no record (empty, "FF", no valid date and time)
+    qint64 conflicts = 0;  // records whose second it held with other content: the first one stays
 
     ImportCounts &operator+=(const ImportCounts &o)
     {
@@ -44,8 +44,9 @@ struct ImportResult
     enum Status {
         Imported,
         AlreadyImported,  // the same bytes were imported before: nothing read, nothing added
-        Failed,           // the archive is as it was before this file
-    } status = Failed;
+        Failed,  // the archive is as it was before this file
+    } status
+        = Failed;
     ImportCounts counts;  // for AlreadyImported: what the first import of the file counted
     LocatorIdentity identity;
     QString error;
@@ -59,7 +60,7 @@ struct UsageDay
     QString user;
     QDate day;
     std::array<qint64, 4> seconds{};  // mode table order
-    qint64 records = 0;               // every record of the day, of a mode or not
+    qint64 records = 0;  // every record of the day, of a mode or not
 };
 
 // Seconds of the locator's clock from 01/01/2000 00:00:00, the archive's time key.
@@ -78,7 +79,7 @@ public:
 
     enum OpenMode {
         CreateIfMissing,  // for adding to it
-        ExistingOnly,     // for reading: no archive is made where there was none
+        ExistingOnly,  // for reading: no archive is made where there was none
     };
 
     // Opens the archive, creating it (SQLite: with its folder) or bringing
@@ -118,4 +119,4 @@ private:
     QSqlDatabase m_db;
 };
 
-} // namespace Archive
+}  // namespace Archive

@@ -69,4 +69,4 @@ bool ChooseLocation(const QString &option, Location *location, QString *error)
     return ParseLocation(path, location, error);
 }
 
-} // namespace Archive
+}  // namespace Archive

@@ -33,4 +33,4 @@ bool ParseLocation(const QString &text, Location *location, QString *error);
 // else the default file.
 bool ChooseLocation(const QString &option, Location *location, QString *error);
 
-} // namespace Archive
+}  // namespace Archive

@@ -23,4 +23,4 @@ bool ReadSchemaVersion(QSqlDatabase &db, int *version, QString *error);
 // A newer database is refused with a message that says so and never written.
 bool MigrateSchema(QSqlDatabase &db, bool postgres, QString *error);
 
-} // namespace Archive
+}  // namespace Archive

@@ -90,4 +90,4 @@ QList<UsageGroup> GroupUsage(const QList<UsageDay> &days, const QList<GroupBy> &
     return out;
 }
 
-} // namespace Archive
+}  // namespace Archive

@@ -23,8 +23,8 @@ struct UsageGroup
     QDate month;  // the first of the month
     QDate day;
     std::array<qint64, 4> seconds{};  // mode table order
-    qint64 total = 0;                 // the four modes' seconds
-    qint64 records = 0;               // records of any mode letter
+    qint64 total = 0;  // the four modes' seconds
+    qint64 records = 0;  // records of any mode letter
 
     void add(const UsageDay &d);
     // "2026-03" for a month, "2026-03-05" for a day, the serial, the user.
@@ -35,4 +35,4 @@ struct UsageGroup
 // in turn (`by` empty: one group of everything, present even when empty).
 QList<UsageGroup> GroupUsage(const QList<UsageDay> &days, const QList<GroupBy> &by);
 
-} // namespace Archive
+}  // namespace Archive

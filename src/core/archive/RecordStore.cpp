@@ -14,7 +14,8 @@ namespace {
 
 const char kExisting[] = "SELECT t, mode, frequency, measurement, depth, signal FROM records"
                          " WHERE locator = ? AND t BETWEEN ? AND ? ORDER BY t";
-const char kInsertHead[] = "INSERT INTO records (locator, t, user_id, mode, frequency, measurement, depth, signal) VALUES ";
+const char kInsertHead[]
+    = "INSERT INTO records (locator, t, user_id, mode, frequency, measurement, depth, signal) VALUES ";
 
 // The five fields of a content, split again for binding.
 std::array<std::string_view, ContentFields> splitContent(std::string_view content)
@@ -33,8 +34,7 @@ class SqliteStore : public RecordStore
 public:
     explicit SqliteStore(sqlite3 *db)
         : m_db(db)
-    {
-    }
+    { }
     ~SqliteStore() override
     {
         sqlite3_finalize(m_existing);
@@ -158,7 +158,8 @@ public:
             if (n != m_insertRows) {
                 QString sql = QString::fromLatin1(kInsertHead);
                 for (std::size_t k = 0; k < n; ++k)
-                    sql += k ? QStringLiteral(", (?, ?, ?, ?, ?, ?, ?, ?)") : QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?)");
+                    sql += k ? QStringLiteral(", (?, ?, ?, ?, ?, ?, ?, ?)")
+                             : QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?)");
                 // Another PC importing the same locator at once: its rows win.
                 sql += QStringLiteral(" ON CONFLICT (locator, t) DO NOTHING");
                 m_insertRows = 0;
@@ -249,7 +250,7 @@ private:
     bool m_arraysPrepared = false;
 };
 
-} // namespace
+}  // namespace
 
 std::unique_ptr<RecordStore> MakeSqliteRecordStore(QSqlDatabase &db)
 {
@@ -270,4 +271,4 @@ std::unique_ptr<RecordStore> MakeSqlRecordStore(QSqlDatabase &db)
     return std::make_unique<SqlStore>(db);
 }
 
-} // namespace Archive
+}  // namespace Archive

@@ -53,7 +53,8 @@ public:
     // The locator's records with from <= t <= to, ascending.
     virtual bool existing(qint64 locator, qint64 from, qint64 to, std::vector<StoredRecord> *out) = 0;
     // Adds the batch's records at the given positions.
-    virtual bool insert(qint64 locator, qint64 user, const RecordBatch &batch, const std::vector<std::size_t> &which) = 0;
+    virtual bool insert(qint64 locator, qint64 user, const RecordBatch &batch, const std::vector<std::size_t> &which)
+        = 0;
     QString error() const { return m_error; }
 
 protected:
@@ -68,4 +69,4 @@ std::unique_ptr<RecordStore> MakeSqliteRecordStore(QSqlDatabase &db);
 // one round trip per few hundred records.
 std::unique_ptr<RecordStore> MakeSqlRecordStore(QSqlDatabase &db);
 
-} // namespace Archive
+}  // namespace Archive

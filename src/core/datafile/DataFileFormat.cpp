@@ -9,7 +9,8 @@ QStringList ColumnLegends()
         QStringLiteral("Time(HH:MM:SS)"),
         QStringLiteral("Mode(A=DarAdar T=Transmitter R=Radio P=Power)"),
         QStringLiteral("Frequency(33KHz 8KHz 500Hz 0 = not in T mode)"),
-        QStringLiteral("Measurement(S=Sonde mode D=Depth Mode C=Current Measurement Mode 0=no measurement mode selected)"),
+        QStringLiteral(
+            "Measurement(S=Sonde mode D=Depth Mode C=Current Measurement Mode 0=no measurement mode selected)"),
         QStringLiteral("Depth(Depth in x.xx metres 0 = no depth LO if sig strength too low)"),
         QStringLiteral("Signal Strength(0 to 30)"),
     };
@@ -45,8 +46,8 @@ static QString stampText(const QDateTime &stamp)
     return stamp.toString(QStringLiteral("dd-MM-yyyy--HH-mm-ss"));
 }
 
-QString MakeLogFileName(const QString &kind, const LocatorIdentity &identity,
-                        const QDateTime &stamp, const NameParts &parts)
+QString MakeLogFileName(const QString &kind, const LocatorIdentity &identity, const QDateTime &stamp,
+                        const NameParts &parts)
 {
     const QString u = SafeNamePart(identity.user);
     const QString m = SafeNamePart(identity.model);
@@ -62,8 +63,8 @@ QString MakeLogFileName(const QString &kind, const LocatorIdentity &identity,
     if (kind == QLatin1String("TShoot"))
         return QStringLiteral("Troubleshoot__(") + st + ')';
     if (kind == QLatin1String("DAY"))
-        return who + QStringLiteral(" on ") + QString::number(parts.day) + '-' + QString::number(parts.month)
-            + '-' + QString::number(parts.year) + QStringLiteral("____(") + st + ')';
+        return who + QStringLiteral(" on ") + QString::number(parts.day) + '-' + QString::number(parts.month) + '-'
+            + QString::number(parts.year) + QStringLiteral("____(") + st + ')';
     return QStringLiteral("__");
 }
 
@@ -72,4 +73,4 @@ QString RangeDateText(const QDate &date)
     return date.toString(QStringLiteral("dd-MM-yy"));
 }
 
-} // namespace DataFileFormat
+}  // namespace DataFileFormat

@@ -34,10 +34,10 @@ struct NameParts
 };
 
 // "DA", "DD", "TShoot" or "DAY"; any other kind gives "__". The caller appends the extension.
-QString MakeLogFileName(const QString &kind, const LocatorIdentity &identity,
-                        const QDateTime &stamp, const NameParts &parts = {});
+QString MakeLogFileName(const QString &kind, const LocatorIdentity &identity, const QDateTime &stamp,
+                        const NameParts &parts = {});
 
 // Two-digit day "-" month "-" year, as used in by-date names.
 QString RangeDateText(const QDate &date);
 
-} // namespace DataFileFormat
+}  // namespace DataFileFormat

@@ -87,4 +87,4 @@ bool ReadHeaderLine(DataFileHandle &handle, const QString &path, QByteArray *lin
     return found;
 }
 
-} // namespace DataFileHeader
+}  // namespace DataFileHeader

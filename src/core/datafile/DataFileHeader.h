@@ -26,4 +26,4 @@ inline constexpr qsizetype MaxHeaderLineLength = 4096;
 // passed over without being held in memory.
 bool ReadHeaderLine(DataFileHandle &handle, const QString &path, QByteArray *line);
 
-} // namespace DataFileHeader
+}  // namespace DataFileHeader

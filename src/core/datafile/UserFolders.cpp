@@ -7,8 +7,9 @@
 #ifdef Q_OS_WIN
 static QString shellFolder(const char *value)
 {
-    QSettings key(QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"),
-                  QSettings::NativeFormat);
+    QSettings key(
+        QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"),
+        QSettings::NativeFormat);
     const QVariant v = key.value(QLatin1String(value));
     if (v.typeId() != QMetaType::QString)
         return {};

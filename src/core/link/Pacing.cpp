@@ -45,4 +45,4 @@ void configure(const QStringList &arguments)
     }
 }
 
-} // namespace Pacing
+}  // namespace Pacing

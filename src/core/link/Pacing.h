@@ -13,10 +13,16 @@ inline constexpr int kDefaultShortPauseMs = 10;
 
 int shortPauseMs();
 void setShortPauseMs(int ms);
-inline int outputPauseMs() { return 4 * shortPauseMs(); }      // main window's long pause
-inline int toolsLongPauseMs() { return 40 * shortPauseMs(); }  // service window's long pause
+inline int outputPauseMs()
+{
+    return 4 * shortPauseMs();
+}  // main window's long pause
+inline int toolsLongPauseMs()
+{
+    return 40 * shortPauseMs();
+}  // service window's long pause
 
 // Reads LOCATOR_PACE_MS, then "--pace-ms N" / "--pace-ms=N" from the arguments.
 void configure(const QStringList &arguments);
 
-} // namespace Pacing
+}  // namespace Pacing

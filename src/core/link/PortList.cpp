@@ -100,8 +100,8 @@ bool IsValidSerialNo(const QString &serialNo)
         && !serialNo.contains(QLatin1Char('\r')) && !serialNo.contains(QLatin1Char('\n'));
 }
 
-Update RecordLocator(const QString &path, const QList<PortEntry> &all, qsizetype tableSize,
-                     const QString &serialNo, int port)
+Update RecordLocator(const QString &path, const QList<PortEntry> &all, qsizetype tableSize, const QString &serialNo,
+                     int port)
 {
     const QString portText = QString::number(port);
     tableSize = qMin(tableSize, all.size());
@@ -137,4 +137,4 @@ int PortNumber(const QString &portText)
     return ok ? n : 0;
 }
 
-} // namespace PortList
+}  // namespace PortList

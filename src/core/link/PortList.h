@@ -40,7 +40,7 @@ enum class Update { Unchanged, Appended, Rewritten, NotRecorded, Failed };
 // are compared. Unknown: the entry is appended. Known on another port: the
 // file is rewritten with that port changed (entries past the table kept).
 // Known on this port: nothing is written.
-Update RecordLocator(const QString &path, const QList<PortEntry> &all, qsizetype tableSize,
-                     const QString &serialNo, int port);
+Update RecordLocator(const QString &path, const QList<PortEntry> &all, qsizetype tableSize, const QString &serialNo,
+                     int port);
 
-} // namespace PortList
+}  // namespace PortList

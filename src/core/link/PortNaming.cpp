@@ -33,8 +33,7 @@ QString portsFolder()
     const QString env = qEnvironmentVariable("LOCATOR_PORTS_DIR");
     if (!env.isEmpty())
         return env;
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-        + QStringLiteral("/korvex/ports");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/korvex/ports");
 }
 
 void setPortsFolder(const QString &folder)
@@ -59,7 +58,12 @@ void setDeviceFolder(const QString &folder)
 
 QString tableDeviceName(int portNumber)
 {
-    struct Block { int first; int last; const char *device; };
+    struct Block
+    {
+        int first;
+        int last;
+        const char *device;
+    };
     // Fixed for good: the port list remembers these numbers.
     static const Block kTable[] = {
         {1, 8, "rfcomm"},
@@ -131,8 +135,7 @@ bool accessRefused(const QString &path)
     if (path.isEmpty())
         return false;
     // The effective ids, as open() checks them.
-    return ::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), R_OK | W_OK, AT_EACCESS) != 0
-        && errno == EACCES;
+    return ::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), R_OK | W_OK, AT_EACCESS) != 0 && errno == EACCES;
 #endif
 }
 
@@ -142,7 +145,8 @@ QString refusalAdvice(const QString &path)
     const QString device = QDir::toNativeSeparators(canonical.isEmpty() ? path : canonical);
     QString group;
 #ifndef Q_OS_WIN
-    struct stat st {};
+    struct stat st
+    { };
     if (::stat(QFile::encodeName(device).constData(), &st) == 0 && st.st_gid != 0) {
         if (const struct group *g = ::getgrgid(st.st_gid))
             group = QString::fromLocal8Bit(g->gr_name);
@@ -158,4 +162,4 @@ QString refusalAdvice(const QString &path)
         .arg(device, group);
 }
 
-} // namespace PortNaming
+}  // namespace PortNaming

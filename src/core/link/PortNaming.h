@@ -43,4 +43,4 @@ bool accessRefused(const QString &path);
 // membership of the group that owns the device (usually dialout).
 QString refusalAdvice(const QString &path);
 
-} // namespace PortNaming
+}  // namespace PortNaming

@@ -106,4 +106,4 @@ DateTimeReply ReadDateTimeReply(const QByteArray &text)
     return r;
 }
 
-} // namespace Protocol
+}  // namespace Protocol

@@ -25,10 +25,10 @@ inline constexpr char PowerDownNotice[] = "#PD";
 inline constexpr char AbortReply[] = "ABORT";
 inline constexpr char EndMarker = '\x1a';
 
-QByteArray SetDateCommand(const QDate &date);   // #DSdd/MM/yy
-QByteArray SetTimeCommand(const QTime &time);   // #TSHH:mm:ss
-QByteArray SetUserCommand(const QString &user); // #FT + name blank-padded to 32
-QByteArray SetSerialModelCommand(const QString &serialNo, const QString &model); // #SS model(8) serial(8)
+QByteArray SetDateCommand(const QDate &date);  // #DSdd/MM/yy
+QByteArray SetTimeCommand(const QTime &time);  // #TSHH:mm:ss
+QByteArray SetUserCommand(const QString &user);  // #FT + name blank-padded to 32
+QByteArray SetSerialModelCommand(const QString &serialNo, const QString &model);  // #SS model(8) serial(8)
 // Range dates as "dd-MM-yy"; the wire form uses "/".
 QByteArray TransferByDateCommand(const QString &rangeStart, const QString &rangeEnd);
 
@@ -44,10 +44,10 @@ LocatorIdentity ReadIdentifyFields(const QByteArray &reply);
 // What one read of the probe port tells (the answer to "MM" and "#X" together).
 struct ProbeResult
 {
-    bool found = false;              // an identify reply was present
+    bool found = false;  // an identify reply was present
     LocatorIdentity identity;
-    QString bluetoothVersion;        // characters 31-34 when 27-29 read "Ver"; empty otherwise
-    QString firmwareText;            // 8 characters from the first "Ver", if any
+    QString bluetoothVersion;  // characters 31-34 when 27-29 read "Ver"; empty otherwise
+    QString firmwareText;  // 8 characters from the first "Ver", if any
 };
 ProbeResult ReadProbeReply(const QByteArray &text);
 
@@ -60,4 +60,4 @@ struct DateTimeReply
 };
 DateTimeReply ReadDateTimeReply(const QByteArray &text);
 
-} // namespace Protocol
+}  // namespace Protocol

@@ -9,8 +9,7 @@ ReceiveHandler::ReceiveHandler(TransferState &state, DataFileHandle &file, Recei
     : m_state(state)
     , m_file(file)
     , m_view(view)
-{
-}
+{ }
 
 QString ReceiveHandler::fullPath(const QString &name) const
 {

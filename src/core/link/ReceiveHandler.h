@@ -76,6 +76,6 @@ private:
     QString m_dataFolder;
     QByteArray m_commentBlock;
     QString m_openName;
-    QByteArray m_tail; // the end of the previous piece, one short of the longest marker
+    QByteArray m_tail;  // the end of the previous piece, one short of the longest marker
     bool m_abortInTransfer = false;  // "ABORT" arrived since this transfer's start marker
 };

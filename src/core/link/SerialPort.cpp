@@ -44,12 +44,18 @@ bool SerialPort::setSettings(const QString &settings)
 
     QSerialPort::Parity parity;
     const QString p = parts[1].trimmed().toLower();
-    if (p == QLatin1String("n")) parity = QSerialPort::NoParity;
-    else if (p == QLatin1String("e")) parity = QSerialPort::EvenParity;
-    else if (p == QLatin1String("o")) parity = QSerialPort::OddParity;
-    else if (p == QLatin1String("m")) parity = QSerialPort::MarkParity;
-    else if (p == QLatin1String("s")) parity = QSerialPort::SpaceParity;
-    else return false;
+    if (p == QLatin1String("n"))
+        parity = QSerialPort::NoParity;
+    else if (p == QLatin1String("e"))
+        parity = QSerialPort::EvenParity;
+    else if (p == QLatin1String("o"))
+        parity = QSerialPort::OddParity;
+    else if (p == QLatin1String("m"))
+        parity = QSerialPort::MarkParity;
+    else if (p == QLatin1String("s"))
+        parity = QSerialPort::SpaceParity;
+    else
+        return false;
 
     const int bits = parts[2].trimmed().toInt(&ok);
     if (!ok || bits < 5 || bits > 8)
@@ -57,10 +63,14 @@ bool SerialPort::setSettings(const QString &settings)
 
     QSerialPort::StopBits stop;
     const QString s = parts[3].trimmed();
-    if (s == QLatin1String("1")) stop = QSerialPort::OneStop;
-    else if (s == QLatin1String("1.5")) stop = QSerialPort::OneAndHalfStop;
-    else if (s == QLatin1String("2")) stop = QSerialPort::TwoStop;
-    else return false;
+    if (s == QLatin1String("1"))
+        stop = QSerialPort::OneStop;
+    else if (s == QLatin1String("1.5"))
+        stop = QSerialPort::OneAndHalfStop;
+    else if (s == QLatin1String("2"))
+        stop = QSerialPort::TwoStop;
+    else
+        return false;
 
     m_settingsText = settings;
     m_baud = baud;
@@ -160,8 +170,7 @@ void SerialPort::pullFromOs()
     if (m_rThreshold > 0)
         return;
     const qint64 cap = m_inBufferSize > 0 ? m_inBufferSize : kDefaultInBuffer;
-    while (m_port.bytesAvailable() < cap && m_port.waitForReadyRead(0)) {
-    }
+    while (m_port.bytesAvailable() < cap && m_port.waitForReadyRead(0)) { }
 }
 
 QByteArray SerialPort::input()

@@ -21,16 +21,29 @@ class SerialPort : public QObject
     Q_OBJECT
 public:
     enum Event {
-        EvSend = 1, EvReceive = 2, EvCTS = 3, EvDSR = 4, EvCD = 5, EvRing = 6, EvEOF = 7,
-        EventBreak = 1001, EventCTSTO = 1002, EventDSRTO = 1003, EventFrame = 1004,
-        EventOverrun = 1006, EventCDTO = 1007, EventRxOver = 1008, EventRxParity = 1009,
-        EventTxFull = 1010, EventDCB = 1011,
+        EvSend = 1,
+        EvReceive = 2,
+        EvCTS = 3,
+        EvDSR = 4,
+        EvCD = 5,
+        EvRing = 6,
+        EvEOF = 7,
+        EventBreak = 1001,
+        EventCTSTO = 1002,
+        EventDSRTO = 1003,
+        EventFrame = 1004,
+        EventOverrun = 1006,
+        EventCDTO = 1007,
+        EventRxOver = 1008,
+        EventRxParity = 1009,
+        EventTxFull = 1010,
+        EventDCB = 1011,
     };
     enum OpenError {
         NoError = 0,
         InvalidPortNumber = 8002,  // no such port on this computer
         PortAlreadyOpen = 8005,
-        PortUnavailable = 8010,    // exists but cannot be opened (in use, no permission, ...)
+        PortUnavailable = 8010,  // exists but cannot be opened (in use, no permission, ...)
         BadSettings = 8015,
     };
 
@@ -40,13 +53,13 @@ public:
     // Configuration, applied at the next open (or at once where the port is open).
     void setCommPort(int number) { m_portNumber = number; }
     int commPort() const { return m_portNumber; }
-    bool setSettings(const QString &settings);   // "115200,n,8,1"
+    bool setSettings(const QString &settings);  // "115200,n,8,1"
     QString settings() const { return m_settingsText; }
     void setRThreshold(int n) { m_rThreshold = n; }
     void setSThreshold(int n) { m_sThreshold = n; }
     void setInBufferSize(int n) { m_inBufferSize = n; }
     void setOutBufferSize(int n) { m_outBufferSize = n; }
-    void setHandshakingNone() {}
+    void setHandshakingNone() { }
     void setInputLen(int n) { m_inputLen = n; }
     void setNullDiscard(bool on) { m_nullDiscard = on; }
     void setEOFEnable(bool on) { m_eofEnable = on; }
@@ -90,7 +103,7 @@ public:
     struct LineStatus
     {
         bool linesKnown = false;
-        int lines = 0; // Line bits
+        int lines = 0;  // Line bits
         bool countsKnown = false;
         quint32 breaks = 0, framing = 0, overrun = 0, rxOverflow = 0, parity = 0;
     };

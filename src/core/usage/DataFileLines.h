@@ -53,7 +53,7 @@ inline quint32 LineEndMask(const char *chunk, const char *end, bool afterCR)
 // blocks is handed over cut to its first `keep` bytes: the readers here look
 // only at the first few characters of a line. Returns false if reading the
 // device failed.
-template <class OnLine>
+template<class OnLine>
 bool ForEachLinePrefix(QIODevice &device, OnLine &&onLine, qsizetype keep = 256)
 {
     constexpr qsizetype kBlock = 1 << 20;
@@ -61,7 +61,7 @@ bool ForEachLinePrefix(QIODevice &device, OnLine &&onLine, qsizetype keep = 256)
     const auto block = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(kBlock));
     std::vector<char> carry;  // start of a line cut by the end of a block
     carry.reserve(std::size_t(keep));
-    bool inLine = false;      // carry holds an unfinished line
+    bool inLine = false;  // carry holds an unfinished line
     bool skipLeadingLF = false;
 
     for (;;) {

@@ -15,7 +15,7 @@ struct Rgb
 
 struct Mode
 {
-    char letter;            // as it stands in character 19 of a record
+    char letter;  // as it stands in character 19 of a record
     std::string_view name;  // slice label and legend text
     Rgb colour;
 };
@@ -40,4 +40,4 @@ constexpr int IndexOf(char letter)
     return -1;
 }
 
-} // namespace ModeTable
+}  // namespace ModeTable

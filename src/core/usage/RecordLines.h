@@ -18,7 +18,7 @@ namespace Usage {
 struct RecordLinesReading : ReadOutcome
 {
     QByteArray headerLine;  // the first line that does not begin with "//"
-    qint64 skipped = 0;     // empty and "FF" lines after the header line
+    qint64 skipped = 0;  // empty and "FF" lines after the header line
 };
 
 // Where a record's second lies on the locator's clock, read with the period
@@ -60,9 +60,8 @@ inline int RecordModeIndex(QByteArrayView line)
 // leaves it closed); onRecord(QByteArrayView line) is called for every
 // candidate record line, without its line end and cut to `keep` characters,
 // and returns false to stop the reading (which then is no failure).
-template <class OnRecord>
-RecordLinesReading ReadRecordLines(DataFileHandle &slot, const QString &path, OnRecord &&onRecord,
-                                   qsizetype keep = 256)
+template<class OnRecord>
+RecordLinesReading ReadRecordLines(DataFileHandle &slot, const QString &path, OnRecord &&onRecord, qsizetype keep = 256)
 {
     using namespace detail;
     RecordLinesReading out;
@@ -77,7 +76,8 @@ RecordLinesReading ReadRecordLines(DataFileHandle &slot, const QString &path, On
             if (inHead) {
                 inHead = startsWith(line, "//");
                 if (!inHead)
-                    out.headerLine = line.first(std::min(line.size(), DataFileHeader::MaxHeaderLineLength)).toByteArray();
+                    out.headerLine
+                        = line.first(std::min(line.size(), DataFileHeader::MaxHeaderLineLength)).toByteArray();
                 return true;
             }
             if (isSkippedLine(line)) {
@@ -91,4 +91,4 @@ RecordLinesReading ReadRecordLines(DataFileHandle &slot, const QString &path, On
     return out;
 }
 
-} // namespace Usage
+}  // namespace Usage

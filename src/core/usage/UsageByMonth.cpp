@@ -14,7 +14,7 @@ namespace {
 constexpr int kYears = 100;  // two-digit years
 constexpr int kSlots = kYears * 12;
 constexpr char kEndMarker = '\x1a';
-} // namespace
+}  // namespace
 
 AllMonthsReading ReadAllMonths(DataFileHandle &slot, const QString &path)
 {
@@ -92,4 +92,4 @@ AllMonthsReading ReadAllMonths(DataFileHandle &slot, const QString &path)
     return out;
 }
 
-} // namespace Usage
+}  // namespace Usage

@@ -11,7 +11,7 @@ namespace Usage {
 struct MonthUsage
 {
     int month = 0;  // 1 to 12
-    int year = 0;   // two-digit year
+    int year = 0;  // two-digit year
     PeriodRecords records;  // exactly what ReadMonthRecords gives for this month
 };
 
@@ -28,4 +28,4 @@ struct AllMonthsReading : ReadOutcome
 // always leaves the slot closed.
 AllMonthsReading ReadAllMonths(DataFileHandle &slot, const QString &path);
 
-} // namespace Usage
+}  // namespace Usage

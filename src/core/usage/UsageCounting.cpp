@@ -10,7 +10,7 @@ using namespace detail;
 
 namespace {
 
-template <class Ch>
+template<class Ch>
 double readNumber(const Ch *p, qsizetype n)
 {
     qsizetype i = 0;
@@ -36,8 +36,7 @@ double readNumber(const Ch *p, qsizetype n)
     return negative ? -value : value;
 }
 
-PeriodReading readPeriod(DataFileHandle &slot, const QString &path, bool byDay, int day, int month,
-                         int year)
+PeriodReading readPeriod(DataFileHandle &slot, const QString &path, bool byDay, int day, int month, int year)
 {
     PeriodReading out;
     static_cast<ReadOutcome &>(out) = openForReading(slot, path);
@@ -70,7 +69,7 @@ PeriodReading readPeriod(DataFileHandle &slot, const QString &path, bool byDay, 
     return out;
 }
 
-} // namespace
+}  // namespace
 
 double ReadNumber(QByteArrayView text)
 {
@@ -197,4 +196,4 @@ FirstRecordMonth ReadFirstRecordMonth(DataFileHandle &slot, const QString &path)
     return out;
 }
 
-} // namespace Usage
+}  // namespace Usage

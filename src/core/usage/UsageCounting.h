@@ -33,8 +33,8 @@ struct PeriodRecords
     qint64 n = 0;  // records of the period, whatever their mode letter
     std::array<qint64, ModeTable::Count> modeRecords{};  // in mode table order
     QByteArray firstDate;  // "DD/MM/YY" as the first record writes it; meaningful when n > 0
-    QByteArray lastDate;   // likewise for the last record
-    quint32 dayMask = 0;   // bit d set: a record names day d (1 to 31)
+    QByteArray lastDate;  // likewise for the last record
+    quint32 dayMask = 0;  // bit d set: a record names day d (1 to 31)
 
     bool hasDay(int day) const { return day >= 1 && day <= 31 && (dayMask >> day) & 1u; }
     QList<int> days() const;
@@ -61,8 +61,8 @@ enum class ReadStatus {
     Ok,
     SlotWriting,  // a transfer is writing through the data file slot
     CannotOpen,
-    PastEnd,      // the file ends before its header line (empty, or only "//" lines)
-    ReadFailed,   // the file opened but reading it failed part way
+    PastEnd,  // the file ends before its header line (empty, or only "//" lines)
+    ReadFailed,  // the file opened but reading it failed part way
 };
 
 struct ReadOutcome
@@ -85,11 +85,11 @@ PeriodReading ReadDayRecords(DataFileHandle &slot, const QString &path, int day,
 
 struct FirstRecordMonth : ReadOutcome
 {
-    bool found = false;    // false: the file has no record to open on
+    bool found = false;  // false: the file has no record to open on
     QByteArray monthText;  // two characters as they stand in the file
     QByteArray yearText;
-    int month = 0;         // 1 to 12 when found
-    int year = 0;          // two-digit year when found
+    int month = 0;  // 1 to 12 when found
+    int year = 0;  // two-digit year when found
 };
 
 // The month the Analyse Data window opens on: that of the second line after
@@ -97,4 +97,4 @@ struct FirstRecordMonth : ReadOutcome
 // after the header that is.
 FirstRecordMonth ReadFirstRecordMonth(DataFileHandle &slot, const QString &path);
 
-} // namespace Usage
+}  // namespace Usage

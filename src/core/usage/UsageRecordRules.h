@@ -190,4 +190,4 @@ private:
     }
 };
 
-} // namespace Usage::detail
+}  // namespace Usage::detail

@@ -75,8 +75,7 @@ static QString whoLine(const LocatorIdentity &identity)
         + QStringLiteral(". User: ") + identity.user;
 }
 
-QString MonthCaption(const LocatorIdentity &identity, const PeriodRecords &month, int monthNumber,
-                     int twoDigitYear)
+QString MonthCaption(const LocatorIdentity &identity, const PeriodRecords &month, int monthNumber, int twoDigitYear)
 {
     const QString period = month.firstDate == month.lastDate
         ? MonthName(monthNumber) + ' ' + YearText(twoDigitYear)
@@ -94,8 +93,8 @@ QString MonthImageName(const LocatorIdentity &identity, const QDateTime &stamp)
     return DataFileFormat::MakeLogFileName(QStringLiteral("DA"), identity, stamp) + QStringLiteral(".jpg");
 }
 
-QString DayImageName(const LocatorIdentity &identity, const QDateTime &stamp, const QString &dayText,
-                     int month, const QString &yearText)
+QString DayImageName(const LocatorIdentity &identity, const QDateTime &stamp, const QString &dayText, int month,
+                     const QString &yearText)
 {
     DataFileFormat::NameParts parts;
     parts.day = int(ReadNumber(dayText));
@@ -105,12 +104,12 @@ QString DayImageName(const LocatorIdentity &identity, const QDateTime &stamp, co
     // The naming writes the day's numbers bare (7-3-5); the image carries the
     // texts the day window holds (07-3-05), so names sort and read as dates.
     const QString bare = QStringLiteral(" on %1-%2-%3____(").arg(parts.day).arg(parts.month).arg(parts.year);
-    const QString held = QStringLiteral(" on ") + DataFileFormat::SafeNamePart(dayText) + '-'
-        + QString::number(month) + '-' + DataFileFormat::SafeNamePart(yearText) + QStringLiteral("____(");
+    const QString held = QStringLiteral(" on ") + DataFileFormat::SafeNamePart(dayText) + '-' + QString::number(month)
+        + '-' + DataFileFormat::SafeNamePart(yearText) + QStringLiteral("____(");
     const qsizetype at = name.lastIndexOf(bare);
     if (at >= 0)
         name.replace(at, bare.size(), held);
     return name + QStringLiteral(".jpg");
 }
 
-} // namespace Usage
+}  // namespace Usage

@@ -14,9 +14,9 @@
 namespace Usage {
 
 // Indexed 1 to 12 by month number.
-inline constexpr std::array<std::string_view, 13> MonthNames = {
-    "", "January", "February", "March", "April", "May", "June",
-    "July", "August", "September", "October", "November", "December"};
+inline constexpr std::array<std::string_view, 13> MonthNames
+    = {"",     "January", "February",  "March",   "April",    "May",     "June",
+       "July", "August",  "September", "October", "November", "December"};
 
 QString MonthName(int month);  // empty outside 1 to 12
 
@@ -38,14 +38,13 @@ QString ReadFailureText(const ReadOutcome &outcome, const QString &path);
 // Two caption lines joined by CR LF: who the locator is, then the period.
 // A month whose first and last records share one date is named by month and
 // year, otherwise by its first and last date texts.
-QString MonthCaption(const LocatorIdentity &identity, const PeriodRecords &month, int monthNumber,
-                     int twoDigitYear);
+QString MonthCaption(const LocatorIdentity &identity, const PeriodRecords &month, int monthNumber, int twoDigitYear);
 QString DayCaption(const LocatorIdentity &identity, const PeriodRecords &day);
 
 // Default chart image names, extension included.
 QString MonthImageName(const LocatorIdentity &identity, const QDateTime &stamp);
 // dayText and yearText as the day window holds them ("07", "11").
-QString DayImageName(const LocatorIdentity &identity, const QDateTime &stamp, const QString &dayText,
-                     int month, const QString &yearText);
+QString DayImageName(const LocatorIdentity &identity, const QDateTime &stamp, const QString &dayText, int month,
+                     const QString &yearText);
 
-} // namespace Usage
+}  // namespace Usage

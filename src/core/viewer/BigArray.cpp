@@ -48,4 +48,4 @@ void FreeBig(void *p, std::size_t) noexcept
 
 #endif
 
-} // namespace Viewer
+}  // namespace Viewer

@@ -13,15 +13,14 @@ namespace Viewer {
 void *AllocateBig(std::size_t bytes);
 void FreeBig(void *p, std::size_t bytes) noexcept;
 
-template <class T>
+template<class T>
 struct BigAllocator
 {
     using value_type = T;
     BigAllocator() = default;
-    template <class U>
+    template<class U>
     BigAllocator(const BigAllocator<U> &) noexcept
-    {
-    }
+    { }
     T *allocate(std::size_t n)
     {
         if (n > std::size_t(-1) / sizeof(T))
@@ -32,7 +31,7 @@ struct BigAllocator
     friend bool operator==(const BigAllocator &, const BigAllocator &) { return true; }
 };
 
-template <class T>
+template<class T>
 using BigVector = std::vector<T, BigAllocator<T>>;
 
-} // namespace Viewer
+}  // namespace Viewer

@@ -23,8 +23,7 @@ bool SortHeaders::click(int column)
     return descending;
 }
 
-void RadixSortByKey(BigVector<quint64> &keys, RowOrder &values, BigVector<quint64> &spareKeys,
-                    RowOrder &spareValues)
+void RadixSortByKey(BigVector<quint64> &keys, RowOrder &values, BigVector<quint64> &spareKeys, RowOrder &spareValues)
 {
     const std::size_t n = keys.size();
     if (n < 2)
@@ -94,7 +93,7 @@ void SortRows(const RecordStore &store, int column, ColumnType type, bool descen
         switch (type) {
         case ColumnType::Date:
             key.key = column == DateColumn && fields.count >= 2 ? DateKey(fields.field(0), fields.field(1))
-                                                               : DateKey(CellBytes(fields, column, text));
+                                                                : DateKey(CellBytes(fields, column, text));
             break;
         case ColumnType::Number:
             key = NumberKey(CellBytes(fields, column, text));
@@ -159,4 +158,4 @@ void SortRows(const RecordStore &store, int column, ColumnType type, bool descen
     }
 }
 
-} // namespace Viewer
+}  // namespace Viewer

@@ -55,7 +55,6 @@ void SortRows(const RecordStore &store, int column, ColumnType type, bool descen
 
 // Stable ascending sort of values by their keys (both reordered); the two
 // spare arrays are resized as needed and left holding the other halves.
-void RadixSortByKey(BigVector<quint64> &keys, RowOrder &values, BigVector<quint64> &spareKeys,
-                    RowOrder &spareValues);
+void RadixSortByKey(BigVector<quint64> &keys, RowOrder &values, BigVector<quint64> &spareKeys, RowOrder &spareValues);
 
-} // namespace Viewer
+}  // namespace Viewer

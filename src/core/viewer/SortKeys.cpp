@@ -6,8 +6,8 @@ namespace Viewer {
 
 namespace {
 
-constexpr int KeyDigits = 30;            // integer and fraction digits of a number key
-constexpr qint64 LargestPoint = 309;     // beyond any number a reading can hold
+constexpr int KeyDigits = 30;  // integer and fraction digits of a number key
+constexpr qint64 LargestPoint = 309;  // beyond any number a reading can hold
 constexpr quint64 Billion = 1000000000ULL;
 // Coarse number keys: the class in the top two bits, then a magnitude made of
 // the integer part (below 10^9) and the first nine fraction digits.
@@ -172,7 +172,7 @@ unsigned char fold(char c)
     return u >= 'a' && u <= 'z' ? u - ('a' - 'A') : u;
 }
 
-} // namespace
+}  // namespace
 
 QString ComplementDigits(QStringView text)
 {
@@ -212,13 +212,13 @@ std::optional<DateTimeParts> readDateTime(QByteArrayView cell)
     if (p != end)
         return std::nullopt;
     t.year += 2000;
-    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > daysInMonth(t.year, t.month) || t.hour > 23
-        || t.minute > 59 || t.second > 59)
+    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > daysInMonth(t.year, t.month) || t.hour > 23 || t.minute > 59
+        || t.second > 59)
         return std::nullopt;
     return t;
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -250,7 +250,7 @@ bool twoDigitParts(QByteArrayView f, char separator, int &a, int &b, int &c)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 quint64 DateKey(QByteArrayView cell)
 {
@@ -261,7 +261,8 @@ quint64 DateKey(QByteArrayView cell)
 quint64 DateKey(QByteArrayView dateField, QByteArrayView timeField)
 {
     DateTimeParts t{};
-    if (twoDigitParts(dateField, '/', t.day, t.month, t.year) && twoDigitParts(timeField, ':', t.hour, t.minute, t.second)) {
+    if (twoDigitParts(dateField, '/', t.day, t.month, t.year)
+        && twoDigitParts(timeField, ':', t.hour, t.minute, t.second)) {
         t.year += 2000;
         if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > daysInMonth(t.year, t.month) || t.hour > 23
             || t.minute > 59 || t.second > 59)
@@ -435,4 +436,4 @@ int CompareTextCells(QByteArrayView a, QByteArrayView b) noexcept
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-} // namespace Viewer
+}  // namespace Viewer

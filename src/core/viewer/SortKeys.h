@@ -68,4 +68,4 @@ std::optional<Decimal> ReadDecimal(QByteArrayView cell);
 // As CompareNumberCells, on cells already read (no number: nullopt).
 int CompareDecimals(const std::optional<Decimal> &a, const std::optional<Decimal> &b) noexcept;
 
-} // namespace Viewer
+}  // namespace Viewer

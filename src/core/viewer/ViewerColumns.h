@@ -59,4 +59,4 @@ inline int TwipsToPixels(int twips, double dotsPerInch)
     return int(std::lround(twips * dotsPerInch / 1440.0));
 }
 
-} // namespace Viewer
+}  // namespace Viewer

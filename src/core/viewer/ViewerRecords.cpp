@@ -58,7 +58,7 @@ RecordStore::Fields split(const char *line, const char *textEnd, int upTo = Fiel
     return f;
 }
 
-} // namespace
+}  // namespace
 
 ViewerIdentity IdentityForViewer(QByteArrayView headerLine)
 {
@@ -155,7 +155,7 @@ bool readAll(QIODevice &device, RecordStore::Text &text)
     return ok;
 }
 
-} // namespace
+}  // namespace
 
 LoadResult LoadRecords(QIODevice &device)
 {
@@ -220,4 +220,4 @@ std::array<QString, 3> DurationPieces(qint64 seconds)
     return out;
 }
 
-} // namespace Viewer
+}  // namespace Viewer

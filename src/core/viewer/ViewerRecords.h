@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/viewer/BigArray.h"
 #include "core/usage/ModeTable.h"
+#include "core/viewer/BigArray.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -49,7 +49,7 @@ public:
     struct Fields
     {
         const char *line = nullptr;
-        int count = 0;                    // 1 to 7
+        int count = 0;  // 1 to 7
         std::array<quint16, FieldCount> end{};  // end of field i, counted from line
         QByteArrayView field(int i) const
         {
@@ -114,7 +114,7 @@ struct LoadResult
         ReadFailed,  // opened, but reading stopped part way; the rows read so far are kept
     };
     Status status = Status::Ok;
-    QString detail;            // the system's reason, when there is one
+    QString detail;  // the system's reason, when there is one
     bool headerFound = false;  // false: the file holds no line that does not begin with "//"
     ViewerIdentity identity;
     RecordStore records;
@@ -138,4 +138,4 @@ LoadResult LoadRecordsFile(DataFileHandle &slot, const QString &path);
 // "1 Hrs", "5 Mins", "7 Secs".
 std::array<QString, 3> DurationPieces(qint64 seconds);
 
-} // namespace Viewer
+}  // namespace Viewer

@@ -36,4 +36,4 @@ void OpenImagesFolder(QWidget *window, const QString &imagesFolder)
     }
 }
 
-} // namespace ChartImage
+}  // namespace ChartImage

@@ -17,4 +17,4 @@ QString SaveChart(QWidget *window, QWidget *chart, const QString &imagesFolder, 
 // Opens the images folder in the desktop's file browser, making it first if missing.
 void OpenImagesFolder(QWidget *window, const QString &imagesFolder);
 
-} // namespace ChartImage
+}  // namespace ChartImage

@@ -25,7 +25,7 @@ void colourText(QWidget *w, const QColor &colour)
     p.setColor(QPalette::WindowText, colour);
     w->setPalette(p);
 }
-} // namespace
+}  // namespace
 
 void StyleAnalysisWindow(QWidget *window, QWidget *pieStatus, QWidget *usageCaption, QWidget *usageTime)
 {
@@ -74,8 +74,7 @@ void UsagePie::draw(const QString &caption, const Usage::ModeCounts &counts)
     QStringList escaped;
     for (const QString &line : lines)
         escaped << line.toHtmlEscaped();
-    m_chart->setTitle(QStringLiteral("<center>") + escaped.join(QStringLiteral("<br>"))
-                      + QStringLiteral("</center>"));
+    m_chart->setTitle(QStringLiteral("<center>") + escaped.join(QStringLiteral("<br>")) + QStringLiteral("</center>"));
 
     m_series->clear();
     QPieSlice *title = m_series->append(kLegendTitle, 0);
@@ -89,8 +88,8 @@ void UsagePie::draw(const QString &caption, const Usage::ModeCounts &counts)
         if (count <= 0)
             continue;
         const ModeTable::Mode &mode = ModeTable::Modes[std::size_t(i)];
-        QPieSlice *slice = m_series->append(QString::fromLatin1(mode.name.data(), qsizetype(mode.name.size())),
-                                            double(count));
+        QPieSlice *slice
+            = m_series->append(QString::fromLatin1(mode.name.data(), qsizetype(mode.name.size())), double(count));
         slice->setBrush(toColor(mode.colour));
         slice->setPen(QPen(Qt::white, 1));
         if (first) {

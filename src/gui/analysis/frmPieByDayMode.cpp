@@ -1,13 +1,13 @@
 #include "gui/analysis/frmPieByDayMode.h"
 #include "ui_frmPieByDayMode.h"
 
-#include "gui/common/AppState.h"
-#include "gui/analysis/ChartImage.h"
 #include "core/usage/ChosenDate.h"
+#include "core/usage/UsageTexts.h"
+#include "gui/analysis/ChartImage.h"
+#include "gui/analysis/UsagePie.h"
+#include "gui/common/AppState.h"
 #include "gui/common/Folders.h"
 #include "gui/common/Interaction.h"
-#include "gui/analysis/UsagePie.h"
-#include "core/usage/UsageTexts.h"
 #include "gui/common/WindowHelpers.h"
 
 frmPieByDayMode::frmPieByDayMode(AppState &state, AnalysisHooks hooks, QWidget *parent)
@@ -55,8 +55,7 @@ void frmPieByDayMode::ShowDay(const QString &day, int month, const QString &year
     m_yearText = held.ChosenYear;
 
     m_records = Usage::ReadDayRecords(ProcessDataFile(), m_state.currentDataFilePath(),
-                                      int(Usage::ReadNumber(m_dayText)), month,
-                                      int(Usage::ReadNumber(m_yearText)));
+                                      int(Usage::ReadNumber(m_dayText)), month, int(Usage::ReadNumber(m_yearText)));
     if (!m_records.ok()) {
         showFailure(m_records);
         return;
@@ -97,10 +96,9 @@ void frmPieByDayMode::cmdSaveAsImage_Click()
     }
     if (m_hooks.refreshIdentity)
         m_hooks.refreshIdentity();
-    ChartImage::SaveChart(this, ui->pieD, m_state.ImagesFolder,
-                          Usage::DayImageName(m_state.Identity, Interaction::current().now(), m_dayText, m_month,
-                                              m_yearText),
-                          QString());
+    ChartImage::SaveChart(
+        this, ui->pieD, m_state.ImagesFolder,
+        Usage::DayImageName(m_state.Identity, Interaction::current().now(), m_dayText, m_month, m_yearText), QString());
 }
 
 void frmPieByDayMode::cmdOpenImageFolder_Click()

@@ -1,13 +1,15 @@
 #pragma once
 
-#include "gui/analysis/AnalysisHooks.h"
 #include "core/usage/UsageCounting.h"
+#include "gui/analysis/AnalysisHooks.h"
 
 #include <QWidget>
 
 #include <memory>
 
-namespace Ui { class frmPieByDayMode; }
+namespace Ui {
+class frmPieByDayMode;
+}
 struct AppState;
 class UsagePie;
 

@@ -1,15 +1,15 @@
 #include "gui/analysis/frmPieByMonthMode2.h"
 #include "ui_frmPieByMonthMode2.h"
 
-#include "gui/common/AppState.h"
-#include "gui/analysis/ChartImage.h"
 #include "core/usage/ChosenDate.h"
+#include "core/usage/UsageTexts.h"
+#include "gui/analysis/ChartImage.h"
+#include "gui/analysis/UsagePie.h"
+#include "gui/analysis/frmPieByDayMode.h"
+#include "gui/common/AppState.h"
 #include "gui/common/Folders.h"
 #include "gui/common/Interaction.h"
-#include "gui/analysis/UsagePie.h"
-#include "core/usage/UsageTexts.h"
 #include "gui/common/WindowHelpers.h"
-#include "gui/analysis/frmPieByDayMode.h"
 
 #include <QPointer>
 #include <QSignalBlocker>
@@ -17,7 +17,7 @@
 
 namespace {
 QPointer<frmPieByDayMode> s_dayWindow;  // one day window for the whole process
-} // namespace
+}  // namespace
 
 frmPieByMonthMode2::frmPieByMonthMode2(AppState &state, AnalysisHooks hooks, QWidget *parent)
     : QWidget(parent, Qt::Window)

@@ -1,13 +1,15 @@
 #pragma once
 
-#include "gui/analysis/AnalysisHooks.h"
 #include "core/usage/UsageCounting.h"
+#include "gui/analysis/AnalysisHooks.h"
 
 #include <QWidget>
 
 #include <memory>
 
-namespace Ui { class frmPieByMonthMode2; }
+namespace Ui {
+class frmPieByMonthMode2;
+}
 struct AppState;
 class QDate;
 class UsagePie;

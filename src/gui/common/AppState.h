@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/datafile/LocatorIdentity.h"
 #include "core/LocatorVersion.h"
+#include "core/datafile/LocatorIdentity.h"
 #include "core/link/TransferState.h"
 
 #include <QByteArray>
@@ -13,11 +13,11 @@
 struct AppState : TransferState
 {
     QString Version = QStringLiteral(LOCATOR_VERSION_TEXT);
-    QString DocumentsFolder;   // no trailing separator
-    QString AppDataFolder;     // no trailing separator
-    QString DataFolder;        // DocumentsFolder + "/korvex/data/"
-    QString ImagesFolder;      // DocumentsFolder + "/korvex/images/"
-    QString PortListPath;      // AppDataFolder + "/korvex/ports.ini"
+    QString DocumentsFolder;  // no trailing separator
+    QString AppDataFolder;  // no trailing separator
+    QString DataFolder;  // DocumentsFolder + "/korvex/data/"
+    QString ImagesFolder;  // DocumentsFolder + "/korvex/images/"
+    QString PortListPath;  // AppDataFolder + "/korvex/ports.ini"
     bool Connected = false;
     bool LocatorFound = false;
     qint16 CurrentPort = 0;

@@ -31,12 +31,10 @@ void QtInteraction::message(QWidget *parent, const QString &text)
 
 bool QtInteraction::question(QWidget *parent, const QString &text)
 {
-    return QMessageBox::question(parent, ProgramTitle(), text, QMessageBox::Yes | QMessageBox::No)
-        == QMessageBox::Yes;
+    return QMessageBox::question(parent, ProgramTitle(), text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
-QString QtInteraction::input(QWidget *parent, const QString &prompt, const QString &title,
-                             const QString &initial)
+QString QtInteraction::input(QWidget *parent, const QString &prompt, const QString &title, const QString &initial)
 {
     bool ok = false;
     const QString text = QInputDialog::getText(parent, title.isEmpty() ? ProgramTitle() : title, prompt,
@@ -50,8 +48,7 @@ QString QtInteraction::openFileName(QWidget *parent, const QString &caption, con
     return QFileDialog::getOpenFileName(parent, caption, folder, filter);
 }
 
-QString QtInteraction::saveFileName(QWidget *parent, const QString &caption, const QString &path,
-                                    const QString &filter)
+QString QtInteraction::saveFileName(QWidget *parent, const QString &caption, const QString &path, const QString &filter)
 {
     return QFileDialog::getSaveFileName(parent, caption, path, filter);
 }

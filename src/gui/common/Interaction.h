@@ -19,13 +19,13 @@ public:
     // Yes/No; true means Yes.
     virtual bool question(QWidget *parent, const QString &text) = 0;
     // An input box; cancel gives the empty text.
-    virtual QString input(QWidget *parent, const QString &prompt, const QString &title,
-                          const QString &initial = {}) = 0;
+    virtual QString input(QWidget *parent, const QString &prompt, const QString &title, const QString &initial = {})
+        = 0;
     // Empty when cancelled. filter is in Qt's form, e.g. "Locator Data Files (*.csv)".
-    virtual QString openFileName(QWidget *parent, const QString &caption, const QString &folder,
-                                 const QString &filter) = 0;
-    virtual QString saveFileName(QWidget *parent, const QString &caption, const QString &path,
-                                 const QString &filter) = 0;
+    virtual QString openFileName(QWidget *parent, const QString &caption, const QString &folder, const QString &filter)
+        = 0;
+    virtual QString saveFileName(QWidget *parent, const QString &caption, const QString &path, const QString &filter)
+        = 0;
     virtual QDateTime now() = 0;
     // Web pages, folders and documents through the desktop's default handler.
     virtual bool openExternally(const QUrl &url) = 0;
@@ -42,12 +42,10 @@ class QtInteraction : public Interaction
 public:
     void message(QWidget *parent, const QString &text) override;
     bool question(QWidget *parent, const QString &text) override;
-    QString input(QWidget *parent, const QString &prompt, const QString &title,
-                  const QString &initial) override;
+    QString input(QWidget *parent, const QString &prompt, const QString &title, const QString &initial) override;
     QString openFileName(QWidget *parent, const QString &caption, const QString &folder,
                          const QString &filter) override;
-    QString saveFileName(QWidget *parent, const QString &caption, const QString &path,
-                         const QString &filter) override;
+    QString saveFileName(QWidget *parent, const QString &caption, const QString &path, const QString &filter) override;
     QDateTime now() override;
     bool openExternally(const QUrl &url) override;
     void endProgram(int code) override;

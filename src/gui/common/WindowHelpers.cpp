@@ -16,8 +16,7 @@ void CenterWindow(QWidget *window)
         return;
     const QRect area = screen->availableGeometry();
     const QSize size = window->frameGeometry().size();
-    window->move(area.left() + (area.width() - size.width()) / 2,
-                 area.top() + (area.height() - size.height()) / 2);
+    window->move(area.left() + (area.width() - size.width()) / 2, area.top() + (area.height() - size.height()) / 2);
 }
 
 void CloseOnEscape(QWidget *window)
@@ -56,8 +55,7 @@ public:
     explicit ClickSelectsSection(QDateEdit *picker)
         : QObject(picker)
         , m_picker(picker)
-    {
-    }
+    { }
 
 protected:
     bool eventFilter(QObject *, QEvent *event) override
@@ -72,7 +70,7 @@ private:
     QDateEdit *m_picker;
 };
 
-} // namespace
+}  // namespace
 
 void EnterPressesFocusedButton(QWidget *window)
 {

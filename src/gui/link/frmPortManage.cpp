@@ -1,8 +1,8 @@
 #include "gui/link/frmPortManage.h"
 #include "ui_frmPortManage.h"
 
-#include "gui/common/Interaction.h"
 #include "core/link/PortNaming.h"
+#include "gui/common/Interaction.h"
 #include "gui/common/WindowHelpers.h"
 
 #include <QDir>
@@ -22,8 +22,7 @@ class PortCellOnlyDelegate : public QStyledItemDelegate
 {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
-    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option,
-                          const QModelIndex &index) const override
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
         if (index.column() != kColPort)
             return nullptr;
@@ -33,11 +32,10 @@ public:
 
 bool hasLineBreakOrComma(const QString &text)
 {
-    return text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('\r'))
-        || text.contains(QLatin1Char('\n'));
+    return text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n'));
 }
 
-} // namespace
+}  // namespace
 
 frmPortManage::frmPortManage(const QString &portListPath, QWidget *parent)
     : QWidget(parent, Qt::Window)
@@ -132,8 +130,8 @@ void frmPortManage::cmdAdd_Click()
         return;  // nothing typed: nothing to add
     int number = 0;
     if (!IsValidPort(port, &number)) {
-        Interaction::current().message(this, QStringLiteral("The port must be a whole number from 1 to %1.")
-                                                 .arg(kMaxComPort));
+        Interaction::current().message(
+            this, QStringLiteral("The port must be a whole number from 1 to %1.").arg(kMaxComPort));
         ui->txtPort->setFocus();
         return;
     }
@@ -181,25 +179,27 @@ bool frmPortManage::cmdSave_Click()
         if (!IsValidPort(entries[i].port, &number)) {
             ui->lvPorts->setCurrentItem(ui->lvPorts->topLevelItem(i));
             Interaction::current().message(
-                this, QStringLiteral("The port of %1 (row %2) must be a whole number from 1 to %3. "
-                                     "The ports list has not been saved.")
-                          .arg(entries[i].serialNo.isEmpty() ? QStringLiteral("the locator") : entries[i].serialNo)
-                          .arg(i + 1)
-                          .arg(kMaxComPort));
+                this,
+                QStringLiteral("The port of %1 (row %2) must be a whole number from 1 to %3. "
+                               "The ports list has not been saved.")
+                    .arg(entries[i].serialNo.isEmpty() ? QStringLiteral("the locator") : entries[i].serialNo)
+                    .arg(i + 1)
+                    .arg(kMaxComPort));
             return false;
         }
         if (hasLineBreakOrComma(entries[i].serialNo)) {
             ui->lvPorts->setCurrentItem(ui->lvPorts->topLevelItem(i));
-            Interaction::current().message(this, QStringLiteral("The serial number in row %1 must not hold a comma. "
-                                                                "The ports list has not been saved.")
-                                                     .arg(i + 1));
+            Interaction::current().message(this,
+                                           QStringLiteral("The serial number in row %1 must not hold a comma. "
+                                                          "The ports list has not been saved.")
+                                               .arg(i + 1));
             return false;
         }
         entries[i].port = QString::number(number);
     }
     if (!PortList::SavePortList(m_path, entries)) {
-        Interaction::current().message(this, QStringLiteral("The ports list could not be saved:\n%1")
-                                                 .arg(QDir::toNativeSeparators(m_path)));
+        Interaction::current().message(
+            this, QStringLiteral("The ports list could not be saved:\n%1").arg(QDir::toNativeSeparators(m_path)));
         return false;
     }
     {

@@ -6,7 +6,9 @@
 #include <QString>
 #include <QWidget>
 
-namespace Ui { class frmPortManage; }
+namespace Ui {
+class frmPortManage;
+}
 class QShowEvent;
 class QTreeWidgetItem;
 

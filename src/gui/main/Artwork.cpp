@@ -41,4 +41,4 @@ QIcon windowIcon()
     return icon;
 }
 
-} // namespace Artwork
+}  // namespace Artwork

@@ -13,4 +13,4 @@ QPixmap logo(int size, qreal devicePixelRatio = 1.0);
 // The windows' icon, drawn at the usual sizes (no icon-engine plugin needed).
 QIcon windowIcon();
 
-} // namespace Artwork
+}  // namespace Artwork

@@ -5,7 +5,9 @@
 
 #include <memory>
 
-namespace sim { class LocatorSimulator; }
+namespace sim {
+class LocatorSimulator;
+}
 
 // The demonstration locator of "--demo": a simulated unit on a pseudo-terminal
 // that appears as COM5 in a private ports folder, so Scan, transfers, the

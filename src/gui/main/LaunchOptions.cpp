@@ -1,7 +1,7 @@
 #include "gui/main/LaunchOptions.h"
 
-#include "gui/common/Interaction.h"
 #include "core/LocatorVersion.h"
+#include "gui/common/Interaction.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -47,7 +47,7 @@ struct Parser
     }
 };
 
-} // namespace
+}  // namespace
 
 void LaunchOptions::nameApplication()
 {

@@ -14,12 +14,12 @@ class QWidget;
 struct LaunchOptions
 {
     bool demo = false;
-    int paceMs = -1;               // negative: LOCATOR_PACE_MS or the default
+    int paceMs = -1;  // negative: LOCATOR_PACE_MS or the default
     QString screenshotPath;
     double exitAfterSeconds = -1;  // negative: run until the user exits
     bool help = false;
     bool version = false;
-    QString error;                 // set when the arguments could not be read
+    QString error;  // set when the arguments could not be read
 
     // arguments: as the program got them, its own name first.
     static LaunchOptions parse(const QStringList &arguments);

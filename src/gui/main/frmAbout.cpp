@@ -2,8 +2,8 @@
 #include "ui_frmAbout.h"
 
 #include "gui/common/AppState.h"
-#include "gui/main/Artwork.h"
 #include "gui/common/Interaction.h"
+#include "gui/main/Artwork.h"
 
 frmAbout::frmAbout(const AppState &state, QWidget *parent)
     : QWidget(parent, Qt::Window)

@@ -3,7 +3,9 @@
 #include <QWidget>
 
 struct AppState;
-namespace Ui { class frmAbout; }
+namespace Ui {
+class frmAbout;
+}
 
 // Program and Bluetooth firmware versions, and the way to the support page.
 // The labels are filled once, when the window is created.

@@ -1,24 +1,24 @@
 #include "gui/main/frmMain.h"
 #include "ui_frmMain.h"
 
-#include "gui/main/Artwork.h"
 #include "core/datafile/DataFileFormat.h"
 #include "core/datafile/DataFileHandle.h"
 #include "core/datafile/DataFileHeader.h"
-#include "gui/main/frmAbout.h"
-#include "gui/tools/frmTools.h"
+#include "core/link/Pacing.h"
+#include "core/link/PortList.h"
+#include "core/link/Protocol.h"
+#include "core/link/ReceiveHandler.h"
+#include "core/link/WorkingPort.h"
 #include "gui/analysis/frmPieByMonthMode2.h"
-#include "gui/viewer/frmViewData.h"
 #include "gui/common/Folders.h"
 #include "gui/common/Interaction.h"
 #include "gui/common/Lamp.h"
-#include "core/link/Pacing.h"
-#include "core/link/ReceiveHandler.h"
-#include "core/link/PortList.h"
-#include "core/link/Protocol.h"
 #include "gui/common/WindowHelpers.h"
+#include "gui/main/Artwork.h"
+#include "gui/main/frmAbout.h"
 #include "gui/main/frmMainLook.h"
-#include "core/link/WorkingPort.h"
+#include "gui/tools/frmTools.h"
+#include "gui/viewer/frmViewData.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -39,15 +39,17 @@ constexpr int kLogoSize = 56;
 int virtualKeyCode(int qtKey)
 {
     switch (qtKey) {
-    case Qt::Key_Shift: return 16;
-    case Qt::Key_Control: return 17;
+    case Qt::Key_Shift:
+        return 16;
+    case Qt::Key_Control:
+        return 17;
     default:
         if (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z)
             return qtKey;  // same codes as the letters' virtual keys
         return 0;
     }
 }
-} // namespace
+}  // namespace
 
 frmMain::frmMain(QWidget *parent)
     : QWidget(parent)
@@ -320,8 +322,7 @@ void frmMain::dtpEnd_Change()
 {
     if (ui->dtpEnd->date() < ui->dtpStart->date()) {
         ui->dtpEnd->setDate(ui->dtpStart->date());
-        ui->lblEndError->setText(
-            QStringLiteral("End date can not be before start date. End date set to start date."));
+        ui->lblEndError->setText(QStringLiteral("End date can not be before start date. End date set to start date."));
     } else {
         ui->lblEndError->clear();
     }
@@ -349,8 +350,9 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
     // passes the application's filter at each step; count it once, at its first stop.
     if (event->type() == QEvent::KeyPress && watched->isWidgetType()
         && static_cast<QWidget *>(watched)->window() == this
-        && watched == (QApplication::focusWidget() ? static_cast<QObject *>(QApplication::focusWidget())
-                                                   : static_cast<QObject *>(this))) {
+        && watched
+            == (QApplication::focusWidget() ? static_cast<QObject *>(QApplication::focusWidget())
+                                            : static_cast<QObject *>(this))) {
         const int code = virtualKeyCode(static_cast<QKeyEvent *>(event)->key());
         if (code)
             Form_KeyDown(code);
@@ -423,8 +425,8 @@ void frmMain::txtUser_Change()
 void frmMain::cmdOpenExistingFile_Click()
 {
     setStatus(QStringLiteral("Choose a file..."));
-    const QString chosen = Interaction::current().openFileName(
-        this, QString(), m_state.DataFolder, QStringLiteral("Locator Data Files (*.csv)"));
+    const QString chosen = Interaction::current().openFileName(this, QString(), m_state.DataFolder,
+                                                               QStringLiteral("Locator Data Files (*.csv)"));
     if (chosen.isEmpty()) {
         setStatus(QString());
         return;
@@ -476,9 +478,10 @@ void frmMain::ReadLogFileHeader()
     QByteArray line;
     if (!DataFileHeader::ReadHeaderLine(handle, path, &line)) {
         Interaction::current().message(
-            this, QStringLiteral("There is a problem with the header line in the locator's data file. "
-                                 "Please correct and try again or contact Korvex support at ")
-                      + QString::fromLatin1(SupportAddress));
+            this,
+            QStringLiteral("There is a problem with the header line in the locator's data file. "
+                           "Please correct and try again or contact Korvex support at ")
+                + QString::fromLatin1(SupportAddress));
         return;
     }
     m_state.Identity = DataFileHeader::IdentityFromHeaderLine(line);

@@ -1,17 +1,19 @@
 #pragma once
 
-#include "gui/common/AppState.h"
 #include "core/link/PacedWriter.h"
 #include "core/link/PortList.h"
 #include "core/link/PortScan.h"
 #include "core/link/SerialPort.h"
 #include "core/link/TransferSession.h"
+#include "gui/common/AppState.h"
 
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
-namespace Ui { class frmMain; }
+namespace Ui {
+class frmMain;
+}
 class QLabel;
 class frmAbout;
 class frmTools;
@@ -47,7 +49,7 @@ private:
     PortScan m_scan;
 
 public:
-    QTimer &tmrAbort;          // repeats the abort request until acknowledged
+    QTimer &tmrAbort;  // repeats the abort request until acknowledged
     QTimer &tmrCommsWatchdog;  // declares the link lost when the locator falls silent
     int KeySum = 0;
 
@@ -111,6 +113,7 @@ public:
     void cmdrescan_Click();
     void cmdDisconnect_Click();
     void cmdManagePorts_Click();
+
 private:
     void onScanFinished();
     void onKnownPortTested(int port);
@@ -120,10 +123,10 @@ private:
     void showAcceptedIdentity(const LocatorIdentity &identity);
     bool openWorkingPortOrReport(int port);
     class frmPortManage *m_portEditor = nullptr;  // created on first use, owned as a child window
-    QList<PortEntry> m_scanPortList;              // the port list as the running scan read it
+    QList<PortEntry> m_scanPortList;  // the port list as the running scan read it
     qsizetype m_scanListCount = 0;
     bool m_knownPortAnswered = false;
-    QList<int> m_refusedPorts;                     // ports the last scan was not allowed to open
+    QList<int> m_refusedPorts;  // ports the last scan was not allowed to open
 public:
     // ---- end of connecting ----
 

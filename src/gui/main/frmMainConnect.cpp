@@ -4,15 +4,15 @@
 #include "ui_frmMain.h"
 
 #include "core/datafile/DataFileHandle.h"
-#include "gui/common/Folders.h"
-#include "gui/common/Interaction.h"
-#include "gui/common/Lamp.h"
 #include "core/link/PortList.h"
 #include "core/link/PortNaming.h"
 #include "core/link/Protocol.h"
+#include "gui/common/Folders.h"
+#include "gui/common/Interaction.h"
+#include "gui/common/Lamp.h"
 #include "gui/common/WindowHelpers.h"
-#include "gui/main/frmMainLook.h"
 #include "gui/link/frmPortManage.h"
+#include "gui/main/frmMainLook.h"
 
 #include <QDir>
 
@@ -45,7 +45,7 @@ QString refusedPortText(int port)
         + PortNaming::refusalAdvice(PortNaming::devicePathFor(port));
 }
 
-} // namespace
+}  // namespace
 
 void frmMain::setupConnecting()
 {
@@ -87,8 +87,8 @@ bool frmMain::openWorkingPortOrReport(int port)
     OpenWorkingPort(port);
     if (MSComm1.isOpen())
         return true;
-    const QString reason = MSComm1.accessRefused() ? PortNaming::refusalAdvice(MSComm1.devicePath())
-                                                   : MSComm1.lastErrorText();
+    const QString reason
+        = MSComm1.accessRefused() ? PortNaming::refusalAdvice(MSComm1.devicePath()) : MSComm1.lastErrorText();
     SetConnectedState(false);
     // No port was open, so the step above left the accepted identity showing.
     ui->txtModel->clear();
@@ -170,8 +170,8 @@ bool frmMain::acceptScannedPort(int port, const Protocol::ProbeResult &probe)
 {
     if (!probe.firmwareText.isEmpty())
         ui->lblFirmwareVersion->setText(QStringLiteral("Firmware: ") + probe.firmwareText);
-    const QString question = QStringLiteral("Locator type ") + probe.identity.model
-        + QStringLiteral(", Serial Number ") + probe.identity.serialNo + QStringLiteral(". Use this connection?");
+    const QString question = QStringLiteral("Locator type ") + probe.identity.model + QStringLiteral(", Serial Number ")
+        + probe.identity.serialNo + QStringLiteral(". Use this connection?");
     if (!Interaction::current().question(this, question))
         return false;
     showAcceptedIdentity(probe.identity);
@@ -180,8 +180,8 @@ bool frmMain::acceptScannedPort(int port, const Protocol::ProbeResult &probe)
     m_state.CurrentPort = qint16(port);
     showStatusNow(QStringLiteral("Using port number ") + QString::number(m_state.CurrentPort), kDarkGrey);
 
-    switch (PortList::RecordLocator(m_state.PortListPath, m_scanPortList, m_scanListCount, probe.identity.serialNo,
-                                    port)) {
+    switch (
+        PortList::RecordLocator(m_state.PortListPath, m_scanPortList, m_scanListCount, probe.identity.serialNo, port)) {
     case PortList::Update::Appended:
         ui->cboLocators->addItem(probe.identity.serialNo, port);
         break;
@@ -225,7 +225,8 @@ void frmMain::ConnectToKnownPort(int port)
             return true;  // an unopened port yields no reply
         showStatusNow(QStringLiteral("Port %1 not valid.").arg(port), kRed);
         Interaction::current().message(
-            this, QStringLiteral("Connection information invalid (%1) Please click 'Scan' to find the locator").arg(port));
+            this,
+            QStringLiteral("Connection information invalid (%1) Please click 'Scan' to find the locator").arg(port));
         ui->shpMode->setFillColor(kDarkRed);
         return false;
     };
@@ -243,8 +244,8 @@ void frmMain::ConnectToKnownPort(int port)
 
 bool frmMain::acceptKnownPort(int port, const Protocol::ProbeResult &probe)
 {
-    const QString question = QStringLiteral("Locator type ") + probe.identity.model
-        + QStringLiteral(", serial number ") + probe.identity.serialNo + QStringLiteral(". Use this connection?");
+    const QString question = QStringLiteral("Locator type ") + probe.identity.model + QStringLiteral(", serial number ")
+        + probe.identity.serialNo + QStringLiteral(". Use this connection?");
     if (!Interaction::current().question(this, question))
         return false;  // the probe port is closed: nothing uses it until the next test
     showAcceptedIdentity(probe.identity);

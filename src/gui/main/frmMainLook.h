@@ -15,4 +15,4 @@ constexpr int kTabConnect = 0;
 constexpr int kTabTransfer = 1;
 constexpr int kTabAnalyse = 2;
 constexpr int kTabSetup = 3;
-} // namespace frmMainLook
+}  // namespace frmMainLook

@@ -6,10 +6,10 @@
 
 #include "core/datafile/DataFileFormat.h"
 #include "core/datafile/DataFileHandle.h"
-#include "gui/common/Folders.h"
-#include "gui/common/Interaction.h"
 #include "core/link/Pacing.h"
 #include "core/link/Protocol.h"
+#include "gui/common/Folders.h"
+#include "gui/common/Interaction.h"
 #include "gui/main/frmMainLook.h"
 
 #include <QDir>
@@ -26,7 +26,7 @@ QString monitorText(const QByteArray &piece)
 {
     return QString::fromLatin1(piece.left(kMonitorChars));
 }
-} // namespace
+}  // namespace
 
 // ---- Receiving -------------------------------------------------------------
 
@@ -174,8 +174,9 @@ void frmMain::onDataFileError(const QString &path, const QString &reason)
     ui->cmdDownloadByDate->setEnabled(m_state.Connected);
     ui->cmdDownloadAll->setEnabled(m_state.Connected);
     setStatus(QStringLiteral("The data file could not be written."), kRed);
-    Interaction::current().message(this, QStringLiteral("The data file could not be written:\n%1\n%2")
-                                             .arg(QDir::toNativeSeparators(path), reason));
+    Interaction::current().message(
+        this,
+        QStringLiteral("The data file could not be written:\n%1\n%2").arg(QDir::toNativeSeparators(path), reason));
 }
 
 QString frmMain::newDataFileName()
@@ -242,8 +243,8 @@ void frmMain::startTransfer(const QString &kind, const QByteArray &command, int 
         return;
     const QString path = m_session.receiver().fullPath(name);
     setStatus(QStringLiteral("The data file could not be created."), kRed);
-    Interaction::current().message(this, QStringLiteral("The data file could not be created:\n%1\n%2")
-                                             .arg(QDir::toNativeSeparators(path), error));
+    Interaction::current().message(
+        this, QStringLiteral("The data file could not be created:\n%1\n%2").arg(QDir::toNativeSeparators(path), error));
 }
 
 void frmMain::cmdDownloadAll_Click()

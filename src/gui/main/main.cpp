@@ -1,6 +1,6 @@
+#include "core/link/Pacing.h"
 #include "gui/main/Artwork.h"
 #include "gui/main/LaunchOptions.h"
-#include "core/link/Pacing.h"
 #include "gui/main/frmMain.h"
 #ifdef LOCATOR_HAVE_DEMO
 #include "gui/main/DemoLocator.h"
@@ -49,7 +49,7 @@ bool answeredWithoutWindows(int argc, char *argv[], int *status)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char *argv[])
 {

@@ -1,17 +1,17 @@
 #include "gui/tools/frmTools.h"
 #include "ui_frmTools.h"
 
-#include "gui/common/AppState.h"
 #include "core/datafile/DataFileFormat.h"
 #include "core/datafile/DataFileHandle.h"
-#include "gui/common/Folders.h"
-#include "gui/common/Interaction.h"
 #include "core/link/Pacing.h"
 #include "core/link/PortNaming.h"
 #include "core/link/Protocol.h"
-#include "gui/tools/TroubleshootLog.h"
-#include "gui/common/WindowHelpers.h"
 #include "core/link/WorkingPort.h"
+#include "gui/common/AppState.h"
+#include "gui/common/Folders.h"
+#include "gui/common/Interaction.h"
+#include "gui/common/WindowHelpers.h"
+#include "gui/tools/TroubleshootLog.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -26,7 +26,7 @@ namespace {
 const QColor kGround(64, 64, 64);
 const QColor kStatusText(64, 64, 64);
 const QColor kStatusError(255, 0, 0);
-constexpr int kMaxComPort = 256;   // the COM numbers Windows hands out
+constexpr int kMaxComPort = 256;  // the COM numbers Windows hands out
 constexpr int kUserNameLength = 32;
 
 QString portHint()
@@ -34,7 +34,7 @@ QString portHint()
     return QStringLiteral("Type the port number and press Open.");
 }
 
-} // namespace
+}  // namespace
 
 frmTools::frmTools(AppState &state, QWidget *parent)
     : QWidget(parent, Qt::Window)
@@ -101,8 +101,8 @@ bool frmTools::Form_Load()
     Interaction &ask = Interaction::current();
     m_state.DocumentsFolder = GetDocumentsFolder();
 
-    const QString password = ask.input(parentWidget(), QStringLiteral("Enter your passwword"),
-                                       QStringLiteral("Password"));
+    const QString password
+        = ask.input(parentWidget(), QStringLiteral("Enter your passwword"), QStringLiteral("Password"));
     if (password != QLatin1String("lampwick")) {
         // Ending at once must not leave a data file or the log half-written.
         CloseOpenFiles();
@@ -203,10 +203,12 @@ void frmTools::onPortLost()
 void frmTools::setPortControls()
 {
     const bool canSend = MSComm1.isOpen() && !m_writer.isBusy();
-    const std::initializer_list<QWidget *> commands{
-        ui->cmdReadDateTime, ui->cmdReadStoredParameters, ui->cmdClearMem, ui->cmdResetMemPointer,
-        ui->cmdSetSerialModel, ui->cmdSetDate, ui->cmdSetTime, ui->cmdSetUser, ui->cmdSend, ui->cmdStop,
-        ui->cmdOpenPort};
+    const std::initializer_list<QWidget *> commands{ui->cmdReadDateTime,   ui->cmdReadStoredParameters,
+                                                    ui->cmdClearMem,       ui->cmdResetMemPointer,
+                                                    ui->cmdSetSerialModel, ui->cmdSetDate,
+                                                    ui->cmdSetTime,        ui->cmdSetUser,
+                                                    ui->cmdSend,           ui->cmdStop,
+                                                    ui->cmdOpenPort};
     // A disabled button hands focus on to the next control, a text box such
     // as the serial number; while nothing can be pressed the window itself
     // holds it, and the button gets it back afterwards.
@@ -238,18 +240,19 @@ void frmTools::startLog()
 {
     if (m_refreshIdentity)
         m_refreshIdentity();
-    const QString name = DataFileFormat::MakeLogFileName(QStringLiteral("TShoot"), m_state.Identity,
-                                                         Interaction::current().now())
+    const QString name
+        = DataFileFormat::MakeLogFileName(QStringLiteral("TShoot"), m_state.Identity, Interaction::current().now())
         + QStringLiteral(".csv");
     const QString path = m_state.DocumentsFolder + QStringLiteral("/korvex/") + name;
     TroubleshootLog &log = ProcessTroubleshootLog();
     m_logErrorShown = false;
     const bool created = !m_state.DocumentsFolder.isEmpty() && log.create(path);
     if (!created) {
-        const QString reason = m_state.DocumentsFolder.isEmpty() ? QStringLiteral("the documents folder is unknown")
-                                                                 : log.errorString();
-        Interaction::current().message(this, QStringLiteral("The troubleshooting log %1 could not be created: %2")
-                                                 .arg(QDir::toNativeSeparators(path), reason));
+        const QString reason
+            = m_state.DocumentsFolder.isEmpty() ? QStringLiteral("the documents folder is unknown") : log.errorString();
+        Interaction::current().message(this,
+                                       QStringLiteral("The troubleshooting log %1 could not be created: %2")
+                                           .arg(QDir::toNativeSeparators(path), reason));
         return;
     }
     // The log lives beside the data folder, not in it: readers are told where.
@@ -393,7 +396,8 @@ void frmTools::cmdClearMem_Click()
         return;
     // The window may be closed (and deleted) while the question is open.
     const QPointer<frmTools> self(this);
-    const bool yes = Interaction::current().question(this, QStringLiteral("Are you sure you want to clear the memory?"));
+    const bool yes
+        = Interaction::current().question(this, QStringLiteral("Are you sure you want to clear the memory?"));
     if (self && yes && readyToSend())
         runButton(QStringLiteral("Clearing memory"), Protocol::ClearMemory, false,
                   QStringLiteral("When live data appears on the Live Monitor, the clear has been completed."));
@@ -417,15 +421,15 @@ void frmTools::cmdSetSerialModel_Click()
 void frmTools::cmdSetDate_Click()
 {
     if (readyToSend())
-        runButton(QStringLiteral("Setting Date"), Protocol::SetDateCommand(Interaction::current().now().date()),
-                  false, QStringLiteral("Date set"));
+        runButton(QStringLiteral("Setting Date"), Protocol::SetDateCommand(Interaction::current().now().date()), false,
+                  QStringLiteral("Date set"));
 }
 
 void frmTools::cmdSetTime_Click()
 {
     if (readyToSend())
-        runButton(QStringLiteral("Setting time"), Protocol::SetTimeCommand(Interaction::current().now().time()),
-                  false, QStringLiteral("Time set"));
+        runButton(QStringLiteral("Setting time"), Protocol::SetTimeCommand(Interaction::current().now().time()), false,
+                  QStringLiteral("Time set"));
 }
 
 void frmTools::cmdSetUser_Click()

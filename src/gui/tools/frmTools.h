@@ -10,7 +10,9 @@
 
 #include <functional>
 
-namespace Ui { class frmTools; }
+namespace Ui {
+class frmTools;
+}
 class QCloseEvent;
 class QLineEdit;
 struct AppState;
@@ -33,7 +35,7 @@ public:
     // Copies the main window's identity boxes into AppState::Identity; run
     // before the log is named, as naming any file does.
     void setIdentityRefresh(std::function<void()> refresh) { m_refreshIdentity = std::move(refresh); }
-    QLineEdit *txtMonitor(int index) const;   // 0 (newest) to 5
+    QLineEdit *txtMonitor(int index) const;  // 0 (newest) to 5
 
     SerialPort MSComm1;
 
@@ -96,7 +98,7 @@ private:
     std::function<void()> m_refreshIdentity;
     QPointer<QWidget> m_focusBeforeDisabling;
     QLineEdit *m_monitor[6] = {};
-    int m_openPort = 0;           // port MSComm1 was opened on, 0 if none
+    int m_openPort = 0;  // port MSComm1 was opened on, 0 if none
     PacedWriter m_writer;
     bool m_logErrorShown = false;
 };

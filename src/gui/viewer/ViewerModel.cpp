@@ -1,7 +1,7 @@
 #include "gui/viewer/ViewerModel.h"
 
-#include "gui/viewer/HeaderImages.h"
 #include "core/usage/ModeTable.h"
+#include "gui/viewer/HeaderImages.h"
 
 #include <algorithm>
 #include <new>
@@ -13,8 +13,7 @@ ViewerModel::ViewerModel(QObject *parent)
     : QAbstractTableModel(parent)
     , m_asc(DrawHeaderImage(AscImage))
     , m_desc(DrawHeaderImage(DescImage))
-{
-}
+{ }
 
 void ViewerModel::setRecords(RecordStore records)
 {
@@ -84,8 +83,7 @@ int ViewerModel::columnCount(const QModelIndex &parent) const
 
 static Qt::Alignment alignmentOf(int column)
 {
-    return (Columns[std::size_t(column)].align == Align::Left ? Qt::AlignLeft : Qt::AlignHCenter)
-        | Qt::AlignVCenter;
+    return (Columns[std::size_t(column)].align == Align::Left ? Qt::AlignLeft : Qt::AlignHCenter) | Qt::AlignVCenter;
 }
 
 static QString latin(std::string_view text)

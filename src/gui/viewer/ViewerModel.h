@@ -7,7 +7,6 @@
 #include <QColor>
 #include <QPixmap>
 
-
 // The record viewer's list: one row per record, drawn in its mode's colour.
 // Cell texts are made from the record store when the view asks for them;
 // sorting only reorders the record numbers behind the rows.
@@ -17,7 +16,7 @@ class ViewerModel : public QAbstractTableModel
 public:
     enum Role {
         TypeTagRole = Qt::UserRole + 1,  // header: "DATE", "STRING" or "NUMBER"
-        ImageKeyRole,                    // header: "asc", "desc" or empty
+        ImageKeyRole,  // header: "asc", "desc" or empty
     };
 
     explicit ViewerModel(QObject *parent = nullptr);

@@ -1,20 +1,20 @@
 #include "gui/viewer/frmViewData.h"
 #include "ui_frmViewData.h"
 
-#include "gui/common/AppState.h"
-#include "gui/common/Folders.h"
-#include "gui/common/Interaction.h"
 #include "core/usage/ModeTable.h"
 #include "core/usage/UsageTexts.h"
 #include "core/viewer/ViewerColumns.h"
-#include "gui/viewer/ViewerModel.h"
 #include "core/viewer/ViewerRecords.h"
+#include "gui/common/AppState.h"
+#include "gui/common/Folders.h"
+#include "gui/common/Interaction.h"
 #include "gui/common/WindowHelpers.h"
+#include "gui/viewer/ViewerModel.h"
 
 #include <QGuiApplication>
 #include <QHeaderView>
-#include <QStyle>
 #include <QLabel>
+#include <QStyle>
 
 using namespace Viewer;
 
@@ -56,7 +56,7 @@ Usage::ReadOutcome outcomeOf(const LoadResult &loaded)
     return {};
 }
 
-} // namespace
+}  // namespace
 
 frmViewData::frmViewData(AppState &state, QWidget *parent)
     : QWidget(parent, Qt::Window)
@@ -151,9 +151,9 @@ void frmViewData::Form_Load()
     {
         BusyCursor busy;
         loaded = LoadRecordsFile(ProcessDataFile(), path);
-        for (const auto &[box, text] : {std::pair{ui->txtUser, loaded.identity.user},
-                                        std::pair{ui->txtModel, loaded.identity.model},
-                                        std::pair{ui->txtSerial, loaded.identity.serial}}) {
+        for (const auto &[box, text] :
+             {std::pair{ui->txtUser, loaded.identity.user}, std::pair{ui->txtModel, loaded.identity.model},
+              std::pair{ui->txtSerial, loaded.identity.serial}}) {
             box->setText(text);
             box->setCursorPosition(0);  // the start of a long user name, not its end
         }

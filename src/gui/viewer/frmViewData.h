@@ -2,7 +2,9 @@
 
 #include <QWidget>
 
-namespace Ui { class frmViewData; }
+namespace Ui {
+class frmViewData;
+}
 struct AppState;
 class ViewerModel;
 
