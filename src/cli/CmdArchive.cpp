@@ -274,9 +274,10 @@ int runReport(Context &ctx, const QString &database, const QStringList &argument
         if (!by.contains(b))
             by << b;
     }
-    const std::optional<int> format = line.choice("format", {"text", "csv", "json", "html"});
-    if (!format)
+    const std::optional<int> chosen = line.choice("format", {"text", "csv", "json", "html"});
+    if (!chosen)
         return ctx.status();
+    const Format format = Format(*chosen);
 
     Archive::Store store;
     if (!OpenArchive(ctx, database, &store, Archive::Store::ExistingOnly))
@@ -289,11 +290,11 @@ int runReport(Context &ctx, const QString &database, const QStringList &argument
     const Archive::UsageGroup whole = Archive::GroupUsage(days, {}).value(0);
     const QString period = periodText(from, to);
 
-    if (Format(*format) == Format::Text) {
+    if (format == Format::Text) {
         printText(ctx, period, by, groups, whole);
-    } else if (Format(*format) == Format::Csv) {
+    } else if (format == Format::Csv) {
         printCsv(ctx, by, groups, whole);
-    } else if (Format(*format) == Format::Json) {
+    } else if (format == Format::Json) {
         QJsonArray byArray;
         for (Archive::GroupBy b : by)
             byArray.append(Archive::GroupByName(b));

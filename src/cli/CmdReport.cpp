@@ -271,9 +271,10 @@ int RunReport(Context &ctx, const QStringList &arguments)
     Request request;
     if (!readRequest(line, &request))
         return ctx.status();
-    const std::optional<int> format = line.choice("format", {"text", "csv", "json"});
-    if (!format)
+    const std::optional<int> chosen = line.choice("format", {"text", "csv", "json"});
+    if (!chosen)
         return ctx.status();
+    const Format format = Format(*chosen);
 
     // Every file is read before anything is printed: a sum that left out a
     // file that could not be read would look complete.
@@ -295,7 +296,7 @@ int RunReport(Context &ctx, const QStringList &arguments)
         blocks.append(sumOf(blocks));
 
     const int fileCount = int(files->size());
-    switch (Format(*format)) {
+    switch (format) {
     case Format::Text:
         for (const Block &b : blocks)
             printText(ctx, b, fileCount);

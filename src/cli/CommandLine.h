@@ -67,13 +67,13 @@ public:
 
     // --idle-timeout, --port and --pace-ms as far as declared, in that order;
     // --pace-ms applies to every paced command of the run.
-    std::optional<LinkOptions> linkOptions();
+    [[nodiscard]] std::optional<LinkOptions> linkOptions();
     // --out DIR, else the data folder; fails (status 1) when no data folder
     // is known. `forWhat` names what goes there: "the data file".
-    std::optional<QString> dataFolder(const QString &forWhat);
+    [[nodiscard]] std::optional<QString> dataFolder(const QString &forWhat);
     // The arguments as data files: at least one, or exactly one.
-    std::optional<QStringList> dataFiles();
-    std::optional<QString> dataFile();
+    [[nodiscard]] std::optional<QStringList> dataFiles();
+    [[nodiscard]] std::optional<QString> dataFile();
 
     // A value, when the option is given; an option not given leaves *value
     // as it was.
@@ -81,7 +81,7 @@ public:
     [[nodiscard]] bool readDate(const char *name, DateForm form, QDate *date);
     [[nodiscard]] bool readSeconds(const char *name, int min, int max, int *seconds);
     // The index of the option's value among `choices`.
-    std::optional<int> choice(const char *name, std::initializer_list<const char *> choices);
+    [[nodiscard]] std::optional<int> choice(const char *name, std::initializer_list<const char *> choices);
 
 private:
     bool declared(const Option &option) const;
@@ -96,6 +96,7 @@ private:
 // command's action ("archive --database DB import FILE"): its value is taken
 // out and the other arguments returned, in order. Nullopt after saying the
 // value is missing.
-std::optional<QStringList> TakeOption(Context &ctx, const QStringList &arguments, const Option &option, QString *value);
+[[nodiscard]] std::optional<QStringList> TakeOption(Context &ctx, const QStringList &arguments, const Option &option,
+                                                    QString *value);
 
 }  // namespace Cli

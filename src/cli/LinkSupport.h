@@ -18,7 +18,7 @@ namespace Cli {
 // the probe settings, "MM" and "#X" paced, one read. With extraPause the
 // locator gets one more long pause to answer, as a known port's test gives it.
 // The probe of the locator that answered; nullopt after saying why none did.
-std::optional<Protocol::ProbeResult> IdentifyLocator(Context &ctx, int port, bool extraPause);
+[[nodiscard]] std::optional<Protocol::ProbeResult> IdentifyLocator(Context &ctx, int port, bool extraPause);
 
 // The same exchange for a caller that waits for other things meanwhile: it
 // runs from the caller's event loop and `done` gets the probe, with the line
