@@ -1,5 +1,6 @@
 #include "cli/ArchiveHtml.h"
 
+#include "cli/CliSupport.h"
 #include "core/usage/ModeTable.h"
 #include "core/usage/UsageTexts.h"
 
@@ -12,12 +13,6 @@ namespace {
 QString esc(const QString &s)
 {
     return s.toHtmlEscaped();
-}
-
-QString modeName(int i)
-{
-    const std::string_view n = ModeTable::Modes[std::size_t(i)].name;
-    return QString::fromLatin1(n.data(), qsizetype(n.size()));
 }
 
 QString colour(int i)
@@ -65,7 +60,7 @@ QString legend()
 {
     QString s = QStringLiteral("<p class=\"legend\">");
     for (int i = 0; i < ModeTable::Count; ++i)
-        s += QStringLiteral("<span><i style=\"background:%1\"></i>%2</span>").arg(colour(i), esc(modeName(i)));
+        s += QStringLiteral("<span><i style=\"background:%1\"></i>%2</span>").arg(colour(i), esc(ModeName(i)));
     return s + QStringLiteral("</p>\n");
 }
 
@@ -82,7 +77,7 @@ QString pie(const Archive::UsageGroup &g)
             if (s <= 0)
                 continue;
             const QString title
-                = QStringLiteral("<title>%1: %2</title>").arg(esc(modeName(i)), Usage::PieDurationText(s));
+                = QStringLiteral("<title>%1: %2</title>").arg(esc(ModeName(i)), Usage::PieDurationText(s));
             if (s == g.total) {
                 svg += QStringLiteral("<circle cx=\"90\" cy=\"90\" r=\"80\" fill=\"%1\">%2</circle>")
                            .arg(colour(i), title);
@@ -133,7 +128,7 @@ QString bars(const QList<Archive::UsageGroup> &months)
                        .arg(num(y))
                        .arg(barWidth)
                        .arg(num(h))
-                       .arg(colour(i), esc(groupLabel(m, Archive::GroupBy::Month)), esc(modeName(i)),
+                       .arg(colour(i), esc(groupLabel(m, Archive::GroupBy::Month)), esc(ModeName(i)),
                             Usage::PieDurationText(s));
         }
         svg += QStringLiteral("<text x=\"%1\" y=\"%2\" font-size=\"10\" text-anchor=\"middle\">%3</text>")
@@ -164,7 +159,7 @@ QString ArchiveHtmlPage(const QString &period, const QList<Archive::GroupBy> &by
     for (Archive::GroupBy b : by)
         page += QStringLiteral("<th>%1</th>").arg(columnTitle(b));
     for (int i = 0; i < ModeTable::Count; ++i)
-        page += QStringLiteral("<th>%1</th>").arg(esc(modeName(i)));
+        page += QStringLiteral("<th>%1</th>").arg(esc(ModeName(i)));
     page += QStringLiteral("<th>Total</th></tr>\n");
     for (const Archive::UsageGroup &g : groups) {
         page += QStringLiteral("<tr>");

@@ -1,12 +1,11 @@
 #include "cli/CliSupport.h"
 
 #include "core/datafile/UserFolders.h"
+#include "core/usage/ModeTable.h"
 #include "core/usage/UsageTexts.h"
 
-#include <QCommandLineParser>
 #include <QDir>
 #include <QIODevice>
-#include <QRegularExpression>
 
 namespace Cli {
 
@@ -44,7 +43,8 @@ int Context::fail(const QString &what)
 {
     endProgress();
     writeErr(prefixed(m_command, what));
-    return Failure;
+    m_status = Failure;
+    return m_status;
 }
 
 void Context::warn(const QString &what)
@@ -59,7 +59,8 @@ int Context::usage(const QString &what)
     if (!m_command.isEmpty())
         help += QLatin1Char(' ') + m_command;
     writeErr(prefixed(m_command, what + QStringLiteral(" (see '") + help + QStringLiteral(" --help')")));
-    return UsageError;
+    m_status = UsageError;
+    return m_status;
 }
 
 void Context::progress(const QString &line, bool force)
@@ -80,94 +81,6 @@ void Context::endProgress()
         return;
     m_progressShown = false;
     writeErr("\n");
-}
-
-int Parse(Context &ctx, QCommandLineParser &parser, const QStringList &arguments, const QString &help)
-{
-    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show help."));
-    parser.addOption(helpOption);
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const bool parsed = parser.parse(QStringList{QString::fromLatin1(ProgramName)} + arguments);
-    // Help wins over everything else, so that it is always one call away.
-    const QStringList options = arguments.mid(0, arguments.indexOf(QStringLiteral("--")));
-    if (options.contains(QStringLiteral("--help")) || options.contains(QStringLiteral("-h"))
-        || (parsed && parser.isSet(helpOption))) {
-        ctx.print(help);
-        return Success;
-    }
-    if (!parsed)
-        return ctx.usage(parser.errorText());
-    return -1;
-}
-
-static bool wholeNumber(const QString &text, int *value)
-{
-    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,9}$"));
-    if (!digits.match(text).hasMatch())
-        return false;
-    *value = text.toInt();
-    return true;
-}
-
-bool ParsePort(const QString &text, int *port)
-{
-    int n = 0;
-    if (!wholeNumber(text, &n) || n < 1 || n > 256)
-        return false;
-    *port = n;
-    return true;
-}
-
-bool ParseNonNegative(const QString &text, int *value)
-{
-    return wholeNumber(text, value);
-}
-
-// Years in data files are two digits meaning 2000 plus their value.
-static bool inCentury(int year)
-{
-    return year >= 2000 && year <= 2099;
-}
-
-bool ParseMonthYear(const QString &text, int *month, int *year)
-{
-    static const QRegularExpression form(QStringLiteral("^([0-9]{1,2})/([0-9]{4})$"));
-    const QRegularExpressionMatch m = form.match(text);
-    if (!m.hasMatch())
-        return false;
-    const int mm = m.captured(1).toInt();
-    const int yyyy = m.captured(2).toInt();
-    if (mm < 1 || mm > 12 || !inCentury(yyyy))
-        return false;
-    *month = mm;
-    *year = yyyy;
-    return true;
-}
-
-static bool parseDate(const QString &text, int yearDigits, QDate *date)
-{
-    const QRegularExpression form(QStringLiteral("^([0-9]{1,2})/([0-9]{1,2})/([0-9]{%1})$").arg(yearDigits));
-    const QRegularExpressionMatch m = form.match(text);
-    if (!m.hasMatch())
-        return false;
-    int year = m.captured(3).toInt();
-    if (yearDigits == 2)
-        year += 2000;
-    const QDate d(year, m.captured(2).toInt(), m.captured(1).toInt());
-    if (!d.isValid() || !inCentury(year))
-        return false;
-    *date = d;
-    return true;
-}
-
-bool ParseLongDate(const QString &text, QDate *date)
-{
-    return parseDate(text, 4, date);
-}
-
-bool ParseShortDate(const QString &text, QDate *date)
-{
-    return parseDate(text, 2, date);
 }
 
 void AppendCsvField(QByteArray &to, QByteArrayView text)
@@ -202,6 +115,12 @@ QByteArray CsvField(QByteArrayView text)
 QString CsvField(const QString &text)
 {
     return QString::fromUtf8(CsvField(QByteArrayView(text.toUtf8())));
+}
+
+QString ModeName(int mode)
+{
+    const std::string_view name = ModeTable::Modes[std::size_t(mode)].name;
+    return QString::fromLatin1(name.data(), qsizetype(name.size()));
 }
 
 QString Printable(QString text)

@@ -5,12 +5,9 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QDate>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
-
-class QCommandLineParser;
 
 namespace Usage {
 struct ReadOutcome;
@@ -22,6 +19,13 @@ inline constexpr char ProgramName[] = "locator-cli";
 
 // What one subcommand writes: results on the output device, one line per
 // failure on the error device, and on a terminal a progress line.
+//
+// How a subcommand ends: it returns its exit status. A step that may end it
+// early (reading its options, opening a port, ...) never returns a status of
+// its own: it returns [[nodiscard]] bool, or std::optional of what it reads,
+// and false or nullopt means "stop here"; it has then said why through fail()
+// or usage() (or printed the help), which set status(), and the caller
+// returns ctx.status(). True or a value means "go on"; nothing was said.
 class Context
 {
 public:
@@ -32,11 +36,13 @@ public:
 
     void print(const QString &text);  // UTF-8, as given
     void write(QByteArrayView bytes);
-    // "locator-cli <command>: <what>" on the error device; returns Failure.
+    // "locator-cli <command>: <what>" on the error device; sets and returns Failure.
     int fail(const QString &what);
     void warn(const QString &what);
-    // Names the wrong argument and where to read about the right ones; returns UsageError.
+    // Names the wrong argument and where to read about the right ones; sets and returns UsageError.
     int usage(const QString &what);
+    // Success until fail() or usage() says otherwise: the status of the last one.
+    int status() const { return m_status; }
 
     // Replaces the progress line; at most a few updates a second reach the terminal.
     void progress(const QString &line, bool force = false);
@@ -47,25 +53,18 @@ private:
 
     QString m_command;
     Io &m_io;
+    int m_status = Success;
     bool m_progressShown = false;
     QElapsedTimer m_progressClock;
 };
-
-// Adds --help, parses, and answers --help and wrong options itself. Returns
-// -1 when the subcommand should go on, otherwise its exit status.
-int Parse(Context &ctx, QCommandLineParser &parser, const QStringList &arguments, const QString &help);
-
-// Option values. Each returns false for text that is not one.
-bool ParsePort(const QString &text, int *port);  // 1 to 256
-bool ParseMonthYear(const QString &text, int *month, int *year);  // MM/YYYY, 2000 to 2099
-bool ParseLongDate(const QString &text, QDate *date);  // DD/MM/YYYY, 2000 to 2099
-bool ParseShortDate(const QString &text, QDate *date);  // DD/MM/YY, year 20YY
-bool ParseNonNegative(const QString &text, int *value);
 
 // A CSV field, quoted when it must be.
 QByteArray CsvField(QByteArrayView text);
 void AppendCsvField(QByteArray &to, QByteArrayView text);
 QString CsvField(const QString &text);
+
+// A mode's name as the windows show it: "DarAdar", "Transmitter", ...
+QString ModeName(int mode);
 
 // Text a locator or a data file supplied, fit for a terminal: control
 // characters (an escape sequence, say) become "?".

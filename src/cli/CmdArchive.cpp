@@ -2,11 +2,11 @@
 #include "cli/ArchiveSupport.h"
 
 #include "cli/ArchiveHtml.h"
+#include "cli/CommandLine.h"
 #include "core/archive/ArchiveUsage.h"
 #include "core/usage/ModeTable.h"
 #include "core/usage/UsageTexts.h"
 
-#include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -44,11 +44,7 @@ const char kHelp[] = "Usage: locator-cli archive import FILE|DIR... [--database 
                      "CSV columns: the --by columns (locator adds model), then mode, seconds,\n"
                      "duration; the last rows, with empty group columns, are the whole period.\n";
 
-QString modeName(int i)
-{
-    const std::string_view name = ModeTable::Modes[std::size_t(i)].name;
-    return QString::fromLatin1(name.data(), qsizetype(name.size()));
-}
+enum class Format { Text, Csv, Json, Html };  // as --format names them, in this order
 
 }  // namespace
 
@@ -125,7 +121,7 @@ int runImport(Context &ctx, const QString &database, const QStringList &argument
         return ctx.usage(QStringLiteral("no data file or folder given"));
     Archive::Store store;
     if (!OpenArchive(ctx, database, &store, Archive::Store::CreateIfMissing))
-        return Failure;
+        return ctx.status();
     const QStringList files = expandFiles(arguments);
     Archive::ImportCounts sum;
     int failed = 0;
@@ -196,7 +192,7 @@ void printText(Context &ctx, const QString &period, const QList<Archive::GroupBy
         }
         for (int i = 0; i < ModeTable::Count; ++i)
             text += QStringLiteral("  %1%2\n")
-                        .arg(modeName(i), -13)
+                        .arg(ModeName(i), -13)
                         .arg(Usage::PieDurationText(g.seconds[std::size_t(i)]));
         text += QStringLiteral("  %1%2\n").arg(QStringLiteral("Total"), -13).arg(Usage::PieDurationText(g.total));
     };
@@ -232,7 +228,7 @@ void printCsv(Context &ctx, const QList<Archive::GroupBy> &by, const QList<Archi
                 + Usage::PieDurationText(seconds) + QLatin1Char('\n');
         };
         for (int i = 0; i < ModeTable::Count; ++i)
-            row(modeName(i), g.seconds[std::size_t(i)]);
+            row(ModeName(i), g.seconds[std::size_t(i)]);
         row(QStringLiteral("Total"), g.total);
     };
     if (!by.isEmpty()) {
@@ -251,7 +247,7 @@ QJsonObject jsonUsage(const Archive::UsageGroup &g)
     };
     QJsonObject modes;
     for (int i = 0; i < ModeTable::Count; ++i)
-        modes.insert(modeName(i), usage(g.seconds[std::size_t(i)]));
+        modes.insert(ModeName(i), usage(g.seconds[std::size_t(i)]));
     return QJsonObject{{QStringLiteral("records"), double(g.records)},
                        {QStringLiteral("modes"), modes},
                        {QStringLiteral("total"), usage(g.total)}};
@@ -259,42 +255,33 @@ QJsonObject jsonUsage(const Archive::UsageGroup &g)
 
 int runReport(Context &ctx, const QString &database, const QStringList &arguments)
 {
-    QCommandLineParser parser;
-    const QCommandLineOption fromOption(QStringLiteral("from"), QString(), QStringLiteral("DD/MM/YYYY"));
-    const QCommandLineOption toOption(QStringLiteral("to"), QString(), QStringLiteral("DD/MM/YYYY"));
-    const QCommandLineOption byOption(QStringLiteral("by"), QString(), QStringLiteral("G"));
-    const QCommandLineOption formatOption(QStringLiteral("format"), QString(), QStringLiteral("F"),
-                                          QStringLiteral("text"));
-    parser.addOptions({fromOption, toOption, byOption, formatOption});
-    if (const int status = Parse(ctx, parser, arguments, QString::fromLatin1(kHelp)); status >= 0)
-        return status;
-    if (!parser.positionalArguments().isEmpty())
+    CommandLine line(ctx, kHelp, {{"from", "DD/MM/YYYY"}, {"to", "DD/MM/YYYY"}, {"by", "G"}, {"format", "F", "text"}});
+    if (!line.parse(arguments, CommandLine::Arguments::Any))
+        return ctx.status();
+    if (!line.arguments().isEmpty())
         return ctx.usage(QStringLiteral("report takes no file; import files first"));
     QDate from, to;
-    if (parser.isSet(fromOption) && !ParseLongDate(parser.value(fromOption), &from))
-        return ctx.usage(
-            QStringLiteral("--from takes a date DD/MM/YYYY from 2000 to 2099, not '%1'").arg(parser.value(fromOption)));
-    if (parser.isSet(toOption) && !ParseLongDate(parser.value(toOption), &to))
-        return ctx.usage(
-            QStringLiteral("--to takes a date DD/MM/YYYY from 2000 to 2099, not '%1'").arg(parser.value(toOption)));
+    if (!line.readDate("from", CommandLine::DateForm::Long, &from)
+        || !line.readDate("to", CommandLine::DateForm::Long, &to))
+        return ctx.status();
     if (from.isValid() && to.isValid() && to < from)
         return ctx.usage(QStringLiteral("--to is before --from"));
     QList<Archive::GroupBy> by;
-    for (const QString &text : parser.values(byOption)) {
+    for (const QString &text : line.values("by")) {
         Archive::GroupBy b;
         if (!Archive::ParseGroupBy(text, &b))
             return ctx.usage(QStringLiteral("--by takes locator, user, month or day, not '%1'").arg(text));
         if (!by.contains(b))
             by << b;
     }
-    const QString format = parser.value(formatOption);
-    if (format != QLatin1String("text") && format != QLatin1String("csv") && format != QLatin1String("json")
-        && format != QLatin1String("html"))
-        return ctx.usage(QStringLiteral("--format takes text, csv, json or html, not '%1'").arg(format));
+    const std::optional<int> chosen = line.choice("format", {"text", "csv", "json", "html"});
+    if (!chosen)
+        return ctx.status();
+    const Format format = Format(*chosen);
 
     Archive::Store store;
     if (!OpenArchive(ctx, database, &store, Archive::Store::ExistingOnly))
-        return Failure;
+        return ctx.status();
     QList<Archive::UsageDay> days;
     QString error;
     if (!store.usage(from, to, &days, &error))
@@ -303,11 +290,11 @@ int runReport(Context &ctx, const QString &database, const QStringList &argument
     const Archive::UsageGroup whole = Archive::GroupUsage(days, {}).value(0);
     const QString period = periodText(from, to);
 
-    if (format == QLatin1String("text")) {
+    if (format == Format::Text) {
         printText(ctx, period, by, groups, whole);
-    } else if (format == QLatin1String("csv")) {
+    } else if (format == Format::Csv) {
         printCsv(ctx, by, groups, whole);
-    } else if (format == QLatin1String("json")) {
+    } else if (format == Format::Json) {
         QJsonArray byArray;
         for (Archive::GroupBy b : by)
             byArray.append(Archive::GroupByName(b));
@@ -340,20 +327,10 @@ int RunArchive(Context &ctx, const QStringList &arguments)
 {
     // --database may stand anywhere; the rest belongs to the action.
     QString database;
-    QStringList rest;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString &a = arguments[i];
-        if (a == QLatin1String("--database") || a == QLatin1String("-database")) {
-            if (i + 1 >= arguments.size())
-                return ctx.usage(QStringLiteral("--database needs a value"));
-            database = arguments[++i];
-        } else if (a.startsWith(QLatin1String("--database="))) {
-            database = a.mid(11);
-        } else {
-            rest << a;
-        }
-    }
-    const QString action = rest.value(0);
+    const std::optional<QStringList> rest = TakeOption(ctx, arguments, Options::Database, &database);
+    if (!rest)
+        return ctx.status();
+    const QString action = rest->value(0);
     if (action.isEmpty() || action == QLatin1String("--help") || action == QLatin1String("-h")) {
         if (action.isEmpty())
             return ctx.usage(QStringLiteral("give import or report"));
@@ -361,7 +338,7 @@ int RunArchive(Context &ctx, const QStringList &arguments)
         return Success;
     }
     if (action == QLatin1String("import")) {
-        const QStringList files = rest.mid(1);
+        const QStringList files = rest->mid(1);
         if (files.contains(QStringLiteral("--help")) || files.contains(QStringLiteral("-h"))) {
             ctx.print(QString::fromLatin1(kHelp));
             return Success;
@@ -369,7 +346,7 @@ int RunArchive(Context &ctx, const QStringList &arguments)
         return runImport(ctx, database, files);
     }
     if (action == QLatin1String("report"))
-        return runReport(ctx, database, rest.mid(1));
+        return runReport(ctx, database, rest->mid(1));
     return ctx.usage(QStringLiteral("unknown archive action '%1' (import or report)").arg(action));
 }
 

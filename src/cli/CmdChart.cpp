@@ -2,7 +2,7 @@
 // saved as a JPEG. The pie is the windows' own drawing (UsagePie), so it needs
 // their chart view; the view is never shown, so no window is ever created.
 #include "cli/CliChart.h"
-#include "cli/CliSupport.h"
+#include "cli/CommandLine.h"
 
 #include "core/datafile/DataFileHandle.h"
 #include "core/datafile/DataFileHeader.h"
@@ -11,7 +11,6 @@
 #include "gui/analysis/UsagePie.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QImageWriter>
 #include <QPixmap>
 #include <QRegularExpression>
@@ -57,40 +56,29 @@ bool parseSize(const QString &text, QSize *size)
 
 int RunChart(Context &ctx, const QStringList &arguments)
 {
-    QCommandLineParser parser;
-    const QCommandLineOption monthOption(QStringLiteral("month"), QString(), QStringLiteral("MM/YYYY"));
-    const QCommandLineOption dayOption(QStringLiteral("day"), QString(), QStringLiteral("DD/MM/YYYY"));
-    const QCommandLineOption outOption(QStringLiteral("out"), QString(), QStringLiteral("PATH"));
-    const QCommandLineOption sizeOption(QStringLiteral("size"), QString(), QStringLiteral("WxH"));
-    parser.addOptions({monthOption, dayOption, outOption, sizeOption});
-    if (const int status = Parse(ctx, parser, arguments, QString::fromLatin1(kHelp)); status >= 0)
-        return status;
-
-    const QStringList files = parser.positionalArguments();
-    if (files.size() != 1)
-        return ctx.usage(files.isEmpty() ? QStringLiteral("no data file given")
-                                         : QStringLiteral("one data file at a time"));
-    const QString path = files.first();
-    if (parser.isSet(monthOption) == parser.isSet(dayOption))
+    CommandLine line(ctx, kHelp, {{"month", "MM/YYYY"}, {"day", "DD/MM/YYYY"}, {"out", "PATH"}, {"size", "WxH"}});
+    if (!line.parse(arguments, CommandLine::Arguments::Any))
+        return ctx.status();
+    const std::optional<QString> file = line.dataFile();
+    if (!file)
+        return ctx.status();
+    const QString &path = *file;
+    if (line.isSet("month") == line.isSet("day"))
         return ctx.usage(QStringLiteral("give either --month or --day"));
-    if (!parser.isSet(outOption) || parser.value(outOption).isEmpty())
+    if (!line.isSet("out") || line.value("out").isEmpty())
         return ctx.usage(QStringLiteral("--out PATH is required"));
-    const QString out = parser.value(outOption);
+    const QString out = line.value("out");
     QSize size(kDefaultWidth, kDefaultHeight);
-    if (parser.isSet(sizeOption) && !parseSize(parser.value(sizeOption), &size))
-        return ctx.usage(QStringLiteral("--size takes WIDTHxHEIGHT, 100 to 8000 pixels each, not '%1'")
-                             .arg(parser.value(sizeOption)));
+    if (line.isSet("size") && !parseSize(line.value("size"), &size))
+        return ctx.usage(
+            QStringLiteral("--size takes WIDTHxHEIGHT, 100 to 8000 pixels each, not '%1'").arg(line.value("size")));
 
     int month = 0;
     int year = 0;
     QDate day;
-    const bool byMonth = parser.isSet(monthOption);
-    if (byMonth && !ParseMonthYear(parser.value(monthOption), &month, &year))
-        return ctx.usage(QStringLiteral("--month takes MM/YYYY with a year from 2000 to 2099, not '%1'")
-                             .arg(parser.value(monthOption)));
-    if (!byMonth && !ParseLongDate(parser.value(dayOption), &day))
-        return ctx.usage(
-            QStringLiteral("--day takes a date DD/MM/YYYY from 2000 to 2099, not '%1'").arg(parser.value(dayOption)));
+    const bool byMonth = line.isSet("month");
+    if (!line.readMonth(&month, &year) || !line.readDate("day", CommandLine::DateForm::Long, &day))
+        return ctx.status();
 
     if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
         return ctx.fail(QStringLiteral("drawing a chart needs the program's graphical start-up"));

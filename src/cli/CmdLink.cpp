@@ -1,203 +1,35 @@
 // The subcommands that talk to a locator and wait for no transfer: identify,
-// scan, set-clock and set-user, and what they share with transfer.
+// scan, set-clock and set-user.
+#include "cli/CommandLine.h"
 #include "cli/LinkSupport.h"
 
 #include "core/link/PacedWriter.h"
-#include "core/link/Pacing.h"
 #include "core/link/PortList.h"
-#include "core/link/PortNaming.h"
 #include "core/link/PortScan.h"
-#include "core/link/Probe.h"
 #include "core/link/SerialPort.h"
-#include "core/link/WorkingPort.h"
 
-#include <QCommandLineParser>
 #include <QDateTime>
-#include <QDir>
 #include <QEventLoop>
-#include <QFileInfo>
-#include <QPointer>
 
 #include <limits>
 
 namespace Cli {
 
-// ---- Shared --------------------------------------------------------------------
-
-QCommandLineOption PortOption()
-{
-    return QCommandLineOption(QStringLiteral("port"), QString(), QStringLiteral("N"));
-}
-
-QCommandLineOption PaceOption()
-{
-    return QCommandLineOption(QStringLiteral("pace-ms"), QString(), QStringLiteral("MS"));
-}
-
-static int applyPace(Context &ctx, const QCommandLineParser &parser)
-{
-    const QCommandLineOption pace = PaceOption();
-    if (!parser.isSet(pace))
-        return -1;
-    int ms = 0;
-    if (!ParseNonNegative(parser.value(pace), &ms) || ms > 10000)
-        return ctx.usage(
-            QStringLiteral("--pace-ms takes a whole number of milliseconds, not '%1'").arg(parser.value(pace)));
-    Pacing::setShortPauseMs(ms);
-    return -1;
-}
-
-int ReadLinkOptions(Context &ctx, const QCommandLineParser &parser, int *port)
-{
-    const QCommandLineOption portOption = PortOption();
-    if (!parser.isSet(portOption))
-        return ctx.usage(QStringLiteral("--port N is required"));
-    if (!ParsePort(parser.value(portOption), port))
-        return ctx.usage(
-            QStringLiteral("--port takes a port number from 1 to 256, not '%1'").arg(parser.value(portOption)));
-    return applyPace(ctx, parser);
-}
-
-// A command line program has no window to keep alive: it waits for its
-// paced commands in its own event loop, which ends when they are done.
-bool SendPaced(SerialPort &port, const QByteArray &text, int pauseMs)
-{
-    PacedWriter writer;
-    QEventLoop loop;
-    bool sent = false;
-    writer.send(port, text, pauseMs, [&](bool ok) {
-        sent = ok;
-        loop.quit();
-    });
-    loop.exec();
-    return sent;
-}
-
-QString PortName(int port)
-{
-    return QStringLiteral("port %1").arg(port);
-}
+namespace {
 
 // A command that takes --port and --pace-ms and nothing else.
-static int ParsePortOnly(Context &ctx, const QStringList &arguments, const char *help, int *port)
+std::optional<int> portOnly(Context &ctx, const QStringList &arguments, const char *help)
 {
-    QCommandLineParser parser;
-    parser.addOptions({PortOption(), PaceOption()});
-    if (const int status = Parse(ctx, parser, arguments, QString::fromLatin1(help)); status >= 0)
-        return status;
-    if (!parser.positionalArguments().isEmpty())
-        return ctx.usage(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
-    return ReadLinkOptions(ctx, parser, port);
+    CommandLine line(ctx, help, {Options::Port, Options::Pace});
+    if (!line.parse(arguments, CommandLine::Arguments::None))
+        return std::nullopt;
+    const std::optional<LinkOptions> link = line.linkOptions();
+    if (!link)
+        return std::nullopt;
+    return link->port;
 }
 
-static QString noSuchPort(int port)
-{
-#ifdef Q_OS_WIN
-    return QStringLiteral("%1 does not exist (no COM%2 on this computer)").arg(PortName(port)).arg(port);
-#else
-    const QFileInfo entry(QDir(PortNaming::portsFolder()).filePath(QStringLiteral("COM%1").arg(port)));
-    if (entry.isSymLink()) {
-        return QStringLiteral("%1 does not exist (COM%2 in %3 points to %4, which is not there)")
-            .arg(PortName(port))
-            .arg(port)
-            .arg(Native(PortNaming::portsFolder()), Native(entry.symLinkTarget()));
-    }
-    if (PortNaming::tableDeviceName(port).isEmpty()) {
-        return QStringLiteral("%1 does not exist (no COM%2 in %3)")
-            .arg(PortName(port))
-            .arg(port)
-            .arg(Native(PortNaming::portsFolder()));
-    }
-    return QStringLiteral("%1 does not exist (no COM%2 in %3, no %4)")
-        .arg(PortName(port))
-        .arg(port)
-        .arg(Native(PortNaming::portsFolder()), Native(PortNaming::deviceShownFor(port)));
-#endif
-}
-
-// Why an existing port could not be opened. A device this user may not open
-// is named with the fix, since retrying will not help.
-static QString cannotOpen(int port, const SerialPort &serial)
-{
-    if (serial.accessRefused()) {
-        QString advice = PortNaming::refusalAdvice(serial.devicePath());
-        advice[0] = advice[0].toLower();
-        return QStringLiteral("%1 could not be opened: %2").arg(PortName(port), advice);
-    }
-    return QStringLiteral("%1 could not be opened: %2").arg(PortName(port), serial.lastErrorText());
-}
-
-static QString noIdentifyReply(int port, const QByteArray &reply)
-{
-    if (reply.isEmpty())
-        return QStringLiteral("no answer on %1: no locator is switched on there").arg(PortName(port));
-    return QStringLiteral("%1 answered, but with no identify reply (\"#X\")").arg(PortName(port));
-}
-
-bool StartIdentify(SerialPort &probePort, PacedWriter &writer, int port, bool extraPause, IdentifyDone done,
-                   QString *failure)
-{
-    const int opened = Probe::OpenProbePort(probePort, port);
-    if (opened != SerialPort::NoError) {
-        *failure = opened == SerialPort::InvalidPortNumber ? noSuchPort(port) : cannotOpen(port, probePort);
-        return false;
-    }
-    QPointer<SerialPort> guard(&probePort);
-    Probe::Exchange(writer, probePort, extraPause, [guard, port, done = std::move(done)](const QByteArray &reply) {
-        if (guard)
-            guard->close();
-        const Protocol::ProbeResult probe = Protocol::ReadProbeReply(reply);
-        done(probe, probe.found ? QString() : noIdentifyReply(port, reply));
-    });
-    return true;
-}
-
-int IdentifyLocator(Context &ctx, int port, bool extraPause, Protocol::ProbeResult *probe)
-{
-    SerialPort probePort;
-    PacedWriter writer;
-    QEventLoop loop;
-    QString failure;
-    if (!StartIdentify(
-            probePort, writer, port, extraPause,
-            [&](const Protocol::ProbeResult &answer, const QString &why) {
-                *probe = answer;
-                failure = why;
-                loop.quit();
-            },
-            &failure))
-        return ctx.fail(failure);
-    loop.exec();
-    return probe->found ? -1 : ctx.fail(failure);
-}
-
-int OpenWorkingPort(Context &ctx, SerialPort &working, int port)
-{
-    const int opened = WorkingPort::Open(working, port);
-    if (opened == SerialPort::InvalidPortNumber)
-        return ctx.fail(noSuchPort(port));
-    if (opened != SerialPort::NoError)
-        return ctx.fail(cannotOpen(port, working));
-    return -1;
-}
-
-int SendShortPaced(Context &ctx, SerialPort &working, int port, const QByteArray &command)
-{
-    // A command that did not reach the port must not be reported as sent.
-    if (!SendPaced(working, command, Pacing::shortPauseMs()) || !working.isOpen())
-        return ctx.fail(
-            QStringLiteral("%1 failed while sending %2").arg(PortName(port), QString::fromLatin1(command.left(3))));
-    return -1;
-}
-
-QString FirmwareText(const Protocol::ProbeResult &probe)
-{
-    if (!probe.bluetoothVersion.isEmpty())
-        return Printable(probe.bluetoothVersion);
-    if (!probe.firmwareText.isEmpty())
-        return Printable(probe.firmwareText);
-    return QStringLiteral("(not reported)");
-}
+}  // namespace
 
 static QString locatorLine(int port, const Protocol::ProbeResult &probe)
 {
@@ -221,17 +53,17 @@ static const char kIdentifyHelp[] = "Usage: locator-cli identify --port N [--pac
 
 int RunIdentify(Context &ctx, const QStringList &arguments)
 {
-    int port = 0;
-    if (const int status = ParsePortOnly(ctx, arguments, kIdentifyHelp, &port); status >= 0)
-        return status;
+    const std::optional<int> port = portOnly(ctx, arguments, kIdentifyHelp);
+    if (!port)
+        return ctx.status();
 
-    Protocol::ProbeResult probe;
-    if (const int status = IdentifyLocator(ctx, port, true, &probe); status >= 0)
-        return status;
-    const LocatorIdentity id = Printable(probe.identity);
+    const std::optional<Protocol::ProbeResult> probe = IdentifyLocator(ctx, *port, true);
+    if (!probe)
+        return ctx.status();
+    const LocatorIdentity id = Printable(probe->identity);
     ctx.print(QStringLiteral("Port: %1\nModel: %2\nSerial number: %3\nUser: %4\nFirmware version: %5\n")
-                  .arg(port)
-                  .arg(id.model, id.serialNo, id.user, FirmwareText(probe)));
+                  .arg(*port)
+                  .arg(id.model, id.serialNo, id.user, FirmwareText(*probe)));
     return Success;
 }
 
@@ -251,7 +83,8 @@ static const char kScanHelp[] = "Usage: locator-cli scan [--remember] [--pace-ms
                                 "\n"
                                 "Exit status 1 when no locator answers.\n";
 
-static int remember(Context &ctx, int port, const QString &serialNo)
+// Records a locator found in the port list; false after saying the list could not be written.
+static bool remember(Context &ctx, int port, const QString &serialNo)
 {
     const QString path = PortListPath();
     // Read afresh for each locator: an earlier one of this scan may have changed the file.
@@ -272,22 +105,17 @@ static int remember(Context &ctx, int port, const QString &serialNo)
                      .arg(port));
         break;
     case PortList::Update::Failed:
-        return ctx.fail(QStringLiteral("the port list %1 could not be written").arg(Native(path)));
+        ctx.fail(QStringLiteral("the port list %1 could not be written").arg(Native(path)));
+        return false;
     }
-    return -1;
+    return true;
 }
 
 int RunScan(Context &ctx, const QStringList &arguments)
 {
-    QCommandLineParser parser;
-    const QCommandLineOption rememberOption(QStringLiteral("remember"));
-    parser.addOptions({rememberOption, PaceOption()});
-    if (const int status = Parse(ctx, parser, arguments, QString::fromLatin1(kScanHelp)); status >= 0)
-        return status;
-    if (!parser.positionalArguments().isEmpty())
-        return ctx.usage(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
-    if (const int status = applyPace(ctx, parser); status >= 0)
-        return status;
+    CommandLine line(ctx, kScanHelp, {{"remember"}, Options::Pace});
+    if (!line.parse(arguments, CommandLine::Arguments::None) || !line.linkOptions())
+        return ctx.status();
 
     // The windows' scan, asking nobody: every locator that answers is listed.
     QList<std::pair<int, Protocol::ProbeResult>> found;
@@ -302,7 +130,7 @@ int RunScan(Context &ctx, const QStringList &arguments)
     hooks.notOpened = [&](int port, int error, const QString &) {
         // The scan goes on, as the window's does; the person reading should know why.
         if (error != SerialPort::InvalidPortNumber) {
-            ctx.warn(cannotOpen(port, probePort));
+            ctx.warn(CannotOpenText(port, probePort));
             if (probePort.accessRefused())
                 ++refused;
         }
@@ -340,10 +168,10 @@ int RunScan(Context &ctx, const QStringList &arguments)
     if (found.isEmpty())
         return ctx.fail(
             QStringLiteral("no locator answered on ports %1 to %2").arg(PortScan::kFirstPort).arg(PortScan::kLastPort));
-    if (parser.isSet(rememberOption)) {
+    if (line.isSet("remember")) {
         for (const auto &[port, probe] : found) {
-            if (const int status = remember(ctx, port, probe.identity.serialNo); status >= 0)
-                return status;
+            if (!remember(ctx, port, probe.identity.serialNo))
+                return ctx.status();
         }
     }
     return Success;
@@ -367,13 +195,13 @@ static const char kSetUserHelp[] = "Usage: locator-cli set-user --port N [--pace
 template<class Send>
 static int withWorkingPort(Context &ctx, int port, Send &&send)
 {
-    Protocol::ProbeResult probe;
-    if (const int status = IdentifyLocator(ctx, port, true, &probe); status >= 0)
-        return status;
+    const std::optional<Protocol::ProbeResult> probe = IdentifyLocator(ctx, port, true);
+    if (!probe)
+        return ctx.status();
     SerialPort working;
-    if (const int status = OpenWorkingPort(ctx, working, port); status >= 0)
-        return status;
-    return send(working, probe.identity);
+    if (!OpenWorkingPort(ctx, working, port))
+        return ctx.status();
+    return send(working, probe->identity);
 }
 
 static QString who(const LocatorIdentity &identity, int port)
@@ -384,27 +212,27 @@ static QString who(const LocatorIdentity &identity, int port)
 
 int RunSetClock(Context &ctx, const QStringList &arguments)
 {
-    int port = 0;
-    if (const int status = ParsePortOnly(ctx, arguments, kSetClockHelp, &port); status >= 0)
-        return status;
+    const std::optional<int> port = portOnly(ctx, arguments, kSetClockHelp);
+    if (!port)
+        return ctx.status();
 
-    return withWorkingPort(ctx, port, [&](SerialPort &working, const LocatorIdentity &id) {
+    return withWorkingPort(ctx, *port, [&](SerialPort &working, const LocatorIdentity &id) {
         QDate date = QDate::currentDate();
-        if (const int status = SendShortPaced(ctx, working, port, Protocol::SetDateCommand(date)); status >= 0)
-            return status;
+        if (!SendShortPaced(ctx, working, *port, Protocol::SetDateCommand(date)))
+            return ctx.status();
         // The time is read when it goes out; should midnight have passed
         // while the date went, the new date goes too.
         QDateTime now = QDateTime::currentDateTime();
         if (now.date() != date) {
             date = now.date();
-            if (const int status = SendShortPaced(ctx, working, port, Protocol::SetDateCommand(date)); status >= 0)
-                return status;
+            if (!SendShortPaced(ctx, working, *port, Protocol::SetDateCommand(date)))
+                return ctx.status();
             now = QDateTime::currentDateTime();
         }
-        if (const int status = SendShortPaced(ctx, working, port, Protocol::SetTimeCommand(now.time())); status >= 0)
-            return status;
+        if (!SendShortPaced(ctx, working, *port, Protocol::SetTimeCommand(now.time())))
+            return ctx.status();
         ctx.print(QStringLiteral("Date and time set on %1: %2 %3\n")
-                      .arg(who(id, port), date.toString(QStringLiteral("dd/MM/yy")),
+                      .arg(who(id, *port), date.toString(QStringLiteral("dd/MM/yy")),
                            now.time().toString(QStringLiteral("HH:mm:ss"))));
         return int(Success);
     });
@@ -428,24 +256,24 @@ static QString userNameProblem(const QString &name)
 
 int RunSetUser(Context &ctx, const QStringList &arguments)
 {
-    QCommandLineParser parser;
-    parser.addOptions({PortOption(), PaceOption()});
-    if (const int status = Parse(ctx, parser, arguments, QString::fromLatin1(kSetUserHelp)); status >= 0)
-        return status;
-    const QStringList names = parser.positionalArguments();
+    CommandLine line(ctx, kSetUserHelp, {Options::Port, Options::Pace});
+    if (!line.parse(arguments, CommandLine::Arguments::Any))
+        return ctx.status();
+    const QStringList names = line.arguments();
     if (names.size() != 1)
         return ctx.usage(names.isEmpty() ? QStringLiteral("no user name given")
                                          : QStringLiteral("one user name; quote a name with blanks"));
     const QString name = names.first();
     if (const QString problem = userNameProblem(name); !problem.isEmpty())
         return ctx.usage(problem);
-    int port = 0;
-    if (const int status = ReadLinkOptions(ctx, parser, &port); status >= 0)
-        return status;
+    const std::optional<LinkOptions> link = line.linkOptions();
+    if (!link)
+        return ctx.status();
+    const int port = link->port;
 
     return withWorkingPort(ctx, port, [&](SerialPort &working, const LocatorIdentity &id) {
-        if (const int status = SendShortPaced(ctx, working, port, Protocol::SetUserCommand(name)); status >= 0)
-            return status;
+        if (!SendShortPaced(ctx, working, port, Protocol::SetUserCommand(name)))
+            return ctx.status();
         ctx.print(QStringLiteral("User name set on %1: %2\n").arg(who(id, port), name));
         return int(Success);
     });

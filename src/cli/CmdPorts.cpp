@@ -1,10 +1,9 @@
 // locator-cli ports: where port numbers lead on this computer.
-#include "cli/CliSupport.h"
+#include "cli/CommandLine.h"
 
 #include "core/link/PortList.h"
 #include "core/link/PortNaming.h"
 
-#include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -90,11 +89,9 @@ void listRemembered(Context &ctx)
 
 int RunPorts(Context &ctx, const QStringList &arguments)
 {
-    QCommandLineParser parser;
-    if (const int status = Parse(ctx, parser, arguments, QString::fromLatin1(kHelp)); status >= 0)
-        return status;
-    if (!parser.positionalArguments().isEmpty())
-        return ctx.usage(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+    CommandLine line(ctx, kHelp, {});
+    if (!line.parse(arguments, CommandLine::Arguments::None))
+        return ctx.status();
     listPortEntries(ctx);
     listRemembered(ctx);
     return Success;

@@ -1,5 +1,5 @@
 // locator-cli report: usage per mode from data files, with the windows' accounting.
-#include "cli/CliSupport.h"
+#include "cli/CommandLine.h"
 
 #include "core/datafile/DataFileHandle.h"
 #include "core/datafile/DataFileHeader.h"
@@ -7,7 +7,6 @@
 #include "core/usage/UsageCounting.h"
 #include "core/usage/UsageTexts.h"
 
-#include <QCommandLineParser>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -34,7 +33,7 @@ const char kHelp[] = "Usage: locator-cli report FILE... [--month MM/YYYY | --day
                      "the summed rows have an empty file. Periods are YYYY-MM, YYYY-MM-DD or\n"
                      "\"all\" (every month of the file together).\n";
 
-enum class Format { Text, Csv, Json };
+enum class Format { Text, Csv, Json };  // as --format names them, in this order
 
 struct Period
 {
@@ -163,12 +162,6 @@ Block sumOf(const QList<Block> &blocks)
     return sum;
 }
 
-QString modeName(int i)
-{
-    const std::string_view name = ModeTable::Modes[std::size_t(i)].name;
-    return QString::fromLatin1(name.data(), qsizetype(name.size()));
-}
-
 QString identityLine(const LocatorIdentity &id)
 {
     return QStringLiteral("Locator ") + id.model + QStringLiteral(", Serial no. ") + id.serialNo
@@ -192,7 +185,7 @@ void printText(Context &ctx, const Block &b, int fileCount)
         }
         for (int i = 0; i < ModeTable::Count; ++i)
             text += QStringLiteral("  %1%2\n")
-                        .arg(modeName(i), -13)
+                        .arg(ModeName(i), -13)
                         .arg(Usage::PieDurationText(p.counts.counts[std::size_t(i)]));
         text
             += QStringLiteral("  %1%2\n").arg(QStringLiteral("Total"), -13).arg(Usage::PieDurationText(p.counts.total));
@@ -214,7 +207,7 @@ void printCsv(Context &ctx, const Block &b)
                 + QLatin1Char(',') + Usage::PieDurationText(seconds) + QLatin1Char('\n');
         };
         for (int i = 0; i < ModeTable::Count; ++i)
-            row(modeName(i), p.counts.counts[std::size_t(i)]);
+            row(ModeName(i), p.counts.counts[std::size_t(i)]);
         row(QStringLiteral("Total"), p.counts.total);
     }
     ctx.print(text);
@@ -238,7 +231,7 @@ QJsonObject jsonOf(const Block &b)
     for (const Period &p : b.periods) {
         QJsonObject modes;
         for (int i = 0; i < ModeTable::Count; ++i)
-            modes.insert(modeName(i), usage(p.counts.counts[std::size_t(i)]));
+            modes.insert(ModeName(i), usage(p.counts.counts[std::size_t(i)]));
         periods.append(QJsonObject{{QStringLiteral("period"), p.key},
                                    {QStringLiteral("label"), p.label},
                                    {QStringLiteral("records"), double(p.records)},
@@ -250,52 +243,44 @@ QJsonObject jsonOf(const Block &b)
     return o;
 }
 
+// --month or --day; false after saying what is wrong.
+bool readRequest(CommandLine &line, Request *request)
+{
+    if (line.isSet("month") && line.isSet("day")) {
+        line.context().usage(QStringLiteral("give --month or --day, not both"));
+        return false;
+    }
+    if (line.isSet("month"))
+        request->kind = Request::Month;
+    else if (line.isSet("day"))
+        request->kind = Request::Day;
+    return line.readMonth(&request->month, &request->year)
+        && line.readDate("day", CommandLine::DateForm::Long, &request->day);
+}
+
 }  // namespace
 
 int RunReport(Context &ctx, const QStringList &arguments)
 {
-    QCommandLineParser parser;
-    const QCommandLineOption monthOption(QStringLiteral("month"), QString(), QStringLiteral("MM/YYYY"));
-    const QCommandLineOption dayOption(QStringLiteral("day"), QString(), QStringLiteral("DD/MM/YYYY"));
-    const QCommandLineOption formatOption(QStringLiteral("format"), QString(), QStringLiteral("F"),
-                                          QStringLiteral("text"));
-    parser.addOptions({monthOption, dayOption, formatOption});
-    if (const int status = Parse(ctx, parser, arguments, QString::fromLatin1(kHelp)); status >= 0)
-        return status;
-
-    const QStringList files = parser.positionalArguments();
-    if (files.isEmpty())
-        return ctx.usage(QStringLiteral("no data file given"));
+    CommandLine line(ctx, kHelp, {{"month", "MM/YYYY"}, {"day", "DD/MM/YYYY"}, {"format", "F", "text"}});
+    if (!line.parse(arguments, CommandLine::Arguments::Any))
+        return ctx.status();
+    const std::optional<QStringList> files = line.dataFiles();
+    if (!files)
+        return ctx.status();
     Request request;
-    if (parser.isSet(monthOption) && parser.isSet(dayOption))
-        return ctx.usage(QStringLiteral("give --month or --day, not both"));
-    if (parser.isSet(monthOption)) {
-        request.kind = Request::Month;
-        if (!ParseMonthYear(parser.value(monthOption), &request.month, &request.year))
-            return ctx.usage(QStringLiteral("--month takes MM/YYYY with a year from 2000 to 2099, not '%1'")
-                                 .arg(parser.value(monthOption)));
-    } else if (parser.isSet(dayOption)) {
-        request.kind = Request::Day;
-        if (!ParseLongDate(parser.value(dayOption), &request.day))
-            return ctx.usage(QStringLiteral("--day takes a date DD/MM/YYYY from 2000 to 2099, not '%1'")
-                                 .arg(parser.value(dayOption)));
-    }
-    Format format;
-    const QString formatText = parser.value(formatOption);
-    if (formatText == QLatin1String("text"))
-        format = Format::Text;
-    else if (formatText == QLatin1String("csv"))
-        format = Format::Csv;
-    else if (formatText == QLatin1String("json"))
-        format = Format::Json;
-    else
-        return ctx.usage(QStringLiteral("--format takes text, csv or json, not '%1'").arg(formatText));
+    if (!readRequest(line, &request))
+        return ctx.status();
+    const std::optional<int> chosen = line.choice("format", {"text", "csv", "json"});
+    if (!chosen)
+        return ctx.status();
+    const Format format = Format(*chosen);
 
     // Every file is read before anything is printed: a sum that left out a
     // file that could not be read would look complete.
     QList<Block> blocks;
     bool failed = false;
-    for (const QString &file : files) {
+    for (const QString &file : *files) {
         Block block;
         QString error;
         if (readFile(file, request, &block, &error)) {
@@ -306,11 +291,11 @@ int RunReport(Context &ctx, const QStringList &arguments)
         }
     }
     if (failed)
-        return Failure;
+        return ctx.status();
     if (blocks.size() > 1)
         blocks.append(sumOf(blocks));
 
-    const int fileCount = int(files.size());
+    const int fileCount = int(files->size());
     switch (format) {
     case Format::Text:
         for (const Block &b : blocks)

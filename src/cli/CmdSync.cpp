@@ -3,14 +3,13 @@
 // that day on, through the same transfer as `transfer`, then imports the
 // file. With --watch it does so each time the locator turns up on the port.
 #include "cli/ArchiveSupport.h"
+#include "cli/CommandLine.h"
 #include "cli/LinkSupport.h"
 #include "cli/TransferJob.h"
 
 #include "core/link/PacedWriter.h"
 #include "core/link/SerialPort.h"
-#include "core/link/TransferSession.h"
 
-#include <QCommandLineParser>
 #include <QDateTime>
 #include <QEventLoop>
 #include <QTimer>
@@ -65,7 +64,7 @@ struct SyncOptions
 {
     int port = 0;
     QString folder;
-    int idleSeconds = TransferSession::kWatchdogMs / 1000;
+    int idleSeconds = 0;
     bool watch = false;
     int pollMs = kDefaultPollSeconds * 1000;
 };
@@ -188,17 +187,16 @@ void Sync::startSync()
     const QDate from = last ? last->date() : QDate();
     const QDate to = last ? std::max(from, QDate::currentDate()) : QDate();
     m_working = std::make_unique<SerialPort>();
-    if (const int status = OpenWorkingPort(m_ctx, *m_working, m_options.port); status >= 0) {
+    if (!OpenWorkingPort(m_ctx, *m_working, m_options.port)) {
         m_working.reset();
-        return afterSync(status);
+        return afterSync(m_ctx.status());
     }
     m_transfer = std::make_unique<TransferJob>(m_ctx, *m_working, m_options.port, m_identity);
-    const int status = m_transfer->start(m_options.folder, last ? TransferJob::Range::ByDate : TransferJob::Range::All,
-                                         from, to, m_options.idleSeconds, [this] { onTransferFinished(); });
-    if (status >= 0) {
+    if (!m_transfer->start(m_options.folder, last ? TransferJob::Range::ByDate : TransferJob::Range::All, from, to,
+                           m_options.idleSeconds, [this] { onTransferFinished(); })) {
         m_transfer.reset();
         m_working.reset();
-        afterSync(status);
+        afterSync(m_ctx.status());
     }
 }
 
@@ -247,44 +245,39 @@ void Sync::onInterrupt()
 
 int RunSync(Context &ctx, const QStringList &arguments)
 {
-    QCommandLineParser parser;
-    const QCommandLineOption watchOption(QStringLiteral("watch"));
-    const QCommandLineOption pollOption(QStringLiteral("poll-seconds"), QString(), QStringLiteral("S"));
-    const QCommandLineOption databaseOption(QStringLiteral("database"), QString(), QStringLiteral("DB"));
-    const QCommandLineOption outOption(QStringLiteral("out"), QString(), QStringLiteral("DIR"));
-    const QCommandLineOption idleOption(QStringLiteral("idle-timeout"), QString(), QStringLiteral("S"));
-    parser.addOptions({PortOption(), PaceOption(), watchOption, pollOption, databaseOption, outOption, idleOption});
-    if (const int status = Parse(ctx, parser, arguments, QString::fromLatin1(kHelp)); status >= 0)
-        return status;
-    if (!parser.positionalArguments().isEmpty())
-        return ctx.usage(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+    CommandLine line(ctx, kHelp,
+                     {Options::Port,
+                      Options::Pace,
+                      Options::IdleTimeout,
+                      Options::OutFolder,
+                      Options::Database,
+                      {"watch"},
+                      {"poll-seconds", "S"}});
+    if (!line.parse(arguments, CommandLine::Arguments::None))
+        return ctx.status();
 
     SyncOptions options;
-    options.watch = parser.isSet(watchOption);
-    if (parser.isSet(pollOption)) {
-        int seconds = 0;
-        if (!options.watch)
-            return ctx.usage(QStringLiteral("--poll-seconds goes with --watch"));
-        if (!ParseNonNegative(parser.value(pollOption), &seconds) || seconds > 3600)
-            return ctx.usage(QStringLiteral("--poll-seconds takes whole seconds from 0 to 3600, not '%1'")
-                                 .arg(parser.value(pollOption)));
-        options.pollMs = seconds * 1000;
-    }
-    if (parser.isSet(idleOption)
-        && (!ParseNonNegative(parser.value(idleOption), &options.idleSeconds) || options.idleSeconds < 1
-            || options.idleSeconds > 86400))
-        return ctx.usage(QStringLiteral("--idle-timeout takes whole seconds from 1 to 86400, not '%1'")
-                             .arg(parser.value(idleOption)));
-    if (const int status = ReadLinkOptions(ctx, parser, &options.port); status >= 0)
-        return status;
-    options.folder = parser.isSet(outOption) ? parser.value(outOption) : DataFolder();
-    if (options.folder.isEmpty())
-        return ctx.fail(QStringLiteral("no documents folder is known for the data files; give --out DIR"));
+    options.watch = line.isSet("watch");
+    int pollSeconds = kDefaultPollSeconds;
+    if (line.isSet("poll-seconds") && !options.watch)
+        return ctx.usage(QStringLiteral("--poll-seconds goes with --watch"));
+    if (!line.readSeconds("poll-seconds", 0, 3600, &pollSeconds))
+        return ctx.status();
+    options.pollMs = pollSeconds * 1000;
+    const std::optional<LinkOptions> link = line.linkOptions();
+    if (!link)
+        return ctx.status();
+    options.port = link->port;
+    options.idleSeconds = link->idleSeconds;
+    const std::optional<QString> folder = line.dataFolder(QStringLiteral("the data files"));
+    if (!folder)
+        return ctx.status();
+    options.folder = *folder;
 
     // The archive first: a sync it cannot take is not started.
     Archive::Store store;
-    if (!OpenArchive(ctx, parser.value(databaseOption), &store, Archive::Store::CreateIfMissing))
-        return Failure;
+    if (!OpenArchive(ctx, line.value(Options::Database.name), &store, Archive::Store::CreateIfMissing))
+        return ctx.status();
     if (Interrupts::instance().count() > 0)
         return ctx.fail(QStringLiteral("interrupted before the transfer started"));
     Sync sync(ctx, store, options);

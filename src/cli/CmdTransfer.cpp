@@ -1,6 +1,7 @@
 // locator-cli transfer: the window's Transfer All and Transfer by Date, from a
 // script. The data file is named, headed and written by the same core as the
 // window's, so the two give the same file for the same locator log.
+#include "cli/CommandLine.h"
 #include "cli/LinkSupport.h"
 #include "cli/TransferJob.h"
 
@@ -11,7 +12,6 @@
 #include "core/link/SerialPort.h"
 #include "core/link/TransferSession.h"
 
-#include <QCommandLineParser>
 #include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
@@ -50,8 +50,6 @@ const char kHelp[] = "Usage: locator-cli transfer --port N (--all | --from DD/MM
                      "down, port lost, silence, file not writable); the path of a partial file\n"
                      "is still printed.\n";
 
-constexpr int kDefaultIdleSeconds = TransferSession::kWatchdogMs / 1000;
-
 enum class Outcome { Running, Complete, Aborted, PoweredDown, PortLost, Silent, GaveUp, FileError };
 
 }  // namespace
@@ -85,9 +83,9 @@ public:
             QObject::disconnect(c);
     }
 
-    // -1 once under way (`finished` follows from the event loop), or the exit status.
-    int start(const QString &folder, const QString &kind, const QDate &from, const QDate &to, int idleSeconds,
-              std::function<void()> finished);
+    // True once under way (`finished` follows from the event loop).
+    bool start(const QString &folder, const QString &kind, const QDate &from, const QDate &to, int idleSeconds,
+               std::function<void()> finished);
     int report(bool printPath);
     const QString &path() const { return m_path; }
 
@@ -148,7 +146,7 @@ private:
     TransferSession m_session;
     std::function<void()> m_finished;
     QString m_path;
-    int m_idleSeconds = kDefaultIdleSeconds;
+    int m_idleSeconds = TransferSession::kWatchdogMs / 1000;
     Outcome m_outcome = Outcome::Running;
     bool m_stopRequested = false;
     qint64 m_received = 0;
@@ -180,8 +178,8 @@ void TransferRun::onInterrupt()
     m_session.stop();
 }
 
-int TransferRun::start(const QString &folder, const QString &kind, const QDate &from, const QDate &to, int idleSeconds,
-                       std::function<void()> finished)
+bool TransferRun::start(const QString &folder, const QString &kind, const QDate &from, const QDate &to, int idleSeconds,
+                        std::function<void()> finished)
 {
     m_idleSeconds = idleSeconds;
     m_session.receiver().setDataFolder(folder);
@@ -201,12 +199,14 @@ int TransferRun::start(const QString &folder, const QString &kind, const QDate &
     if (!m_session.startTransfer(name, command, pause, &error, [this](bool sent) {
             if (!sent || !m_working.isOpen())
                 finish(Outcome::PortLost);
-        }))
-        return m_ctx.fail(QStringLiteral("cannot create the data file %1: %2").arg(Native(m_path), error));
+        })) {
+        m_ctx.fail(QStringLiteral("cannot create the data file %1: %2").arg(Native(m_path), error));
+        return false;
+    }
     m_session.restartWatchdog();
     m_finished = std::move(finished);
     quitWhenDone();
-    return -1;
+    return true;
 }
 
 int TransferRun::report(bool printPath)
@@ -258,8 +258,8 @@ TransferJob::TransferJob(Context &ctx, SerialPort &working, int port, const Loca
 
 TransferJob::~TransferJob() = default;
 
-int TransferJob::start(const QString &folder, Range range, const QDate &from, const QDate &to, int idleSeconds,
-                       std::function<void()> finished)
+bool TransferJob::start(const QString &folder, Range range, const QDate &from, const QDate &to, int idleSeconds,
+                        std::function<void()> finished)
 {
     return m_run->start(folder, range == Range::ByDate ? QStringLiteral("DD") : QStringLiteral("DA"), from, to,
                         idleSeconds, std::move(finished));
@@ -275,66 +275,72 @@ QString TransferJob::keptFile() const
     return QFileInfo::exists(m_run->path()) ? m_run->path() : QString();
 }
 
+// --all, or --from and --to: the range, or nullopt after saying what is wrong.
+static std::optional<TransferJob::Range> readRange(CommandLine &line, QDate *from, QDate *to)
+{
+    Context &ctx = line.context();
+    const bool byDate = line.isSet("from") || line.isSet("to");
+    if (line.isSet("all") == byDate) {
+        ctx.usage(QStringLiteral("give either --all or --from and --to"));
+        return std::nullopt;
+    }
+    if (!byDate)
+        return TransferJob::Range::All;
+    if (!line.isSet("from") || !line.isSet("to")) {
+        ctx.usage(QStringLiteral("a range needs both --from and --to"));
+        return std::nullopt;
+    }
+    if (!line.readDate("from", CommandLine::DateForm::Short, from)
+        || !line.readDate("to", CommandLine::DateForm::Short, to))
+        return std::nullopt;
+    if (*to < *from) {
+        ctx.usage(
+            QStringLiteral("the range ends (%1) before it starts (%2)").arg(line.value("to"), line.value("from")));
+        return std::nullopt;
+    }
+    return TransferJob::Range::ByDate;
+}
+
 int RunTransfer(Context &ctx, const QStringList &arguments)
 {
-    QCommandLineParser parser;
-    const QCommandLineOption allOption(QStringLiteral("all"));
-    const QCommandLineOption fromOption(QStringLiteral("from"), QString(), QStringLiteral("DD/MM/YY"));
-    const QCommandLineOption toOption(QStringLiteral("to"), QString(), QStringLiteral("DD/MM/YY"));
-    const QCommandLineOption outOption(QStringLiteral("out"), QString(), QStringLiteral("DIR"));
-    const QCommandLineOption idleOption(QStringLiteral("idle-timeout"), QString(), QStringLiteral("S"));
-    parser.addOptions({PortOption(), PaceOption(), allOption, fromOption, toOption, outOption, idleOption});
-    if (const int status = Parse(ctx, parser, arguments, QString::fromLatin1(kHelp)); status >= 0)
-        return status;
-    if (!parser.positionalArguments().isEmpty())
-        return ctx.usage(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
-
-    const bool byDate = parser.isSet(fromOption) || parser.isSet(toOption);
-    if (parser.isSet(allOption) == byDate)
-        return ctx.usage(QStringLiteral("give either --all or --from and --to"));
+    CommandLine line(ctx, kHelp,
+                     {Options::Port,
+                      Options::Pace,
+                      Options::IdleTimeout,
+                      Options::OutFolder,
+                      {"all"},
+                      {"from", "DD/MM/YY"},
+                      {"to", "DD/MM/YY"}});
+    if (!line.parse(arguments, CommandLine::Arguments::None))
+        return ctx.status();
     QDate from;
     QDate to;
-    if (byDate) {
-        if (!parser.isSet(fromOption) || !parser.isSet(toOption))
-            return ctx.usage(QStringLiteral("a range needs both --from and --to"));
-        if (!ParseShortDate(parser.value(fromOption), &from))
-            return ctx.usage(QStringLiteral("--from takes a date DD/MM/YY, not '%1'").arg(parser.value(fromOption)));
-        if (!ParseShortDate(parser.value(toOption), &to))
-            return ctx.usage(QStringLiteral("--to takes a date DD/MM/YY, not '%1'").arg(parser.value(toOption)));
-        if (to < from)
-            return ctx.usage(QStringLiteral("the range ends (%1) before it starts (%2)")
-                                 .arg(parser.value(toOption), parser.value(fromOption)));
-    }
-    int idleSeconds = kDefaultIdleSeconds;
-    if (parser.isSet(idleOption)
-        && (!ParseNonNegative(parser.value(idleOption), &idleSeconds) || idleSeconds < 1 || idleSeconds > 86400))
-        return ctx.usage(QStringLiteral("--idle-timeout takes whole seconds from 1 to 86400, not '%1'")
-                             .arg(parser.value(idleOption)));
-    int port = 0;
-    if (const int status = ReadLinkOptions(ctx, parser, &port); status >= 0)
-        return status;
-    const QString folder = parser.isSet(outOption) ? parser.value(outOption) : DataFolder();
-    if (folder.isEmpty())
-        return ctx.fail(QStringLiteral("no documents folder is known for the data file; give --out DIR"));
+    const std::optional<TransferJob::Range> range = readRange(line, &from, &to);
+    if (!range)
+        return ctx.status();
+    const std::optional<LinkOptions> link = line.linkOptions();
+    if (!link)
+        return ctx.status();
+    const std::optional<QString> folder = line.dataFolder(QStringLiteral("the data file"));
+    if (!folder)
+        return ctx.status();
 
-    Protocol::ProbeResult probe;
-    if (const int status = IdentifyLocator(ctx, port, true, &probe); status >= 0)
-        return status;
+    const std::optional<Protocol::ProbeResult> probe = IdentifyLocator(ctx, link->port, true);
+    if (!probe)
+        return ctx.status();
     if (Interrupts::instance().count() > 0)
         return ctx.fail(QStringLiteral("interrupted before the transfer started"));
     SerialPort working;
-    if (const int status = OpenWorkingPort(ctx, working, port); status >= 0)
-        return status;
+    if (!OpenWorkingPort(ctx, working, link->port))
+        return ctx.status();
 
     // The name carries the identity as the window's boxes hold it, trimmed.
-    LocatorIdentity identity{probe.identity.model.trimmed(), probe.identity.serialNo.trimmed(),
-                             probe.identity.user.trimmed()};
-    TransferJob transfer(ctx, working, port, identity);
+    LocatorIdentity identity{probe->identity.model.trimmed(), probe->identity.serialNo.trimmed(),
+                             probe->identity.user.trimmed()};
+    TransferJob transfer(ctx, working, link->port, identity);
     QEventLoop loop;
-    if (const int status = transfer.start(folder, byDate ? TransferJob::Range::ByDate : TransferJob::Range::All, from,
-                                          to, idleSeconds, [&loop] { loop.quit(); });
-        status >= 0)
-        return status;
+    if (!transfer.start(*folder, *range, from, to, link->idleSeconds, [&loop] { loop.quit(); }))
+        return ctx.status();
     loop.exec();
     return transfer.report();
 }

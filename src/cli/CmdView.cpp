@@ -1,13 +1,11 @@
 // locator-cli view: a data file's records as the viewer lists them, as CSV,
 // ordered by the viewer's own sort keys.
-#include "cli/CliSupport.h"
+#include "cli/CommandLine.h"
 
 #include "core/datafile/DataFileHandle.h"
 #include "core/viewer/RowSort.h"
 #include "core/viewer/ViewerColumns.h"
 #include "core/viewer/ViewerRecords.h"
-
-#include <QCommandLineParser>
 
 #include <numeric>
 #include <string>
@@ -54,29 +52,24 @@ int columnNamed(QString name)
 
 int RunView(Context &ctx, const QStringList &arguments)
 {
-    QCommandLineParser parser;
-    const QCommandLineOption sortOption(QStringLiteral("sort"), QString(), QStringLiteral("COLUMN"));
-    const QCommandLineOption descOption(QStringLiteral("desc"));
-    parser.addOptions({sortOption, descOption});
-    if (const int status = Parse(ctx, parser, arguments, QString::fromLatin1(kHelp)); status >= 0)
-        return status;
-
-    const QStringList files = parser.positionalArguments();
-    if (files.size() != 1)
-        return ctx.usage(files.isEmpty() ? QStringLiteral("no data file given")
-                                         : QStringLiteral("one data file at a time"));
+    CommandLine line(ctx, kHelp, {{"sort", "COLUMN"}, {"desc"}});
+    if (!line.parse(arguments, CommandLine::Arguments::Any))
+        return ctx.status();
+    const std::optional<QString> file = line.dataFile();
+    if (!file)
+        return ctx.status();
     int column = -1;
-    if (parser.isSet(sortOption)) {
-        column = columnNamed(parser.value(sortOption));
+    if (line.isSet("sort")) {
+        column = columnNamed(line.value("sort"));
         if (column < 0)
             return ctx.usage(QStringLiteral("no column '%1'; the columns are Date, Mode, Frequency, Measurement, "
                                             "Depth and Signal Strength")
-                                 .arg(parser.value(sortOption)));
-    } else if (parser.isSet(descOption)) {
+                                 .arg(line.value("sort")));
+    } else if (line.isSet("desc")) {
         return ctx.usage(QStringLiteral("--desc needs --sort COLUMN"));
     }
 
-    const QString path = files.first();
+    const QString &path = *file;
     DataFileHandle slot;
     const Viewer::LoadResult loaded = Viewer::LoadRecordsFile(slot, path);
     switch (loaded.status) {
@@ -96,7 +89,7 @@ int RunView(Context &ctx, const QStringList &arguments)
     Viewer::RowOrder order(std::size_t(store.rowCount()));
     std::iota(order.begin(), order.end(), quint32(0));
     if (column >= 0)
-        Viewer::SortRows(store, column, Viewer::TypeOfColumn(column), parser.isSet(descOption), order);
+        Viewer::SortRows(store, column, Viewer::TypeOfColumn(column), line.isSet("desc"), order);
 
     QByteArray text;
     for (int c = 0; c < Viewer::ColumnCount; ++c)

@@ -4,25 +4,21 @@
 #include "core/link/Protocol.h"
 
 #include <functional>
+#include <optional>
 
 class PacedWriter;
-class QCommandLineOption;
 class SerialPort;
 
-// What the subcommands that talk to a locator share.
+// What the subcommands that talk to a locator share: opening its ports,
+// the identify exchange and paced sending, with the lines that say why one
+// failed. Each follows the exit-status convention of Context.
 namespace Cli {
-
-// --port N and --pace-ms N.
-QCommandLineOption PortOption();
-QCommandLineOption PaceOption();
-// Reads --port (required) and applies --pace-ms. Returns -1 to go on, or the exit status.
-int ReadLinkOptions(Context &ctx, const QCommandLineParser &parser, int *port);
 
 // The identify exchange on the probe port, once, as the windows test a port:
 // the probe settings, "MM" and "#X" paced, one read. With extraPause the
 // locator gets one more long pause to answer, as a known port's test gives it.
-// Returns -1 with *probe filled when a locator answered, otherwise the exit status.
-int IdentifyLocator(Context &ctx, int port, bool extraPause, Protocol::ProbeResult *probe);
+// The probe of the locator that answered; nullopt after saying why none did.
+[[nodiscard]] std::optional<Protocol::ProbeResult> IdentifyLocator(Context &ctx, int port, bool extraPause);
 
 // The same exchange for a caller that waits for other things meanwhile: it
 // runs from the caller's event loop and `done` gets the probe, with the line
@@ -33,16 +29,20 @@ using IdentifyDone = std::function<void(const Protocol::ProbeResult &probe, cons
 bool StartIdentify(SerialPort &probePort, PacedWriter &writer, int port, bool extraPause, IdentifyDone done,
                    QString *failure);
 
-// Opens the working port; returns -1, or the exit status after saying why not.
-int OpenWorkingPort(Context &ctx, SerialPort &working, int port);
+// Opens the working port; false after saying why not.
+[[nodiscard]] bool OpenWorkingPort(Context &ctx, SerialPort &working, int port);
 
 // Sends `text` paced and returns once its last pause is over; false when a
 // character could not be written or the port closed.
 bool SendPaced(SerialPort &port, const QByteArray &text, int pauseMs);
 
 // Paced on the working port with the short pause, as the settings and
-// by-date commands go. Returns -1, or the exit status when the port failed.
-int SendShortPaced(Context &ctx, SerialPort &working, int port, const QByteArray &command);
+// by-date commands go; false after saying the port failed.
+[[nodiscard]] bool SendShortPaced(Context &ctx, SerialPort &working, int port, const QByteArray &command);
+
+// Why an existing port could not be opened. A device this user may not open
+// is named with the fix, since retrying will not help.
+QString CannotOpenText(int port, const SerialPort &serial);
 
 // The firmware version a probe reply carries, or a text saying there is none.
 QString FirmwareText(const Protocol::ProbeResult &probe);

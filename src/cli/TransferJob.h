@@ -28,11 +28,11 @@ public:
     TransferJob(const TransferJob &) = delete;
     TransferJob &operator=(const TransferJob &) = delete;
 
-    // Returns -1 once the transfer command is on its way; `finished` then runs
+    // True once the transfer command is on its way; `finished` then runs
     // once, from the event loop, when the transfer has ended however it ended.
-    // Otherwise the exit status, after saying why it could not start.
-    int start(const QString &folder, Range range, const QDate &from, const QDate &to, int idleSeconds,
-              std::function<void()> finished);
+    // False after saying why it could not start.
+    [[nodiscard]] bool start(const QString &folder, Range range, const QDate &from, const QDate &to, int idleSeconds,
+                             std::function<void()> finished);
 
     // After `finished`: closes the file, prints its path (when printPath and
     // something was kept) and says why the transfer did not end complete.

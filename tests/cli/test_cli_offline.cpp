@@ -142,6 +142,17 @@ void TestCliOffline::wrongUsage_data()
     QTest::newRow("sync without port") << QStringList{"sync", "--watch"} << "--port N is required";
     QTest::newRow("poll without watch") << QStringList{"sync", "--port", "5", "--poll-seconds", "1"}
                                         << "--poll-seconds goes with --watch";
+    // The shared readers say the same for every command that takes the option.
+    QTest::newRow("sync idle 0") << QStringList{"sync", "--port", "5", "--idle-timeout", "0"}
+                                 << "--idle-timeout takes whole seconds from 1 to 86400, not '0'";
+    QTest::newRow("poll 3601") << QStringList{"sync", "--port", "5", "--watch", "--poll-seconds", "3601"}
+                               << "--poll-seconds takes whole seconds from 0 to 3600, not '3601'";
+    QTest::newRow("identify argument") << QStringList{"identify", "--port", "5", "x"} << "unexpected argument 'x'";
+    QTest::newRow("view two files") << QStringList{"view", "a", "b"} << "one data file at a time";
+    QTest::newRow("archive format") << QStringList{"archive", "report", "--format", "xml"}
+                                    << "--format takes text, csv, json or html, not 'xml'";
+    QTest::newRow("archive database without value")
+        << QStringList{"archive", "import", "a.csv", "--database"} << "--database needs a value";
 }
 
 void TestCliOffline::wrongUsage()
