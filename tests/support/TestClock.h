@@ -8,7 +8,11 @@ class TestClock : public Clock
 {
 public:
     TestClock() { install(this); }
-    explicit TestClock(const QDateTime &at) : m_at(at) { install(this); }
+    explicit TestClock(const QDateTime &at)
+        : m_at(at)
+    {
+        install(this);
+    }
     ~TestClock() override { install(nullptr); }
 
     void set(const QDateTime &at) { m_at = at; }
