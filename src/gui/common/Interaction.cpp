@@ -18,8 +18,7 @@ static Interaction *g_installed = nullptr;
 namespace {
 
 // What the user left the file dialogs at, for the rest of the run: size,
-// view and column widths. Kept in memory only; the program writes no
-// settings file.
+// view and column widths. Kept in memory, not in a settings file of ours.
 struct RememberedFileDialog
 {
     QSize size;
