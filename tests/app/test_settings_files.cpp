@@ -10,10 +10,15 @@
 #include "TestEnvironment.h"
 #include "core/datafile/DataFileHandle.h"
 #include "gui/common/Folders.h"
+#include "gui/common/Interaction.h"
 
 #include <QFile>
+#include <QFileDialog>
+#include <QHeaderView>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+#include <QTreeView>
 
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -72,6 +77,7 @@ private slots:
     void fileLockedHonoursAnotherProcess();
 
     void aboutShowsVersionsAndSupport();
+    void fileDialogsShowWholeNamesAndKeepTheirSize();
 
 private:
     std::unique_ptr<PtyPair> connectPty(frmMain &w, int com = 6)
@@ -389,6 +395,78 @@ void TestSettingsFiles::aboutShowsVersionsAndSupport()
     emit w.aboutWindowRequested();
     about = qobject_cast<frmAbout *>(w.aboutWindow());
     QCOMPARE(about->form()->lblBTFVersion->text(), QStringLiteral("Please connect to a locator and reopen this box"));
+
+    // Escape closes it, and so does its Close button.
+    QApplication::setActiveWindow(about);
+    QVERIFY(QTest::qWaitForWindowActive(about));
+    QTest::keyClick(about, Qt::Key_Escape);
+    QTRY_VERIFY(!w.aboutWindow());
+    emit w.aboutWindowRequested();
+    about = qobject_cast<frmAbout *>(w.aboutWindow());
+    QTest::mouseClick(about->form()->cmdClose, Qt::LeftButton);
+    QTRY_VERIFY(!w.aboutWindow());
+}
+
+void TestSettingsFiles::fileDialogsShowWholeNamesAndKeepTheirSize()
+{
+    // The real dialogs: every data file name starts alike, so a name cut
+    // short hides the part that tells the files apart.
+    const QString name = QStringLiteral(
+        "Locator Usage for ACME LTD. KX-200 00012345__ (01-08-26 to 08-12-26)__(08-12-2026--14-03-22).csv");
+    writeFile(m_env->dataDir() + QLatin1Char('/') + name, "x");
+    QtInteraction real;
+    struct Seen
+    {
+        QSize size;
+        QString folder;
+        QString selected;
+        int nameColumn = 0;
+        int nameColumnEnd = 0;
+        int viewWidth = 0;
+        int nameNeeds = 0;
+    };
+    // Looks at the dialog once it shows, gives it `resizeTo` (if valid) and cancels it.
+    auto look = [name](Seen *seen, QSize resizeTo) {
+        auto *timer = new QTimer;
+        QObject::connect(timer, &QTimer::timeout, timer, [=] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!dialog || !dialog->isVisible())
+                return;
+            timer->deleteLater();
+            seen->size = dialog->size();
+            seen->folder = dialog->directory().absolutePath();
+            seen->selected = dialog->selectedFiles().value(0);
+            if (auto *details = dialog->findChild<QTreeView *>()) {
+                seen->nameColumn = details->header()->sectionSize(0);
+                seen->nameColumnEnd = details->header()->sectionViewportPosition(0) + seen->nameColumn;
+                seen->viewWidth = details->viewport()->width();
+                seen->nameNeeds = details->fontMetrics().horizontalAdvance(name) + details->iconSize().width();
+            }
+            if (resizeTo.isValid())
+                dialog->resize(resizeTo);
+            dialog->reject();
+        });
+        timer->start(10);
+    };
+
+    Seen first;
+    look(&first, QSize(900, 500));
+    QCOMPARE(real.openFileName(nullptr, QString(), m_env->dataDir(), QStringLiteral("Locator Data Files (*.csv)")),
+             QString());
+    QCOMPARE(first.folder, m_env->dataDir());
+    QVERIFY(first.nameNeeds > 0);
+    QVERIFY2(first.nameColumn >= first.nameNeeds, qPrintable(QString::number(first.nameColumn)));
+    QVERIFY2(first.nameColumnEnd <= first.viewWidth, qPrintable(QString::number(first.viewWidth)));
+
+    // The size the user gave it holds for the next dialog, a save dialog too.
+    Seen second;
+    look(&second, QSize());
+    QCOMPARE(real.saveFileName(nullptr, QString(), m_env->dataDir() + QStringLiteral("/x.jpg"),
+                               QStringLiteral("jpg (*.jpg)")),
+             QString());
+    QCOMPARE(second.size, QSize(900, 500));
+    QCOMPARE(second.folder, m_env->dataDir());
+    QCOMPARE(second.selected, m_env->dataDir() + QStringLiteral("/x.jpg"));
 }
 
 QTEST_MAIN(TestSettingsFiles)

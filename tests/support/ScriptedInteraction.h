@@ -26,6 +26,7 @@ public:
     QQueue<QString> openFiles;  // for openFileName()
     QQueue<QString> saveFiles;  // for saveFileName()
     QDateTime fixedNow;  // invalid: the real clock
+    bool openSucceeds = true;  // false: no program opens what openExternally() is given
     // Called when a question is asked, before the scripted answer is used;
     // may return an answer itself (e.g. after inspecting the window).
     std::function<std::optional<bool>(const QString &)> onQuestion;
@@ -67,7 +68,7 @@ public:
     bool openExternally(const QUrl &url) override
     {
         opened << url;
-        return true;
+        return openSucceeds;
     }
     void endProgram(int code) override
     {

@@ -70,6 +70,7 @@ private slots:
     }
     void cleanup()
     {
+        Pacing::setShortPauseMs(0);
         delete m_window.data();
         frmTools::CloseOpenFiles();
         m_pty.reset();
@@ -91,6 +92,7 @@ private slots:
     void errorEventsShowCommsError();
     void userCharsCaption();
     void secondCommandWaitsForTheFirst();
+    void stopCutsShortACommandGoingOut();
     void closingMidSendIsSafeAndKeepsLog();
     void vanishingPortDisablesCommands();
 
@@ -251,6 +253,11 @@ void TestFrmTools::sevenPiecesNewestFirstAllLoggedAndOpenable()
 
     w->form()->cmdOpenFile->click();
     QCOMPARE(m_ui->opened, QList<QUrl>{QUrl::fromLocalFile(logPath())});
+    QVERIFY(m_ui->messages.isEmpty());
+    // Where no program opens it, the user is told.
+    m_ui->openSucceeds = false;
+    w->form()->cmdOpenFile->click();
+    QCOMPARE(m_ui->messages, QStringList{"The log file could not be opened:\n" + logPath()});
 }
 
 void TestFrmTools::repliesFillTheirFields_data()
@@ -339,17 +346,44 @@ void TestFrmTools::secondCommandWaitsForTheFirst()
     w->form()->cmdSetUser->setFocus();
     w->form()->cmdSetUser->click();
     QVERIFY(w->isSending());
-    QVERIFY(!w->form()->cmdStop->isEnabled());
+    for (QPushButton *b : commandButtons(*w))
+        QCOMPARE(b->isEnabled(), b == w->form()->cmdStop);  // Stop is the way out
     // While the buttons are off, no stray key can reach an identity box.
     QWidget *focusDuringSend = QApplication::focusWidget();
     QVERIFY2(!qobject_cast<QLineEdit *>(focusDuringSend), qPrintable(focusDuringSend->objectName()));
-    w->cmdStop_Click();  // refused while the first goes out
+    w->form()->txtSend->setText("Z");
+    w->cmdSend_Click();  // refused while the first goes out
     QTRY_COMPARE(w->form()->lblStatus->text(), QStringLiteral("User Set"));
     QCOMPARE(QApplication::focusWidget(), w->form()->cmdSetUser);
     QVERIFY(allEnabled(*w, true));
     w->form()->cmdStop->click();
     const QByteArray expected = "#FTBOB" + QByteArray(29, ' ') + "#A";
     QCOMPARE(m_pty->receive(int(expected.size())), expected);
+}
+
+void TestFrmTools::stopCutsShortACommandGoingOut()
+{
+    // A query takes seconds per character; Stop must not wait for it.
+    frmTools *w = openWindow();
+    QVERIFY(w);
+    Pacing::setShortPauseMs(50);  // 2 s after each character of the query
+    w->form()->cmdReadDateTime->click();
+    QCOMPARE(m_pty->receive(1), QByteArray("#"));
+    QCOMPARE(w->form()->lblStatus->text(), QStringLiteral("Getting Date and Time"));
+    QVERIFY(w->form()->cmdStop->isEnabled());
+    w->form()->cmdStop->click();
+    QCOMPARE(w->form()->lblStatus->text(), QStringLiteral("Stopping..."));
+    QVERIFY(allEnabled(*w, false));  // nothing else, not even a second Stop, until the abort is out
+    QCOMPARE(m_pty->receive(2), QByteArray("#A"));
+    QTRY_COMPARE(w->form()->lblStatus->text(), QStringLiteral("Aborted"));
+    QVERIFY(allEnabled(*w, true));
+
+    // The rest of the query never goes: the next thing on the wire is the next command.
+    Pacing::setShortPauseMs(0);
+    w->form()->txtSend->setText("Z");
+    w->form()->cmdSend->click();
+    QCOMPARE(m_pty->receive(1), QByteArray("Z"));
+    QTRY_COMPARE(w->form()->lblStatus->text(), QStringLiteral("Sent!"));
 }
 
 void TestFrmTools::closingMidSendIsSafeAndKeepsLog()

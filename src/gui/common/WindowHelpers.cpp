@@ -3,6 +3,7 @@
 #include <QDateEdit>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -70,7 +71,46 @@ private:
     QDateEdit *m_picker;
 };
 
+// Holds a window at least at the preferred size its layout had at set-up.
+// Qt's own limit lets boxes shrink below their texts; an explicit minimum
+// alone would stop Qt from raising the limit when contents grow later, so
+// the larger of the two is applied again whenever the layout changes.
+class LayoutMinimum : public QObject
+{
+public:
+    LayoutMinimum(QWidget *window, QSize preferred)
+        : QObject(window)
+        , m_window(window)
+        , m_preferred(preferred)
+    {
+        apply();
+    }
+
+    void apply() { m_window->setMinimumSize(m_preferred.expandedTo(m_window->minimumSizeHint())); }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::LayoutRequest)
+            apply();
+        return false;
+    }
+
+private:
+    QWidget *m_window;
+    QSize m_preferred;
+};
+
 }  // namespace
+
+void applyLayoutMinimumSize(QWidget *window)
+{
+    QLayout *layout = window->layout();
+    if (!layout)
+        return;
+    layout->activate();
+    window->installEventFilter(new LayoutMinimum(window, window->sizeHint()));
+}
 
 void EnterPressesFocusedButton(QWidget *window)
 {

@@ -6,6 +6,11 @@ class QWidget;
 // Centres a window on the screen it is on (or the primary screen).
 void CenterWindow(QWidget *window);
 
+// The window cannot be made smaller than its layout's preferred size, where
+// every control shows its whole text. Call once the window's contents are
+// set up (texts that widen it later do not move the limit).
+void applyLayoutMinimumSize(QWidget *window);
+
 // Escape closes the window.
 void CloseOnEscape(QWidget *window);
 // Enter and Return press whichever of the window's push buttons has focus.

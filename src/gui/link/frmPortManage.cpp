@@ -57,6 +57,7 @@ frmPortManage::frmPortManage(const QString &portListPath, QWidget *parent)
         PortListChanged = true;
         showDevice(item);
     });
+    applyLayoutMinimumSize(this);
 }
 
 frmPortManage::~frmPortManage()

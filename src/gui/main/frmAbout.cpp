@@ -3,6 +3,7 @@
 
 #include "gui/common/AppState.h"
 #include "gui/common/Interaction.h"
+#include "gui/common/WindowHelpers.h"
 #include "gui/main/Artwork.h"
 
 frmAbout::frmAbout(const AppState &state, QWidget *parent)
@@ -14,7 +15,12 @@ frmAbout::frmAbout(const AppState &state, QWidget *parent)
     ui->Picture1->setPixmap(Artwork::logo(64, devicePixelRatioF()));
     setWindowIcon(Artwork::windowIcon());
     connect(ui->Command1, &QPushButton::clicked, this, &frmAbout::Command1_Click);
+    connect(ui->cmdClose, &QPushButton::clicked, this, &QWidget::close);
+    CloseOnEscape(this);
+    EnterPressesFocusedButton(this);
+    ui->cmdClose->setFocus();
     Form_Load();
+    applyLayoutMinimumSize(this);
 }
 
 frmAbout::~frmAbout()

@@ -79,6 +79,7 @@ frmTools::frmTools(AppState &state, QWidget *parent)
     // cmdResetMem stays without an action; the form shows it disabled.
 
     setPortControls();
+    applyLayoutMinimumSize(this);
 }
 
 frmTools::~frmTools()
@@ -202,24 +203,33 @@ void frmTools::onPortLost()
 
 void frmTools::setPortControls()
 {
-    const bool canSend = MSComm1.isOpen() && !m_writer.isBusy();
+    const bool open = MSComm1.isOpen();
+    const bool canSend = open && !m_writer.isBusy();
     const std::initializer_list<QWidget *> commands{ui->cmdReadDateTime,   ui->cmdReadStoredParameters,
                                                     ui->cmdClearMem,       ui->cmdResetMemPointer,
                                                     ui->cmdSetSerialModel, ui->cmdSetDate,
                                                     ui->cmdSetTime,        ui->cmdSetUser,
                                                     ui->cmdSend,           ui->cmdStop,
                                                     ui->cmdOpenPort};
+    auto enabledNow = [&](QWidget *w) {
+        if (w == ui->cmdOpenPort)
+            return !m_writer.isBusy();
+        // Stop is the way out of a command going out; only its own send holds it.
+        if (w == ui->cmdStop)
+            return open && !m_writer.isPending(m_stopCommand);
+        return canSend;
+    };
     // A disabled button hands focus on to the next control, a text box such
     // as the serial number; while nothing can be pressed the window itself
     // holds it, and the button gets it back afterwards.
     QWidget *focus = focusWidget();
     const bool focusOnCommand = std::find(commands.begin(), commands.end(), focus) != commands.end();
-    if (!canSend && focusOnCommand) {
+    if (focusOnCommand && !enabledNow(focus)) {
         m_focusBeforeDisabling = focus;
         setFocus();
     }
     for (QWidget *w : commands)
-        w->setEnabled(w == ui->cmdOpenPort ? !m_writer.isBusy() : canSend);
+        w->setEnabled(enabledNow(w));
     if (m_focusBeforeDisabling && m_focusBeforeDisabling->isEnabled()) {
         if (focusWidget() == this || !focusWidget())
             m_focusBeforeDisabling->setFocus();
@@ -273,13 +283,14 @@ void frmTools::cmdOpenFile_Click()
 {
     TroubleshootLog &log = ProcessTroubleshootLog();
     if (!log.isOpen()) {
-        setStatus(QStringLiteral("No troubleshooting log is open."), true);
+        Interaction::current().message(this, QStringLiteral("No troubleshooting log is open."));
         return;
     }
     log.flush();
+    // Told in a message, as a folder that cannot be shown is elsewhere.
     if (!Interaction::current().openExternally(QUrl::fromLocalFile(log.path())))
-        setStatus(QStringLiteral("The log file %1 could not be opened.").arg(QDir::toNativeSeparators(log.path())),
-                  true);
+        Interaction::current().message(
+            this, QStringLiteral("The log file could not be opened:\n%1").arg(QDir::toNativeSeparators(log.path())));
 }
 
 void frmTools::CloseOpenFiles()
@@ -333,31 +344,32 @@ QString frmTools::UserCharsCaption(qsizetype length)
 // ---- Sending -----------------------------------------------------------------
 
 // One command at a time: the buttons stay disabled while one goes out, so
-// the characters of two commands never mix on the wire.
-bool frmTools::sendPaced(const QByteArray &text, int pauseMs, std::function<void(bool)> sent)
+// the characters of two commands never mix on the wire. Stop alone stays
+// usable; it drops what is left of the command before it goes.
+quint64 frmTools::sendPaced(const QByteArray &text, int pauseMs, std::function<void(bool)> sent)
 {
     if (!readyToSend())
-        return false;
-    m_writer.send(MSComm1, text, pauseMs, [this, sent](bool ok) {
+        return 0;
+    const quint64 command = m_writer.send(MSComm1, text, pauseMs, [this, sent](bool ok) {
         if (sent)
             sent(ok);
         setPortControls();
     });
     setPortControls();
-    return true;
+    return command;
 }
 
 bool frmTools::SendQuery(const QByteArray &text, std::function<void(bool)> sent)
 {
-    return sendPaced(text, Pacing::toolsLongPauseMs(), std::move(sent));
+    return sendPaced(text, Pacing::toolsLongPauseMs(), std::move(sent)) != 0;
 }
 
 bool frmTools::SendCommand(const QByteArray &text, std::function<void(bool)> sent)
 {
-    return sendPaced(text, Pacing::shortPauseMs(), std::move(sent));
+    return sendPaced(text, Pacing::shortPauseMs(), std::move(sent)) != 0;
 }
 
-void frmTools::runButton(const QString &first, const QByteArray &command, bool query, const QString &second)
+quint64 frmTools::runButton(const QString &first, const QByteArray &command, bool query, const QString &second)
 {
     setStatus(first);
     auto done = [this, second](bool ok) {
@@ -366,8 +378,10 @@ void frmTools::runButton(const QString &first, const QByteArray &command, bool q
         else
             setStatus(QStringLiteral("The port closed before the command was sent. ") + portHint(), true);
     };
-    if (!(query ? SendQuery(command, done) : SendCommand(command, done)))
+    const quint64 sent = sendPaced(command, query ? Pacing::toolsLongPauseMs() : Pacing::shortPauseMs(), done);
+    if (sent == 0)
         done(false);
+    return sent;
 }
 
 // A command needs an open port and the end of the one before it.
@@ -450,8 +464,14 @@ void frmTools::cmdSend_Click()
 
 void frmTools::cmdStop_Click()
 {
-    if (readyToSend())
-        runButton(QStringLiteral("Stopping..."), Protocol::ToolsAbort, false, QStringLiteral("Aborted"));
+    if (!MSComm1.isOpen() || m_writer.isPending(m_stopCommand))
+        return;
+    // A query takes many seconds to go out; Stop must not wait for it. What
+    // is left of it stays unsent (its status text with it) and the abort
+    // goes out at once.
+    m_writer.cancel();
+    m_stopCommand = runButton(QStringLiteral("Stopping..."), Protocol::ToolsAbort, false, QStringLiteral("Aborted"));
+    setPortControls();  // now that the abort is known to be going out
 }
 
 void frmTools::setStatus(const QString &text, bool error)

@@ -65,7 +65,7 @@ public:
     // Output routines: one character at a time, long or short pause after
     // each. False (nothing sent) when the port is not open or another
     // command is still going out; `sent` runs after the last pause (ok false
-    // when the port went away before the end).
+    // when the port went away before the end; not at all when Stop dropped it).
     bool SendQuery(const QByteArray &text, std::function<void(bool ok)> sent = {});
     bool SendCommand(const QByteArray &text, std::function<void(bool ok)> sent = {});
     bool isSending() const { return m_writer.isBusy(); }
@@ -84,9 +84,10 @@ protected:
 
 private:
     bool readyToSend() const;
-    bool sendPaced(const QByteArray &text, int pauseMs, std::function<void(bool)> sent);
+    // The command's number, 0 when nothing was sent.
+    quint64 sendPaced(const QByteArray &text, int pauseMs, std::function<void(bool)> sent);
     void closePort();
-    void runButton(const QString &first, const QByteArray &command, bool query, const QString &second);
+    quint64 runButton(const QString &first, const QByteArray &command, bool query, const QString &second);
     void startLog();
     void logPiece(const QByteArray &piece);
     void setStatus(const QString &text, bool error = false);
@@ -100,5 +101,6 @@ private:
     QLineEdit *m_monitor[6] = {};
     int m_openPort = 0;  // port MSComm1 was opened on, 0 if none
     PacedWriter m_writer;
+    quint64 m_stopCommand = 0;  // the abort going out, 0 if none
     bool m_logErrorShown = false;
 };
