@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Checks the built Debian package as a user would meet it: installs it with
-# apt (which must pull in its Qt libraries), runs the installed programs from
-# their installed paths, then purges it and checks that none of its files is
-# left. Needs root or sudo; CI runs it after scripts/package.sh.
+# Checks the built Debian package: Debian's own checker (lintian) must find no
+# error and no warning in it (its informational notes are shown, not fatal);
+# then as a user would meet it: installs it with apt (which must pull in its
+# Qt libraries), validates its software-centre metadata, runs the installed
+# programs from their installed paths, then purges it and checks that none of
+# its files is left. Needs root or sudo; CI runs it after scripts/package.sh.
 #   check-package.sh [PATH.deb]   (default: build-package/locator-toolkit_*.deb)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,6 +16,14 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "check-package: $*" >&2; exit 1; }
 step() { echo "== $*"; }
+
+app_id=org.example.locator_toolkit
+for tool in lintian appstreamcli; do
+  command -v "$tool" >/dev/null || fail "$tool is missing (scripts/setup-deps.sh installs it)"
+done
+
+step "lintian (fails on errors and warnings)"
+lintian --fail-on error,warning --display-info "$deb" || fail "lintian found errors or warnings in the package"
 
 step "install $deb"
 $SUDO apt-get update -qq
@@ -28,9 +38,11 @@ mkdir -p "$HOME"
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM LOCATOR_PORTS_DIR LOCATOR_DEVICE_DIR
 cd "$work"
 
-for f in /usr/bin/locator-toolkit /usr/bin/locator-cli /usr/share/applications/locator-toolkit.desktop \
-         /usr/share/icons/hicolor/scalable/apps/locator-toolkit.svg \
-         /usr/share/man/man1/locator-toolkit.1.gz /usr/share/man/man1/locator-cli.1.gz; do
+metainfo=/usr/share/metainfo/$app_id.metainfo.xml
+for f in /usr/bin/locator-toolkit /usr/bin/locator-cli /usr/share/applications/$app_id.desktop \
+         /usr/share/icons/hicolor/scalable/apps/locator-toolkit.svg "$metainfo" \
+         /usr/share/man/man1/locator-toolkit.1.gz /usr/share/man/man1/locator-cli.1.gz \
+         /usr/share/doc/locator-toolkit/copyright /usr/share/doc/locator-toolkit/changelog.gz; do
   grep -qx "$f" "$work/files" || fail "$f is not in the package"
 done
 grep -q '/locator-cli-chart\.so$' "$work/files" || fail "the chart module is not in the package"
@@ -43,7 +55,25 @@ step "locator-cli --version, locator-toolkit --version and --help (no display)"
 locator-cli --version | grep -Eq '^locator-cli [0-9]+\.[0-9]+\.[0-9]{3}$' || fail "locator-cli --version"
 locator-toolkit --version | grep -Eq '^locator-toolkit [0-9]+\.[0-9]+\.[0-9]{3}$' || fail "locator-toolkit --version"
 locator-toolkit --help | grep -q -- '--demo' || fail "locator-toolkit --help"
-zcat /usr/share/man/man1/locator-cli.1.gz | grep -q 'locator-cli' || fail "the manual page of locator-cli is empty"
+zcat /usr/share/man/man1/locator-cli.1.gz >"$work/locator-cli.1"
+# Every command the program lists has its section in the page, with every
+# option its --help names.
+commands=$(locator-cli --help | sed -n '/^Commands:/,/^$/s/^  \([a-z][a-z-]*\) .*/\1/p')
+[ -n "$commands" ] || fail "locator-cli --help lists no commands"
+for c in $commands; do
+  grep -qxF ".SS ${c//-/\\-}" "$work/locator-cli.1" || fail "the manual page of locator-cli has no section for $c"
+  for o in $(locator-cli "$c" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
+    grep -qF -- "${o//-/\\-}" "$work/locator-cli.1" || fail "the manual page of locator-cli lacks $c $o"
+  done
+done
+
+step "software-centre metadata"
+appstreamcli validate --no-net "$metainfo" || fail "$metainfo is not valid AppStream metadata"
+# The package's own tree: the metadata must find the menu entry it launches.
+mkdir "$work/tree"
+dpkg-deb -x "$deb" "$work/tree"
+appstreamcli validate-tree --no-net "$work/tree" >"$work/validate-tree.log" \
+  || { cat "$work/validate-tree.log"; fail "the metadata and the menu entry do not belong together"; }
 
 step "locator-cli chart (the installed module)"
 printf '%s\r\n' \

@@ -3,9 +3,10 @@
 # when they are missing. Safe to run again.
 set -euo pipefail
 # setup-deps.sh --fuzz   also installs clang and its libFuzzer (scripts/fuzz.sh).
-# dpkg-dev (dpkg-shlibdeps), help2man and gzip: the package and its manual pages.
+# dpkg-dev (dpkg-shlibdeps, dpkg-buildflags), help2man, perl and gzip: the
+# package and its manual pages; lintian and appstream (appstreamcli): its checks.
 pkgs=(cmake g++ make ninja-build qt6-base-dev qt6-serialport-dev qt6-charts-dev qt6-svg-dev libqt6opengl6-dev
-      libgl-dev xvfb xauth dpkg-dev help2man gzip clang-format
+      libgl-dev xvfb xauth dpkg-dev help2man perl gzip lintian appstream clang-format
       # The usage archive: Qt SQL's SQLite and PostgreSQL drivers, the SQLite C
       # API for its import, and a PostgreSQL server the tests start themselves.
       libqt6sql6-sqlite libqt6sql6-psql libsqlite3-dev sqlite3 postgresql postgresql-common)

@@ -59,6 +59,9 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     LaunchOptions::nameApplication();
     QApplication::setWindowIcon(Artwork::windowIcon());
+    // The installed menu entry's name: Wayland shells match the window to it
+    // (its icon and name in the task bar).
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.locator_toolkit"));
     // QApplication has taken its own options (-platform, ...) out by now.
     const LaunchOptions options = LaunchOptions::parse(QApplication::arguments());
     if (!options.error.isEmpty()) {
