@@ -12,12 +12,14 @@
 #include "core/datafile/DataFileHandle.h"
 #include "gui/common/Folders.h"
 #include "gui/common/Lamp.h"
+#include "gui/common/MonitorLabel.h"
 
 #include <QFile>
 #include <QHelpEvent>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolTip>
+#include <QWindow>
 
 namespace {
 const QColor kRed(255, 0, 0);
@@ -288,6 +290,19 @@ void TestFrmMain::advancedShowsHiddenCommands()
     const QString name = QStringLiteral("KORVEX CABLE SERVICES NORTH EAST");
     QCOMPARE(name.size(), 32);
     QVERIFY(ui->txtUser->fontMetrics().horizontalAdvance(name) < ui->txtUser->contentsRect().width() - 4);
+
+    // Shrunk from outside, with no window manager to refuse it, the window
+    // asks for its least size back; at that size nothing overlaps, the
+    // wrapped end-date message included.
+    ui->tabstrip->setTabEnabled(1, true);
+    ui->tabstrip->setCurrentIndex(1);
+    ui->lblEndError->setText(QStringLiteral("End date can not be before start date. End date set to start date."));
+    w.windowHandle()->resize(250, 250);
+    QTRY_COMPARE(w.size(), w.minimumSize());
+    QVERIFY(w.minimumSize().width() > 250 && w.minimumSize().height() > 250);
+    QVERIFY(ui->tabstrip->geometry().bottom() < ui->lblLiveMonitor->geometry().top());
+    QVERIFY(ui->lblEndError->heightForWidth(ui->lblEndError->width()) <= ui->lblEndError->height());
+    QVERIFY(ui->lblEndError->geometry().bottom() < ui->cmdDownloadByDate->geometry().top());
 }
 
 // Delivers a key press the way the keyboard does: to the focus widget.
@@ -334,11 +349,20 @@ void TestFrmMain::shiftCtrlTOpensToolsAndClosesPort()
     QSignalSpy about(&w, &frmMain::aboutWindowRequested);
     m_ui->inputs << QStringLiteral("lampwick") << QStringLiteral("4");
     w.form()->txtSerialNo->setText(QStringLiteral(" 004321 "));
+    pty->send("$live");
+    QTRY_COMPARE(w.form()->shpMode->fillColor(), kGreen);
+    QVERIFY(w.tmrCommsWatchdog.isActive());
     press(&w, Qt::Key_T);
     press(&w, Qt::Key_Shift);
     press(&w, Qt::Key_Control);
     QCOMPARE(tools.count(), 1);
     QVERIFY(!w.MSComm1.isOpen());
+    // The main window's link is down: nothing is left to watch it (its
+    // expiry would close the probe port under a later scan) and it shows so.
+    QVERIFY(!w.tmrCommsWatchdog.isActive());
+    QCOMPARE(w.form()->shpMode->fillColor(), kDarkRed);
+    QVERIFY(w.form()->txtModel->text().isEmpty() && w.form()->txtSerialNo->text().isEmpty());
+    QVERIFY(!w.form()->tabstrip->isTabEnabled(1) && !w.form()->tabstrip->isTabEnabled(3));
     // The service window took the port over with its own settings.
     QVERIFY(w.toolsWindow() && w.toolsWindow()->isVisible());
     QCOMPARE(pty->receive(2), QByteArray("MM"));
@@ -442,6 +466,22 @@ void TestFrmMain::liveLineLightsLinkAndShowsText()
     pty->send("$T,33KHz,D,1.25,17\r\n");
     QTRY_COMPARE(ui->lblMonitor->text(), QStringLiteral("Live: $T,33KHz,D,1.25,17\r\n"));
     QVERIFY(w.tmrCommsWatchdog.isActive());
+
+    // The monitor draws whole lines only, as many as its box holds, and no
+    // control character (the end character would be an empty box); its
+    // text stays what arrived.
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto *monitor = qobject_cast<MonitorLabel *>(ui->lblMonitor);
+    QVERIFY(monitor);
+    monitor->setText(QStringLiteral("01/12/26,10:00:00\r\n02/12/26,10:00:01\r\n03/12/26,10:00:02\r\n"
+                                    "04/12/26,10:00:03\r\n05/12/26"));
+    QCOMPARE(monitor->shownLines(), (QStringList{"01/12/26,10:00:00", "02/12/26,10:00:01", "03/12/26,10:00:02"}));
+    monitor->setText(QStringLiteral("ABORT\x1a"));
+    QCOMPARE(monitor->shownLines(), QStringList{"ABORT"});
+    QCOMPARE(monitor->text(), QStringLiteral("ABORT\x1a"));
+    monitor->setText(QStringLiteral("\x1a"));
+    QVERIFY(monitor->shownLines().isEmpty());
 }
 
 void TestFrmMain::transferByDateWritesFileAndEndsCleanly()
@@ -496,6 +536,21 @@ void TestFrmMain::transferByDateWritesFileAndEndsCleanly()
     QVERIFY(ui->tabstrip->isTabEnabled(0) && ui->tabstrip->isTabEnabled(2) && ui->tabstrip->isTabEnabled(3));
     QCOMPARE(readFile(m_env->dataDir() + "/" + name), DataFileFormat::DefaultCommentBlock() + head + records + "\x1a");
     QVERIFY(w.state().TransferFileReady);
+
+    // Connecting again (as Scan or a chooser pick does) forgets the current
+    // file: what reads it is withdrawn, and live lines do not bring it back.
+    w.SetConnectedState(true);
+    QVERIFY(w.state().CurrentDataFile.isEmpty());
+    QVERIFY(!ownEnabled(ui->cmdAnalyse) && !ownEnabled(ui->cmdOpenFile));
+    pty->send("$live\r\n");
+    QTRY_COMPARE(ui->lblMonitor->text(), QStringLiteral("Live: $live\r\n"));
+    QVERIFY(!ownEnabled(ui->cmdOpenFile));
+    // Asked for all the same, Analyse says so once and opens nothing.
+    m_ui->messages.clear();
+    w.cmdAnalyse_Click();
+    QCOMPARE(m_ui->messages.size(), 1);
+    QVERIFY(m_ui->messages[0].startsWith(QStringLiteral("There is no current data file.")));
+    QVERIFY(!w.analyseWindow());
 }
 
 void TestFrmMain::transferAllStopAndAbort()
@@ -533,6 +588,18 @@ void TestFrmMain::transferAllStopAndAbort()
     const QByteArray file = readFile(w.state().DataFolder + w.state().CurrentDataFile);
     QVERIFY(file.startsWith(DataFileFormat::DefaultCommentBlock() + "#DA header"));
     QVERIFY(file.endsWith("ABORT\x1a"));
+    // With nothing left to stop, Stop is withdrawn and its focus goes where
+    // a later Enter presses nothing.
+    QVERIFY(!ownEnabled(ui->cmdStop));
+    QVERIFY(QApplication::focusWidget() && QApplication::focusWidget() != ui->cmdStop);
+    QVERIFY(!qobject_cast<QLineEdit *>(QApplication::focusWidget()));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QCOMPARE(pty->receive(1, 50), QByteArray());
+    // Pressed all the same (Advanced offers it), it sends nothing and says so.
+    w.cmdStop_Click();
+    QCOMPARE(pty->receive(1, 50), QByteArray());
+    QCOMPARE(ui->lblStatus->text(), QStringLiteral("There is no download to stop."));
+    QVERIFY(!w.tmrAbort.isActive());
 
     // A later transfer starts with a fresh abort state, so Stop really sends "A".
     w.cmdDownloadAll_Click();
@@ -573,6 +640,10 @@ void TestFrmMain::powerDownMidTransferKeepsFile()
     QVERIFY(!ownEnabled(ui->cmdAnalyse));
     QVERIFY(ui->tabstrip->isTabEnabled(0) && ui->tabstrip->isTabEnabled(2));
     QCOMPARE(ui->shpMode->fillColor(), kDarkRed);
+    // Red is the power-down's own: the next status text is dark grey again.
+    w.cmdSetDate_Click();
+    QCOMPARE(ui->lblStatus->text(), QStringLiteral("Setting Date"));
+    QCOMPARE(statusColor(w), kDarkGrey);
 }
 
 void TestFrmMain::watchdogDeclaresLinkLostAndKeepsFile()
@@ -637,6 +708,11 @@ void TestFrmMain::dataFileThatCannotBeCreatedIsReported()
     QCOMPARE(pty->receive(1, 50), QByteArray());  // the command was not sent
     QVERIFY(w.form()->lblStatus->text() != QStringLiteral("File download complete"));
     QVERIFY(!ProcessDataFile().isOpen());
+    // The name that was never created is no current file, and nothing runs to be stopped.
+    QVERIFY(w.state().CurrentDataFile.isEmpty());
+    QVERIFY(!ownEnabled(w.form()->cmdAnalyse) && !ownEnabled(w.form()->cmdStop));
+    w.cmdSetUser_Click();
+    QCOMPARE(statusColor(w), kDarkGrey);
 }
 
 void TestFrmMain::unrequestedTransferGetsItsOwnFile()

@@ -67,6 +67,9 @@ frmMain::frmMain(QWidget *parent)
     setWindowIcon(Artwork::windowIcon());
     // The monitor shows whole pieces; its size must not follow their length.
     ui->lblMonitor->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // The end-date message takes two lines at the window's least width; a
+    // wrapped label is not counted in the window's minimum by its layout.
+    ui->lblEndError->setMinimumHeight(2 * ui->lblEndError->fontMetrics().lineSpacing());
     // A 32-character name in capitals is shown whole.
     ui->txtUser->setMinimumWidth(ui->txtUser->fontMetrics().horizontalAdvance(QString(32, QLatin1Char('X')))
                                  + 2 * ui->txtUser->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 8);
@@ -121,11 +124,70 @@ void frmMain::shutDownLink()
         MSComm2.close();
 }
 
+// However the working port closes, the link it carried is gone: nothing
+// may watch it any more. A watchdog left running would declare the link
+// lost long after, and its SetConnectedState(false) would close the probe
+// port in the middle of a later scan's exchange.
 void frmMain::closeWorkingPort()
 {
     m_writer.cancel(MSComm1);
+    tmrCommsWatchdog.stop();
     if (MSComm1.isOpen())
         MSComm1.close();
+}
+
+// The link shown as down: no identity, no live text, a dark red lamp, and
+// the tabs that talk to the locator out of reach.
+void frmMain::showLinkClosed()
+{
+    ui->txtModel->clear();
+    ui->txtSerialNo->clear();
+    ui->txtUser->clear();
+    ui->lblUserChars->setText(UserCharsCaption(ui->txtUser->text().size()));
+    dropTransferProgress();
+    ui->lblMonitor->clear();
+    setStatus(QString());
+    tmrCommsWatchdog.stop();
+    ui->shpMode->setFillColor(kDarkRed);
+    ui->tabstrip->setTabEnabled(kTabTransfer, false);
+    ui->tabstrip->setTabEnabled(kTabSetup, false);
+}
+
+// Analyse and Open Current read the current data file; with its name gone
+// they have nothing to read.
+void frmMain::forgetCurrentDataFile()
+{
+    m_state.CurrentDataFile.clear();
+    ui->cmdAnalyse->setEnabled(false);
+    ui->cmdOpenFile->setEnabled(false);
+    ui->lblOpenFile->setEnabled(false);
+}
+
+bool frmMain::haveCurrentDataFile()
+{
+    if (!m_state.CurrentDataFile.isEmpty())
+        return true;
+    Interaction::current().message(this,
+                                   QStringLiteral("There is no current data file. Please transfer data from "
+                                                  "the locator or open an existing log file first."));
+    return false;
+}
+
+// The service tools window takes the locator's port over: the main window's
+// link ends here, as any closed link does, and a transfer in progress keeps
+// what has arrived. The controls keep their state; the tabs that need the
+// link are out of reach until it is made again.
+void frmMain::handLinkToTools()
+{
+    const bool wasOpen = MSComm1.isOpen();
+    if (wasOpen && (m_state.TransferActive || ProcessDataFile().isWriting()))
+        endOfCutShortTransfer(m_session.abandonTransfer());
+    closeWorkingPort();
+    // The tools window names its log from the identity boxes, so they are
+    // emptied only once it is open.
+    emit toolsWindowRequested();
+    if (wasOpen)
+        showLinkClosed();
 }
 
 void frmMain::setTextColor(QLabel *label, const QColor &color)
@@ -141,9 +203,11 @@ void frmMain::setStatus(const QString &text, const QColor &color)
     ui->lblStatus->setText(text);
 }
 
+// Red belongs to searching and port errors only; every other text is dark
+// grey, whatever the text before it was.
 void frmMain::setStatus(const QString &text)
 {
-    ui->lblStatus->setText(text);
+    setStatus(text, kDarkGrey);
 }
 
 void frmMain::showStatusNow(const QString &text, const QColor &color)
@@ -244,24 +308,14 @@ void frmMain::SetConnectedState(bool state)
         closeWorkingPort();
         if (MSComm2.isOpen())
             MSComm2.close();
-        ui->txtModel->clear();
-        ui->txtSerialNo->clear();
-        ui->txtUser->clear();
-        ui->lblUserChars->setText(UserCharsCaption(ui->txtUser->text().size()));
-        dropTransferProgress();
-        ui->lblMonitor->clear();
-        ui->lblStatus->clear();
-        tmrCommsWatchdog.stop();
-        ui->shpMode->setFillColor(kDarkRed);
-        ui->tabstrip->setTabEnabled(kTabTransfer, false);
-        ui->tabstrip->setTabEnabled(kTabSetup, false);
+        showLinkClosed();
     }
     for (QWidget *w : {static_cast<QWidget *>(ui->cmdDownloadAll), static_cast<QWidget *>(ui->cmdDownloadByDate),
                        static_cast<QWidget *>(ui->cmdSetDate), static_cast<QWidget *>(ui->cmdSetTime),
                        static_cast<QWidget *>(ui->cmdSetUser), static_cast<QWidget *>(ui->cmdDisconnect),
                        static_cast<QWidget *>(ui->txtUser)})
         w->setEnabled(state);
-    m_state.CurrentDataFile.clear();
+    forgetCurrentDataFile();
     if (cutShort)
         endOfCutShortTransfer(kept);
 }
@@ -336,8 +390,7 @@ void frmMain::Form_KeyDown(int keyCode)
     // Only the key that brings the sum to 117 opens the tools: later letters
     // leave the sum there and must not close the port again.
     if (counted && KeySum == 117) {
-        closeWorkingPort();
-        emit toolsWindowRequested();
+        handLinkToTools();
     } else if (KeySum == 82) {
         emit aboutWindowRequested();
         KeySum = 0;
@@ -375,6 +428,24 @@ void frmMain::closeEvent(QCloseEvent *event)
     shutDownLink();
     ProcessDataFile().close();
     QWidget::closeEvent(event);
+}
+
+void frmMain::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    // A window manager keeps the window at least at its layout's minimum;
+    // without one (a bare X server) nothing does, and the controls would
+    // overlap. Ask for the minimum back, once: a size that is forced on the
+    // window again is left as it is.
+    const QSize least = minimumSize();
+    if (width() >= least.width() && height() >= least.height()) {
+        m_askedForMinimumSize = false;
+        return;
+    }
+    if (m_askedForMinimumSize)
+        return;
+    m_askedForMinimumSize = true;
+    QTimer::singleShot(0, this, [this] { resize(size().expandedTo(minimumSize())); });
 }
 
 // ---- Setup tab -------------------------------------------------------------
@@ -464,6 +535,8 @@ void frmMain::cmdOpenExistingFile_Click()
 
 void frmMain::cmdOpenFile_Click()
 {
+    if (!haveCurrentDataFile())
+        return;
     if (FileLocked(ProcessDataFile(), m_state.currentDataFilePath()))
         ProcessDataFile().close();
     emit dataViewerRequested();
@@ -525,6 +598,8 @@ QWidget *frmMain::toolsWindow() const
 
 void frmMain::cmdAnalyse_Click()
 {
+    if (!haveCurrentDataFile())
+        return;
     if (m_analyse) {
         m_analyse->show();
         m_analyse->raise();

@@ -139,6 +139,7 @@ signals:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     // TransferSession::View
@@ -159,6 +160,11 @@ private:
 
     void setupConnecting();  // wires the connecting handlers (frmMainConnect.cpp)
     void closeWorkingPort();
+    void showLinkClosed();
+    void handLinkToTools();
+    void forgetCurrentDataFile();
+    bool haveCurrentDataFile();
+    void retireStop();
     void shutDownLink();
     void showTransferProgress(const QString *monitor, const qint64 *progress);
     void applyTransferProgress();
@@ -168,7 +174,7 @@ private:
     void endOfCutShortTransfer(const QString &keptFile);
     void setTransferControlsIdle();
     void setStatus(const QString &text, const QColor &color);
-    void setStatus(const QString &text);
+    void setStatus(const QString &text);  // dark grey
     // The status text painted at once, before the next step of a scan or test.
     void showStatusNow(const QString &text, const QColor &color);
     static void setTextColor(QLabel *label, const QColor &color);
@@ -182,4 +188,5 @@ private:
     QPointer<frmTools> m_tools;
     QPointer<frmPieByMonthMode2> m_analyse;
     QPointer<frmViewData> m_viewer;
+    bool m_askedForMinimumSize = false;
 };

@@ -91,7 +91,7 @@ void frmMain::onTransferStart()
 
 void frmMain::onLiveLine(const QByteArray &piece, bool fileReady)
 {
-    if (fileReady) {
+    if (fileReady && !m_state.CurrentDataFile.isEmpty()) {
         ui->cmdOpenFile->setEnabled(true);
         ui->lblOpenFile->setEnabled(true);
     }
@@ -135,8 +135,19 @@ void frmMain::dropTransferProgress()
     m_pendingProgress = -1;
 }
 
+// Stop means nothing once no transfer runs. The focus it may hold goes
+// where a later Enter presses nothing and a stray key types nothing (a
+// disabled button would hand it on to the next control, a text box).
+void frmMain::retireStop()
+{
+    if (focusWidget() == ui->cmdStop)
+        ui->tabstrip->setFocus();
+    ui->cmdStop->setEnabled(false);
+}
+
 void frmMain::setTransferControlsIdle()
 {
+    retireStop();
     ui->cmdAnalyse->setEnabled(true);
     ui->cmdOpenFile->setEnabled(true);
     ui->lblOpenFile->setEnabled(true);
@@ -173,7 +184,8 @@ void frmMain::onDataFileError(const QString &path, const QString &reason)
     ui->tabstrip->setTabEnabled(kTabAnalyse, true);
     ui->cmdDownloadByDate->setEnabled(m_state.Connected);
     ui->cmdDownloadAll->setEnabled(m_state.Connected);
-    setStatus(QStringLiteral("The data file could not be written."), kRed);
+    retireStop();
+    setStatus(QStringLiteral("The data file could not be written."));
     Interaction::current().message(
         this,
         QStringLiteral("The data file could not be written:\n%1\n%2").arg(QDir::toNativeSeparators(path), reason));
@@ -188,6 +200,7 @@ QString frmMain::newDataFileName()
 // current file, and the window goes back to a state the user can work from.
 void frmMain::endOfCutShortTransfer(const QString &keptFile)
 {
+    retireStop();
     ui->tabstrip->setTabEnabled(kTabConnect, true);
     ui->tabstrip->setTabEnabled(kTabAnalyse, true);
     if (!keptFile.isEmpty()) {
@@ -242,7 +255,10 @@ void frmMain::startTransfer(const QString &kind, const QByteArray &command, int 
     if (error.isEmpty())
         return;
     const QString path = m_session.receiver().fullPath(name);
-    setStatus(QStringLiteral("The data file could not be created."), kRed);
+    // Nothing was started, and the name now current names no file.
+    retireStop();
+    forgetCurrentDataFile();
+    setStatus(QStringLiteral("The data file could not be created."));
     Interaction::current().message(
         this, QStringLiteral("The data file could not be created:\n%1\n%2").arg(QDir::toNativeSeparators(path), error));
 }
@@ -266,6 +282,12 @@ void frmMain::cmdDownloadByDate_Click()
 
 void frmMain::cmdStop_Click()
 {
+    // With no transfer requested or running there is nothing to abort, and
+    // "Stopping the download" would stand on the status line for good.
+    if (!m_state.TransferActive && !ProcessDataFile().isWriting()) {
+        setStatus(QStringLiteral("There is no download to stop."));
+        return;
+    }
     m_session.stop();
 }
 
