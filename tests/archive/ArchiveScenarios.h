@@ -5,10 +5,38 @@
 #include "core/archive/ArchiveSchema.h"
 #include "core/archive/ArchiveUsage.h"
 
+#include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+// The test program as one of several programs opening an archive at once:
+// "<test> --open-archive ADDRESS" says "ready", opens the archive for
+// adding once a line arrives on its input, and exits 0, or 1 with the
+// reason. -1 when not asked to.
+inline int RunArchiveOpener(int argc, char *argv[])
+{
+    if (argc != 3 || qstrcmp(argv[1], "--open-archive") != 0)
+        return -1;
+    // The drivers are loaded before, so that the openings overlap.
+    QSqlDatabase::drivers();
+    std::puts("ready");
+    std::fflush(stdout);
+    std::getchar();
+    Archive::Location where;
+    Archive::Store store;
+    QString error;
+    if (!Archive::ParseLocation(QString::fromLocal8Bit(argv[2]), &where, &error) || !store.open(where, &error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 1;
+    }
+    return 0;
+}
 
 // What the archive promises, whichever server holds it. Each backend says
 // how to reach a fresh archive and how to make the server refuse one record.
@@ -17,7 +45,7 @@ class ArchiveScenarios : public QObject
     Q_OBJECT
 
 protected:
-    virtual Archive::Location freshArchive() = 0;
+    virtual QString freshAddress() = 0;  // as --database takes it; no archive there yet
     virtual void injectFailureAt(qint64 t) = 0;  // inserting this second fails
     virtual void clearInjectedFailure() = 0;
 
@@ -36,6 +64,14 @@ protected:
         if (!store.usage({}, {}, &days, &error))
             return -1;
         return Archive::GroupUsage(days, {}).value(0).total;
+    }
+    Archive::Location freshArchive()
+    {
+        Archive::Location where;
+        QString error;
+        if (!Archive::ParseLocation(freshAddress(), &where, &error))
+            qFatal("%s", qPrintable(error));
+        return where;
     }
     Archive::ImportResult import(const QString &path)
     {
@@ -161,6 +197,64 @@ private slots:
         QCOMPARE(again.status, Archive::ImportResult::Imported);
         QCOMPARE(again.counts.added, n - 10);
         QCOMPARE(totalSeconds(), n);
+    }
+
+    // Several programs opening a new archive at once (a fleet's PCs syncing
+    // at the start of a shift) all go on, and the tables are made once.
+    void concurrentFirstOpen()
+    {
+        store.close();
+        const QString address = freshAddress();
+        std::vector<std::unique_ptr<QProcess>> openers;
+        for (int i = 0; i < 6; ++i) {
+            openers.push_back(std::make_unique<QProcess>());
+            openers.back()->start(QCoreApplication::applicationFilePath(), {QStringLiteral("--open-archive"), address});
+        }
+        // All started and waiting, then all let go together.
+        for (auto &p : openers)
+            QVERIFY2(p->waitForReadyRead(60000), qPrintable(p->errorString()));
+        for (auto &p : openers) {
+            p->write("\n");
+            QVERIFY(p->waitForBytesWritten(10000));
+        }
+        for (auto &p : openers) {
+            QVERIFY(p->waitForFinished(120000));
+            QVERIFY2(p->exitStatus() == QProcess::NormalExit && p->exitCode() == 0, p->readAllStandardError());
+        }
+        QString error;
+        Archive::Location where;
+        QVERIFY(Archive::ParseLocation(address, &where, &error));
+        QVERIFY2(store.open(where, &error, Archive::Store::ExistingOnly), qPrintable(error));
+        QSqlQuery q(store.database());
+        QVERIFY(q.exec(QStringLiteral("SELECT COUNT(*), MAX(version) FROM archive_schema")) && q.next());
+        QCOMPARE(q.value(0).toInt(), 1);
+        QCOMPARE(q.value(1).toInt(), Archive::SchemaVersion);
+    }
+
+    // Reading (a report) works where writing is not allowed and never
+    // writes: no upgrade, and the connection itself refuses changes.
+    void readingNeverWrites()
+    {
+        QCOMPARE(import(file("a.csv", ArchiveFiles::Seconds(start, 30))).status, Archive::ImportResult::Imported);
+        Archive::Store reader;
+        QString error;
+        QVERIFY2(reader.open(store.location(), &error, Archive::Store::ExistingOnly), qPrintable(error));
+        QList<Archive::UsageDay> days;
+        QVERIFY2(reader.usage({}, {}, &days, &error), qPrintable(error));
+        QCOMPARE(days.size(), 1);
+        QSqlQuery write(reader.database());
+        QVERIFY(!write.exec(QStringLiteral("CREATE TABLE notes (text TEXT)")));
+        write.finish();
+        reader.close();
+
+        // An archive of an older layout is not upgraded by a report.
+        QSqlQuery q(store.database());
+        QVERIFY(q.exec(QStringLiteral("UPDATE archive_schema SET version = 0")));
+        QVERIFY(!reader.open(store.location(), &error, Archive::Store::ExistingOnly));
+        QVERIFY2(error.contains(QStringLiteral("older program")) && error.contains(QStringLiteral("import")),
+                 qPrintable(error));
+        QVERIFY(q.exec(QStringLiteral("SELECT version FROM archive_schema")) && q.next());
+        QCOMPARE(q.value(0).toInt(), 0);
     }
 
     // A database written by a newer program is refused and not changed.

@@ -8,25 +8,47 @@ class TestArchivePostgres : public ArchiveScenarios
 {
     Q_OBJECT
 
-    Archive::Location freshArchive() override
+    // The server's own variables, as a user would give them; the password
+    // comes from PGPASSWORD, as it would from ~/.pgpass.
+    static QString address(const QString &parameters = {})
+    {
+        return QStringLiteral("postgresql://%1@%2:%3/%4%5")
+            .arg(qEnvironmentVariable("PGUSER"), qEnvironmentVariable("PGHOST"), qEnvironmentVariable("PGPORT", "5432"),
+                 qEnvironmentVariable("PGDATABASE"), parameters);
+    }
+    static Archive::Location located(const QString &text)
     {
         Archive::Location where;
         QString error;
-        const QString url = QStringLiteral("postgresql://%1:%2@%3:%4/%5")
-                                .arg(qEnvironmentVariable("PGUSER"), qEnvironmentVariable("PGPASSWORD"),
-                                     qEnvironmentVariable("PGHOST"), qEnvironmentVariable("PGPORT", "5432"),
-                                     qEnvironmentVariable("PGDATABASE"));
-        if (!Archive::ParseLocation(url, &where, &error))
+        if (!Archive::ParseLocation(text, &where, &error))
             qFatal("%s", qPrintable(error));
-        // Every scenario starts on an empty database.
-        Archive::Store cleaner;
-        if (cleaner.open(where, &error)) {
-            QSqlQuery q(cleaner.database());
+        return where;
+    }
+
+    QString freshAddress() override
+    {
+        // Every scenario starts on an empty database, whatever the last one left.
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("cleaner"));
+            db.setHostName(qEnvironmentVariable("PGHOST"));
+            db.setPort(qEnvironmentVariable("PGPORT", "5432").toInt());
+            db.setDatabaseName(qEnvironmentVariable("PGDATABASE"));
+            db.setUserName(qEnvironmentVariable("PGUSER"));
+            if (!db.open())
+                qFatal("%s", qPrintable(db.lastError().text()));
+            QSqlQuery q(db);
             for (const char *table : {"records", "usage_days", "imported_files", "locators", "users", "archive_schema"})
                 q.exec(QStringLiteral("DROP TABLE IF EXISTS %1 CASCADE").arg(QLatin1String(table)));
             q.exec(QStringLiteral("DROP FUNCTION IF EXISTS injected_failure() CASCADE"));
         }
-        return where;
+        QSqlDatabase::removeDatabase(QStringLiteral("cleaner"));
+        // libpq's other form, with the password written out.
+        return QStringLiteral("host=%1 port=%2 dbname=%3 user=%4 password='%5'")
+            .arg(qEnvironmentVariable("PGHOST"), qEnvironmentVariable("PGPORT", "5432"),
+                 qEnvironmentVariable("PGDATABASE"), qEnvironmentVariable("PGUSER"),
+                 qEnvironmentVariable("PGPASSWORD")
+                     .replace(QLatin1Char('\\'), QLatin1String("\\\\"))
+                     .replace(QLatin1Char('\''), QLatin1String("\\'")));
     }
 
     void injectFailureAt(qint64 t) override
@@ -47,11 +69,44 @@ class TestArchivePostgres : public ArchiveScenarios
         QSqlQuery q(store.database());
         QVERIFY(q.exec(QStringLiteral("DROP FUNCTION injected_failure() CASCADE")));
     }
+
+    static QString setting(Archive::Store &on, const char *name)
+    {
+        QSqlQuery q(on.database());
+        if (!q.exec(QStringLiteral("SELECT current_setting('%1')").arg(QLatin1String(name))) || !q.next())
+            return q.lastError().text();
+        return q.value(0).toString();
+    }
+
+private slots:
+    // What the address sets reaches the server (quotes and backslashes
+    // too); what it leaves open gets values that keep a hung client from
+    // stalling the others.
+    void connectionSettingsReachTheServer()
+    {
+        Archive::Store own;
+        QString error;
+        QVERIFY2(
+            own.open(located(address(QStringLiteral("?application_name=fleet%20pc%207%27s%5C&keepalives_idle=30"))),
+                     &error),
+            qPrintable(error));
+        QCOMPARE(setting(own, "application_name"), QStringLiteral("fleet pc 7's\\"));
+        QCOMPARE(setting(own, "lock_timeout"), QStringLiteral("10min"));
+        QCOMPARE(setting(own, "idle_in_transaction_session_timeout"), QStringLiteral("5min"));
+        own.close();
+
+        // A timeout the user sets is kept.
+        QVERIFY2(own.open(located(address(QStringLiteral("?options=-c%20lock_timeout%3D2s"))), &error),
+                 qPrintable(error));
+        QCOMPARE(setting(own, "lock_timeout"), QStringLiteral("2s"));
+    }
 };
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    if (const int opener = RunArchiveOpener(argc, argv); opener >= 0)
+        return opener;
     if (!qEnvironmentVariableIsSet("PGHOST")) {
         std::puts("no PostgreSQL server given (PGHOST unset): run through run_with_postgresql.sh; skipped");
         return 77;

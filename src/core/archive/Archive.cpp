@@ -158,6 +158,7 @@ bool Store::open(const Location &location, QString *error, OpenMode mode)
     close();
     m_location = location;
     const bool postgres = location.kind == Location::Postgres;
+    const bool readOnly = mode == ExistingOnly;
     const QString driver = postgres ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE");
     if (!QSqlDatabase::isDriverAvailable(driver)) {
         *error = QStringLiteral("the Qt SQL driver %1 is not installed (Debian: %2)")
@@ -167,12 +168,13 @@ bool Store::open(const Location &location, QString *error, OpenMode mode)
     m_connection = nextConnectionName();
     m_db = QSqlDatabase::addDatabase(driver, m_connection);
     if (postgres) {
+        // Empty parts are left out, so libpq fills them in: from the
+        // environment, a service file, ~/.pgpass.
         m_db.setHostName(location.host);
-        m_db.setPort(location.port);
         m_db.setUserName(location.user);
         m_db.setPassword(location.password);
         m_db.setDatabaseName(location.database);
-        m_db.setConnectOptions(QStringLiteral("connect_timeout=10"));
+        m_db.setConnectOptions(PostgresConnectOptions(location));
     } else {
         const QFileInfo info(location.path);
         if (info.isDir()) {
@@ -180,15 +182,24 @@ bool Store::open(const Location &location, QString *error, OpenMode mode)
             close();
             return false;
         }
-        if (mode == ExistingOnly && !info.exists()) {
+        if (readOnly && !info.exists()) {
             *error = QStringLiteral("there is no archive at %1 (import data files first)").arg(location.display());
             close();
             return false;
         }
-        QDir().mkpath(info.absolutePath());
+        QString why;
+        if (!readOnly && !CreateSqliteFile(location.path, &why)) {
+            *error = QStringLiteral("cannot open the archive %1: %2").arg(location.display(), why);
+            close();
+            return false;
+        }
         m_db.setDatabaseName(location.path);
-        // Another program (a second import, say) holding the file briefly is waited for.
-        m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+        // Another program writing (an import of a big file, say) is waited
+        // for, not failed.
+        QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=600000");
+        if (readOnly)
+            options += QStringLiteral(";QSQLITE_OPEN_READONLY");
+        m_db.setConnectOptions(options);
     }
     auto failed = [&](const QString &what) {
         *error = QStringLiteral("cannot open the archive %1: %2").arg(location.display(), what);
@@ -198,23 +209,10 @@ bool Store::open(const Location &location, QString *error, OpenMode mode)
     if (!m_db.open())
         return failed(m_db.lastError().text());
     QString why;
-    if (mode == ExistingOnly) {
-        int version = 0;
-        if (!ReadSchemaVersion(m_db, &version, &why))
-            return failed(why);
-        if (version == 0)
-            return failed(QStringLiteral("it holds no usage archive (import data files first)"));
-    }
-    if (!MigrateSchema(m_db, postgres, &why))
+    if (!PrepareSession(m_db, postgres, readOnly, &why))
         return failed(why);
-    if (!postgres) {
-        // Only now: an archive that was refused above is not touched at all.
-        for (const char *pragma :
-             {"PRAGMA synchronous = NORMAL", "PRAGMA cache_size = -65536", "PRAGMA temp_store = MEMORY"}) {
-            if (!exec(QString::fromLatin1(pragma), &why))
-                return failed(why);
-        }
-    }
+    if (readOnly ? !CheckSchemaCurrent(m_db, &why) : !MigrateSchema(m_db, postgres, &why))
+        return failed(why);
     return true;
 }
 

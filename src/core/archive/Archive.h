@@ -78,13 +78,19 @@ public:
     Store &operator=(const Store &) = delete;
 
     enum OpenMode {
-        CreateIfMissing,  // for adding to it
-        ExistingOnly,  // for reading: no archive is made where there was none
+        CreateIfMissing,  // for adding to it: made where there was none, its tables brought up to date
+        // For reading (reports): an existing archive of this program's
+        // version only, never made, upgraded or written (SQLite: opened
+        // read-only; PostgreSQL: a read-only session), so a role or user
+        // that may only read the archive can report.
+        ExistingOnly,
     };
 
-    // Opens the archive, creating it (SQLite: with its folder) or bringing
-    // its tables up to date. A database of a newer program is refused and left
-    // untouched. False with *error saying why.
+    // Opens the archive. For adding, creates it (SQLite: the file and any
+    // folder it needs, readable by the user only) or brings its tables up to
+    // date, once however many programs open a new archive at once. A database
+    // of a newer program is refused and left untouched. False with *error
+    // saying why.
     bool open(const Location &location, QString *error, OpenMode mode = CreateIfMissing);
     void close();
     bool isOpen() const;

@@ -53,13 +53,15 @@ QString dialect(QString sql, bool postgres)
 
 }  // namespace
 
-bool ReadSchemaVersion(QSqlDatabase &db, int *version, QString *error)
+bool ReadSchemaVersion(QSqlDatabase &db, int *version, QString *error, bool *present)
 {
     const QStringList tables = db.tables(QSql::Tables);
     if (db.lastError().isValid()) {
         *error = db.lastError().text();
         return false;
     }
+    if (present)
+        *present = tables.contains(QStringLiteral("archive_schema"));
     if (!tables.contains(QStringLiteral("archive_schema"))) {
         // A file of some other program is not ours to add tables to.
         if (db.driverName() == QLatin1String("QSQLITE") && !tables.isEmpty()) {
@@ -78,44 +80,176 @@ bool ReadSchemaVersion(QSqlDatabase &db, int *version, QString *error)
     return true;
 }
 
+namespace {
+
+QString newerText(int version)
+{
+    return QStringLiteral("the archive was written by a newer program (schema version %1; this program knows "
+                          "version %2 and older). It has not been changed; use a newer locator-cli.")
+        .arg(version)
+        .arg(SchemaVersion);
+}
+
+bool run(QSqlDatabase &db, const QString &sql, QString *error)
+{
+    QSqlQuery q(db);
+    if (q.exec(sql))
+        return true;
+    *error = q.lastError().text();
+    return false;
+}
+
+// Every process that finds the archive short of this version comes here;
+// one at a time, so the tables are made once and the others find them made.
+bool beginLocked(QSqlDatabase &db, bool postgres, QString *error)
+{
+    if (!postgres)
+        return run(db, QStringLiteral("BEGIN EXCLUSIVE"), error);
+    // Any constant: the lock only has to be the same for every program that
+    // migrates this archive. It ends with the transaction.
+    return run(db, QStringLiteral("BEGIN"), error)
+        && run(db, QStringLiteral("SELECT pg_advisory_xact_lock(4607238514276143873)"), error);
+}
+
+// The journal mode as the file has it now. A read comes first: a
+// connection knows the mode as of its last read, and another program may
+// have switched it since.
+bool journalIsWal(QSqlDatabase &db, bool *wal, QString *error)
+{
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master")) || !q.next()) {
+        *error = q.lastError().text();
+        return false;
+    }
+    q.finish();
+    if (!q.exec(QStringLiteral("PRAGMA journal_mode")) || !q.next()) {
+        *error = q.lastError().text();
+        return false;
+    }
+    *wal = q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0;
+    return true;
+}
+
+}  // namespace
+
+bool CheckSchemaCurrent(QSqlDatabase &db, QString *error)
+{
+    int version = 0;
+    bool present = false;
+    if (!ReadSchemaVersion(db, &version, error, &present))
+        return false;
+    if (!present) {
+        *error = QStringLiteral("it holds no usage archive (import data files first)");
+        return false;
+    }
+    if (version > SchemaVersion) {
+        *error = newerText(version);
+        return false;
+    }
+    if (version < SchemaVersion) {
+        *error = QStringLiteral("the archive was written by an older program (schema version %1; this program reads "
+                                "version %2). Reading does not change it: import into it once (locator-cli archive "
+                                "import or sync, with a role that may change its tables) to bring it up to date.")
+                     .arg(version)
+                     .arg(SchemaVersion);
+        return false;
+    }
+    return true;
+}
+
 bool MigrateSchema(QSqlDatabase &db, bool postgres, QString *error)
 {
     int version = 0;
     if (!ReadSchemaVersion(db, &version, error))
         return false;
     if (version > SchemaVersion) {
-        *error = QStringLiteral("the archive was written by a newer program (schema version %1; this program knows "
-                                "version %2 and older). It has not been changed; use a newer locator-cli.")
-                     .arg(version)
-                     .arg(SchemaVersion);
+        *error = newerText(version);
         return false;
     }
+    // Only now: a database refused above is not touched at all. WAL lets a
+    // report read while an import writes; the setting stays with the file.
+    for (int attempt = 1; !postgres; ++attempt) {
+        bool wal = false;
+        if (!journalIsWal(db, &wal, error))
+            return false;
+        if (wal || run(db, QStringLiteral("PRAGMA journal_mode = WAL"), error))
+            break;
+        // Two programs switching at once would wait for each other, so
+        // SQLite refuses one at once; the other's switch is found next time.
+        if (attempt == 3)
+            return false;
+    }
     const std::vector<QStringList> &steps = Migrations();
-    for (int v = version; v < SchemaVersion; ++v) {
-        QSqlQuery q(db);
-        if (!db.transaction()) {
-            *error = db.lastError().text();
+    while (version < SchemaVersion) {
+        if (!beginLocked(db, postgres, error))
+            return false;
+        // What another process did before this one got the lock counts.
+        QString why;
+        bool ok = ReadSchemaVersion(db, &version, &why);
+        if (ok && version > SchemaVersion) {
+            why = newerText(version);
+            ok = false;
+        }
+        if (ok && version < SchemaVersion) {
+            QStringList statements = steps[std::size_t(version)];
+            statements << QStringLiteral("UPDATE archive_schema SET version = %1").arg(version + 1);
+            for (const QString &sql : statements) {
+                if (!run(db, dialect(sql, postgres), &why)) {
+                    why = QStringLiteral("upgrading the archive to version %1 failed: %2").arg(version + 1).arg(why);
+                    ok = false;
+                    break;
+                }
+            }
+            if (ok)
+                ++version;
+        }
+        if (!ok) {
+            QString ignored;
+            run(db, QStringLiteral("ROLLBACK"), &ignored);
+            *error = why;
             return false;
         }
-        QStringList statements = steps[std::size_t(v)];
-        statements << QStringLiteral("UPDATE archive_schema SET version = %1").arg(v + 1);
-        for (const QString &sql : statements) {
-            if (!q.exec(dialect(sql, postgres))) {
-                *error = QStringLiteral("upgrading the archive to version %1 failed: %2")
-                             .arg(v + 1)
-                             .arg(q.lastError().text());
-                q.finish();
-                db.rollback();
-                return false;
-            }
-        }
-        q.finish();
-        if (!db.commit()) {
-            *error = db.lastError().text();
-            db.rollback();
+        if (!run(db, QStringLiteral("COMMIT"), error)) {
+            QString ignored;
+            run(db, QStringLiteral("ROLLBACK"), &ignored);
             return false;
         }
     }
+    return true;
+}
+
+bool PrepareSession(QSqlDatabase &db, bool postgres, bool readOnly, QString *error)
+{
+    if (!postgres) {
+        // Settings of this connection only; the file is not written.
+        for (const char *pragma :
+             {"PRAGMA synchronous = NORMAL", "PRAGMA cache_size = -65536", "PRAGMA temp_store = MEMORY"}) {
+            if (!run(db, QString::fromLatin1(pragma), error))
+                return false;
+        }
+        return true;
+    }
+    // A client that hangs inside a transaction, or a lock held that long,
+    // ends in an error instead of stopping every other PC for good. The
+    // wait covers another PC's import of the same locator, which holds the
+    // locator's row to its end. Settings made for the role, the database or
+    // in the connection's options are kept.
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("SELECT current_setting('lock_timeout'),"
+                               " current_setting('idle_in_transaction_session_timeout')"))
+        || !q.next()) {
+        *error = q.lastError().text();
+        return false;
+    }
+    const bool lockTimeoutSet = q.value(0).toString() != QLatin1String("0");
+    const bool idleTimeoutSet = q.value(1).toString() != QLatin1String("0");
+    q.finish();
+    if (!lockTimeoutSet && !run(db, QStringLiteral("SET lock_timeout = '10min'"), error))
+        return false;
+    if (!idleTimeoutSet && !run(db, QStringLiteral("SET idle_in_transaction_session_timeout = '5min'"), error))
+        return false;
+    if (readOnly && !run(db, QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY"), error))
+        return false;
     return true;
 }
 
