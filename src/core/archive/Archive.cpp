@@ -94,18 +94,38 @@ QString fingerprintOf(QFile &file, qint64 *size, QString *error)
     return QString::fromLatin1(hash.result().toHex()) + QLatin1Char('-') + QString::number(total);
 }
 
-// The file's last line when no line end follows it (a transfer cut off by a
-// lost link), or empty. Only as long a line as a record could be is looked for.
-QByteArray unfinishedLastLine(QFile &file, qint64 size)
+constexpr char kEndMarker = '\x1a';
+
+// How a data file ends, from its last bytes. Only as long a line as a record
+// could be is looked for.
+struct FileEnd
+{
+    // The last line when no line end and no end marker follows it: a
+    // transfer cut off by a lost link.
+    QByteArray cutLine;
+    // The last line when it ends with the end marker (line ends may follow),
+    // marker included: a complete transfer's end, which is no line of its own.
+    QByteArray markerLine;
+};
+
+FileEnd readFileEnd(QFile &file, qint64 size)
 {
     constexpr qint64 kLongest = 256;
+    FileEnd end;
     if (size == 0 || !file.seek(std::max<qint64>(0, size - kLongest)))
-        return {};
-    const QByteArray tail = file.read(kLongest);
-    if (tail.isEmpty() || tail.endsWith('\r') || tail.endsWith('\n'))
-        return {};
+        return end;
+    QByteArray tail = file.read(kLongest);
+    const bool lineEnded = tail.endsWith('\r') || tail.endsWith('\n');
+    while (tail.endsWith('\r') || tail.endsWith('\n'))
+        tail.chop(1);
     const qsizetype lineEnd = std::max(tail.lastIndexOf('\r'), tail.lastIndexOf('\n'));
-    return lineEnd < 0 ? QByteArray() : tail.mid(lineEnd + 1);
+    if (tail.isEmpty() || lineEnd < 0)
+        return end;
+    if (tail.endsWith(kEndMarker))
+        end.markerLine = tail.mid(lineEnd + 1);
+    else if (!lineEnded)
+        end.cutLine = tail.mid(lineEnd + 1);
+    return end;
 }
 
 }  // namespace
@@ -276,7 +296,7 @@ ImportResult Store::importFile(const QString &path)
 
     QString fingerprint;
     qint64 size = 0;
-    QByteArray cutLine;
+    FileEnd fileEnd;
     {
         QFile file(path);
         if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly))
@@ -285,7 +305,7 @@ ImportResult Store::importFile(const QString &path)
         fingerprint = fingerprintOf(file, &size, &why);
         if (fingerprint.isEmpty())
             return fail(QStringLiteral("cannot read %1: %2").arg(name, why));
-        cutLine = unfinishedLastLine(file, size);
+        fileEnd = readFileEnd(file, size);
     }
 
     // Declared before the transaction's guard, so their statements are let go
@@ -420,6 +440,11 @@ ImportResult Store::importFile(const QString &path)
     }
 
     const Usage::RecordLinesReading read = Usage::ReadRecordLines(slot, path, [&](QByteArrayView line) {
+        if (!line.isEmpty() && line.back() == kEndMarker && line == QByteArrayView(fileEnd.markerLine)) {
+            line.chop(1);
+            if (line.isEmpty())
+                return true;
+        }
         Usage::RecordStamp s;
         int dayKey;
         if (line.size() >= 8 && lastDay >= 0 && std::memcmp(line.data(), lastDateText, 8) == 0) {
@@ -449,7 +474,7 @@ ImportResult Store::importFile(const QString &path)
             if (!flush())
                 return false;
         }
-        if (!cutLine.isEmpty())
+        if (!fileEnd.cutLine.isEmpty())
             lastRecordLine.assign(line.data(), std::size_t(line.size()));
         batch.t.push_back(t);
         batch.start.push_back(batch.text.size());
@@ -468,7 +493,8 @@ ImportResult Store::importFile(const QString &path)
     // A line the file ends part-way through holds a record cut short: read
     // as one it would keep wrong content, or another second, for good.
     // The last record taken is still in the batch: nothing flushes after it.
-    if (batch.size() > 0 && !cutLine.isEmpty() && QByteArrayView(lastRecordLine) == QByteArrayView(cutLine)) {
+    if (batch.size() > 0 && !fileEnd.cutLine.isEmpty()
+        && QByteArrayView(lastRecordLine) == QByteArrayView(fileEnd.cutLine)) {
         batch.text.resize(batch.start.back());
         batch.start.pop_back();
         batch.t.pop_back();
