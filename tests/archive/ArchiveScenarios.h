@@ -103,7 +103,7 @@ private slots:
         QCOMPARE(r.status, Archive::ImportResult::Imported);
         QCOMPARE(r.identity.serialNo, QStringLiteral("1234"));
         QCOMPARE(r.counts.added, 60);
-        QCOMPARE(r.counts.skipped, 5);  // FF, empty, two undatable, the end marker's line
+        QCOMPARE(r.counts.skipped, 4);  // FF, empty, two undatable; the end marker is the file's end, no line
         QCOMPARE(totalSeconds(), 60);
 
         r = import(a);
@@ -176,7 +176,21 @@ private slots:
         r = import(file("whole.csv", whole));
         QCOMPARE(r.counts.added, 1);
         QCOMPARE(r.counts.conflicts, 0);
+        QCOMPARE(r.counts.skipped, 0);
         QCOMPARE(store.lastArchivedSecond(QStringLiteral("1234")), std::optional(start.addSecs(9)));
+
+        // A complete transfer's end marker, line ends after it or right
+        // after the last record, is neither a skipped line nor part of that
+        // record's last field.
+        QByteArray ended = ArchiveFiles::DataFile(whole, ArchiveFiles::Header("1234"));  // ...17 CR LF 0x1A
+        r = import(ArchiveFiles::Write(files.filePath("marker-line-ended.csv"), ended + "\r\n"));
+        QCOMPARE(r.counts.duplicates, 10);
+        QCOMPARE(r.counts.skipped, 0);
+        ended.chop(3);
+        r = import(ArchiveFiles::Write(files.filePath("marker-on-record.csv"), ended + "\x1a\r\n"));
+        QCOMPARE(r.counts.duplicates, 10);
+        QCOMPARE(r.counts.conflicts, 0);
+        QCOMPARE(r.counts.skipped, 0);
     }
 
     // One transaction per file: a failure after thousands of records were

@@ -19,8 +19,6 @@
 // locator, user, day and mode, kept up to date by each import, for reports.
 namespace Archive {
 
-class RecordStore;
-
 // What an import did with one file's lines.
 struct ImportCounts
 {
@@ -115,11 +113,6 @@ public:
     QSqlDatabase database() const { return m_db; }
 
 private:
-    bool exec(const QString &sql, QString *error);
-    bool begin(QString *error);
-    bool idFor(const QString &table, const QString &keyColumn, const QString &key, const QString &extraColumn,
-               const QString &extraValue, qint64 *id, QString *error);
-
     Location m_location;
     QString m_connection;
     QSqlDatabase m_db;

@@ -9,8 +9,9 @@
 
 class QSqlDatabase;
 
-// The import's hot path: looking up and adding a locator's records, a batch
-// at a time, inside the transaction the import holds.
+// The archive's records table as the import uses it, a batch at a time:
+// what it holds of a locator's seconds, and adding the new ones, inside the
+// transaction the import holds. The import's hot path.
 namespace Archive {
 
 // Records of one locator waiting to be written, in ascending time. A
@@ -46,10 +47,10 @@ struct StoredRecord
     std::string content;
 };
 
-class RecordStore
+class RecordTable
 {
 public:
-    virtual ~RecordStore() = default;
+    virtual ~RecordTable() = default;
     // The locator's records with from <= t <= to, ascending.
     virtual bool existing(qint64 locator, qint64 from, qint64 to, std::vector<StoredRecord> *out) = 0;
     // Adds the batch's records at the given positions.
@@ -64,9 +65,9 @@ protected:
 // SQLite through its own C API on the connection Qt opened (Qt SQL's escape
 // hatch): a bound statement per record costs a fraction of a QSqlQuery's.
 // Null when the connection is not an SQLite one.
-std::unique_ptr<RecordStore> MakeSqliteRecordStore(QSqlDatabase &db);
+std::unique_ptr<RecordTable> MakeSqliteRecordTable(QSqlDatabase &db);
 // Any Qt SQL driver: statements of many rows each, so a server far away costs
 // one round trip per few hundred records.
-std::unique_ptr<RecordStore> MakeSqlRecordStore(QSqlDatabase &db);
+std::unique_ptr<RecordTable> MakeSqlRecordTable(QSqlDatabase &db);
 
 }  // namespace Archive

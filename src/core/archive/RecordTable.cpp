@@ -1,4 +1,4 @@
-#include "core/archive/RecordStore.h"
+#include "core/archive/RecordTable.h"
 
 #include <QSqlDatabase>
 #include <QSqlDriver>
@@ -29,13 +29,13 @@ std::array<std::string_view, ContentFields> splitContent(std::string_view conten
     return f;
 }
 
-class SqliteStore : public RecordStore
+class SqliteRecordTable : public RecordTable
 {
 public:
-    explicit SqliteStore(sqlite3 *db)
+    explicit SqliteRecordTable(sqlite3 *db)
         : m_db(db)
     { }
-    ~SqliteStore() override
+    ~SqliteRecordTable() override
     {
         sqlite3_finalize(m_existing);
         sqlite3_finalize(m_insert);
@@ -104,10 +104,10 @@ private:
     sqlite3_stmt *m_insert = nullptr;
 };
 
-class SqlStore : public RecordStore
+class SqlRecordTable : public RecordTable
 {
 public:
-    explicit SqlStore(QSqlDatabase &db)
+    explicit SqlRecordTable(QSqlDatabase &db)
         : m_db(db)
         , m_existing(db)
         , m_insert(db)
@@ -252,7 +252,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<RecordStore> MakeSqliteRecordStore(QSqlDatabase &db)
+std::unique_ptr<RecordTable> MakeSqliteRecordTable(QSqlDatabase &db)
 {
     const QVariant handle = db.driver()->handle();
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
@@ -260,15 +260,15 @@ std::unique_ptr<RecordStore> MakeSqliteRecordStore(QSqlDatabase &db)
     sqlite3 *raw = *static_cast<sqlite3 *const *>(handle.constData());
     if (!raw)
         return nullptr;
-    auto store = std::make_unique<SqliteStore>(raw);
-    if (!store->prepare())
+    auto table = std::make_unique<SqliteRecordTable>(raw);
+    if (!table->prepare())
         return nullptr;
-    return store;
+    return table;
 }
 
-std::unique_ptr<RecordStore> MakeSqlRecordStore(QSqlDatabase &db)
+std::unique_ptr<RecordTable> MakeSqlRecordTable(QSqlDatabase &db)
 {
-    return std::make_unique<SqlStore>(db);
+    return std::make_unique<SqlRecordTable>(db);
 }
 
 }  // namespace Archive
