@@ -4,6 +4,7 @@
 
 #include <QCommandLineParser>
 #include <QDate>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -38,6 +39,7 @@ inline constexpr Option OutFolder{"out", "DIR"};  // the folder for data files; 
 struct LinkOptions
 {
     int port = 0;  // 0 where --port is not declared
+    QList<int> ports;  // PortCount::Several: every --port given, in order, once each
     int idleSeconds = 0;  // the watchdog's interval where --idle-timeout is not given
 };
 
@@ -65,9 +67,13 @@ public:
     QStringList values(const char *name) const;
     QStringList arguments() const { return m_parser.positionalArguments(); }
 
+    enum class PortCount {
+        One,  // --port N is required
+        Several,  // --port may be given any number of times, or not at all
+    };
     // --idle-timeout, --port and --pace-ms as far as declared, in that order;
     // --pace-ms applies to every paced command of the run.
-    [[nodiscard]] std::optional<LinkOptions> linkOptions();
+    [[nodiscard]] std::optional<LinkOptions> linkOptions(PortCount count = PortCount::One);
     // --out DIR, else the data folder; fails (status 1) when no data folder
     // is known. `forWhat` names what goes there: "the data file".
     [[nodiscard]] std::optional<QString> dataFolder(const QString &forWhat);
