@@ -229,6 +229,7 @@ private:
         LocatorIdentity identity;
         std::unique_ptr<SerialPort> working;
         std::unique_ptr<Sync::SyncJob> job;
+        std::unique_ptr<Sync::SyncJob> spent;
         bool lastFailed = false;
         int failures = 0;  // in a row, while present
         QDeadlineTimer retryAt;
@@ -334,10 +335,9 @@ void Watcher::startSync(Watched &w)
 
 void Watcher::onSynced(Watched &w, const Sync::Result &result)
 {
-    if (w.job) {
-        // Its own signal is still being delivered.
-        w.job.release()->deleteLater();
-    }
+    // Its own signal is still being delivered: it goes with the next sync
+    // or with the watcher.
+    w.spent = std::move(w.job);
     w.working.reset();
     m_ctx.endProgress();
     warnNotes(m_ctx, result);
@@ -436,7 +436,7 @@ int RunSync(Context &ctx, const QStringList &arguments)
         return ctx.status();
     options.ports = options.watch ? link->ports : QList<int>{link->port};
     if (options.watch && options.ports.isEmpty() && !known)
-        return ctx.usage(QStringLiteral("--watch needs --port N or --known"));
+        return ctx.usage(QStringLiteral("--port N is required (with --watch, once per port, or --known)"));
     options.core.idleSeconds = link->idleSeconds;
     const std::optional<QString> folder = line.dataFolder(QStringLiteral("the data files"));
     if (!folder)

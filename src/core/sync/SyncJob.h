@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QMetaObject>
+#include <QMetaType>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -110,3 +111,6 @@ private:
 std::optional<QDateTime> ReadLocatorClock(const QByteArray &text);
 
 }  // namespace Sync
+
+// For queued connections (a window may take finished() from another object's thread of events).
+Q_DECLARE_METATYPE(Sync::Result)
