@@ -196,7 +196,7 @@ struct LocatorSimulator::Impl
     int64_t clockNow() const
     {
         if (!clockSet)
-            return localNowCivilSeconds();
+            return localNowCivilSeconds() + cfg.clockOffsetSeconds;
         const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - clockAnchor);
         return clockBase + elapsed.count();
     }
@@ -359,6 +359,8 @@ struct LocatorSimulator::Impl
         } else if (cmd == "#DA" || cmd.starts_with("#DD")) {
             startTransfer(cmd);
         } else if (cmd == "#AE") {
+            if (!cfg.answersClock)
+                return;
             const int64_t now = clockNow();
             enqueue(
                 {"#AE " + formatDdMmYy(civilFromDays(now / 86400)) + "   " + formatHhMmSs(int(now % 86400)) + "\r\n"});

@@ -38,6 +38,11 @@ struct SimConfig
     int liveIntervalMs = 1000;
     char liveMode = 'T';  // what the live lines report
     std::string liveFrequency = "33KHz";
+
+    // The unit's clock, until "#DS"/"#TS" set it: the PC's local time plus
+    // this many seconds (negative: behind, as after a battery reset).
+    int64_t clockOffsetSeconds = 0;
+    bool answersClock = true;  // false: "#AE" is recorded but not answered (older firmware)
 };
 
 class LocatorSimulator

@@ -31,6 +31,7 @@ void usage()
                  "         [--months N] [--end dd/mm/yy] [--unthrottled]\n"
                  "         [--chunk-min A --chunk-max B] [--live-interval MS]\n"
                  "         [--user U] [--model M] [--serial S] [--firmware F]\n"
+                 "         [--clock-offset SECONDS] [--no-clock-reply]\n"
                  "control lines on stdin: pd | silent | wake | vanish | appear |\n"
                  "         throttle on|off | send TEXT (\\r \\n \\t \\\\ \\xHH) | commands\n");
 }
@@ -169,6 +170,19 @@ int main(int argc, char **argv)
             needText(&cfg.serial);
         } else if (a == "--firmware") {
             needText(&cfg.firmware);
+        } else if (a == "--clock-offset") {
+            // Negative too: a clock behind the PC's.
+            char *end = nullptr;
+            errno = 0;
+            const long long offset = v ? std::strtoll(v, &end, 10) : 0;
+            if (!v || errno != 0 || end == v || *end != 0) {
+                std::fprintf(stderr, "locator-sim: --clock-offset needs a number of seconds\n");
+                return 2;
+            }
+            cfg.clockOffsetSeconds = offset;
+            ++i;
+        } else if (a == "--no-clock-reply") {
+            cfg.answersClock = false;
         } else if (a == "-h" || a == "--help") {
             usage();
             return 0;

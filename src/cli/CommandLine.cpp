@@ -130,21 +130,26 @@ bool CommandLine::declared(const Option &option) const
     return m_declared.contains(latin1(option.name));
 }
 
-std::optional<LinkOptions> CommandLine::linkOptions()
+std::optional<LinkOptions> CommandLine::linkOptions(PortCount count)
 {
     LinkOptions link;
     link.idleSeconds = TransferSession::kWatchdogMs / 1000;
     if (declared(Options::IdleTimeout) && !readSeconds(Options::IdleTimeout.name, 1, 86400, &link.idleSeconds))
         return std::nullopt;
     if (declared(Options::Port)) {
-        if (!isSet(Options::Port.name)) {
+        if (count == PortCount::One && !isSet(Options::Port.name)) {
             m_ctx.usage(QStringLiteral("--port N is required"));
             return std::nullopt;
         }
-        const QString text = value(Options::Port.name);
-        if (!wholeNumber(text, &link.port) || link.port < 1 || link.port > 256) {
-            m_ctx.usage(QStringLiteral("--port takes a port number from 1 to 256, not '%1'").arg(text));
-            return std::nullopt;
+        const QStringList given
+            = count == PortCount::One ? QStringList{value(Options::Port.name)} : values(Options::Port.name);
+        for (const QString &text : given) {
+            if (!wholeNumber(text, &link.port) || link.port < 1 || link.port > 256) {
+                m_ctx.usage(QStringLiteral("--port takes a port number from 1 to 256, not '%1'").arg(text));
+                return std::nullopt;
+            }
+            if (!link.ports.contains(link.port))
+                link.ports << link.port;
         }
     }
     if (declared(Options::Pace) && isSet(Options::Pace.name)) {

@@ -4,6 +4,7 @@
 
 #include <QCommandLineParser>
 #include <QDate>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -31,13 +32,27 @@ inline constexpr Option Port{"port", "N"};  // required wherever it is declared
 inline constexpr Option Pace{"pace-ms", "MS"};  // the pause after each command character
 inline constexpr Option IdleTimeout{"idle-timeout", "S"};  // the silence that ends a transfer
 inline constexpr Option Database{"database", "DB"};  // the archive; see TakeOption()
+
 inline constexpr Option OutFolder{"out", "DIR"};  // the folder for data files; see dataFolder()
 }  // namespace Options
+
+// The --database paragraph of every archive command's help (a literal, so it
+// joins the literals around it).
+#define LOCATOR_DATABASE_HELP                                                                                          \
+    "  --database DB     the archive: an SQLite file, or a PostgreSQL database as\n"                                   \
+    "                    libpq takes it: postgresql://[user@][host][:port][/db][?key=value&...]\n"                     \
+    "                    (postgresql:///fleet: the local socket; ?sslmode=require,\n"                                  \
+    "                    ?host=/run/postgresql, ...), or \"host=db dbname=fleet user=ann\",\n"                         \
+    "                    \"service=fleet\". Leave the password out: it is read from\n"                                 \
+    "                    ~/.pgpass (or $PGPASSFILE) or $PGPASSWORD. Text of libpq\n"                                   \
+    "                    keyword=value pairs is PostgreSQL; write ./NAME for a file so named.\n"                       \
+    "                    default: $LOCATOR_ARCHIVE, else <AppData>/korvex/archive.sqlite\n"
 
 // What the link options come to.
 struct LinkOptions
 {
     int port = 0;  // 0 where --port is not declared
+    QList<int> ports;  // PortCount::Several: every --port given, in order, once each
     int idleSeconds = 0;  // the watchdog's interval where --idle-timeout is not given
 };
 
@@ -65,9 +80,13 @@ public:
     QStringList values(const char *name) const;
     QStringList arguments() const { return m_parser.positionalArguments(); }
 
+    enum class PortCount {
+        One,  // --port N is required
+        Several,  // --port may be given any number of times, or not at all
+    };
     // --idle-timeout, --port and --pace-ms as far as declared, in that order;
     // --pace-ms applies to every paced command of the run.
-    [[nodiscard]] std::optional<LinkOptions> linkOptions();
+    [[nodiscard]] std::optional<LinkOptions> linkOptions(PortCount count = PortCount::One);
     // --out DIR, else the data folder; fails (status 1) when no data folder
     // is known. `forWhat` names what goes there: "the data file".
     [[nodiscard]] std::optional<QString> dataFolder(const QString &forWhat);

@@ -5,10 +5,13 @@
 #include "LinkFixture.h"
 #include "core/archive/Archive.h"
 #include "core/datafile/DataFileFormat.h"
+#include "core/link/PortList.h"
 
 #include <QDate>
 #include <QRegularExpression>
 #include <QTest>
+
+#include <algorithm>
 
 namespace {
 
@@ -69,6 +72,11 @@ private slots:
     void lostLinkKeepsWhatArrivedAndTheNextSyncCompletes_data();
     void lostLinkKeepsWhatArrivedAndTheNextSyncCompletes();
     void watchSyncsEachAppearance();
+    void rangeFollowsTheLocatorsClock_data();
+    void rangeFollowsTheLocatorsClock();
+    void watchRetriesAFailedSyncWhileTheLocatorStays_data();
+    void watchRetriesAFailedSyncWhileTheLocatorStays();
+    void watchServesEveryKnownPort();
 
 private:
     QString database() const { return m_env->root() + QStringLiteral("/archive.sqlite"); }
@@ -76,6 +84,25 @@ private:
     {
         return RunCli(paced(
             QStringList{"sync", "--port", QString::number(kCom), "--out", outDir(), "--database", database()} + more));
+    }
+    // Records archived before the sync, as an earlier import left them.
+    void archiveBefore(const QList<QByteArray> &records)
+    {
+        const QString earlier = ArchiveFiles::Write(m_env->root() + "/earlier.csv",
+                                                    ArchiveFiles::DataFile(records, ArchiveFiles::Header("001234")));
+        QCOMPARE(RunCli({"archive", "import", earlier, "--database", database()}).status, 0);
+    }
+    static int count(const QStringList &list, const QString &item)
+    {
+        return int(std::count(list.begin(), list.end(), item));
+    }
+    // The event lines of sync --watch, past their date and time.
+    static QStringList events(const QByteArray &out)
+    {
+        QStringList lines;
+        for (const QByteArray &line : out.trimmed().split('\n'))
+            lines << QString::fromUtf8(line).section(' ', 2);
+        return lines;
     }
     qint64 archivedRecords()
     {
@@ -87,11 +114,14 @@ private:
             return -1;
         return store.recordCount();
     }
-    // The commands of the last sync: after its identify exchange.
+    // The commands of the last sync: after its identify exchange and the clock's question.
     static QString transferCommand(const sim::LocatorSimulator &s)
     {
         const QStringList all = commands(s);
-        return all.size() >= 3 && all[all.size() - 3] == "MM" && all[all.size() - 2] == "#X" ? all.last() : QString();
+        return all.size() >= 4 && all[all.size() - 4] == "MM" && all[all.size() - 3] == "#X"
+                && all[all.size() - 2] == "#AE"
+            ? all.last()
+            : QString();
     }
 };
 
@@ -105,7 +135,7 @@ void TestCliSync::emptyArchiveTakesEverything()
     const CliResult r = sync();
     QCOMPARE(r.status, 0);
     QVERIFY2(r.err.isEmpty(), r.err.constData());
-    QCOMPARE(commands(*s), (QStringList{"MM", "#X", "#DA"}));
+    QCOMPARE(commands(*s), (QStringList{"MM", "#X", "#AE", "#DA"}));
     const SyncLine line = readSyncLine(r.out);
     QCOMPARE(line.added, qint64(s->recordCount()));
     QCOMPARE(line.duplicates + line.conflicts, 0);
@@ -254,6 +284,163 @@ void TestCliSync::watchSyncsEachAppearance()
     QVERIFY(second.duplicates > 0);
     QCOMPARE(archivedRecords(), qint64(s->recordCount()));
     QCOMPARE(commands(*s).filter(QRegularExpression("^#D[AD]")).size(), 2);
+}
+
+void TestCliSync::rangeFollowsTheLocatorsClock_data()
+{
+    QTest::addColumn<int>("clockOffsetDays");
+    QTest::addColumn<bool>("answersClock");
+    QTest::addColumn<int>("recordsDaysAgo");  // the day the locator's records carry
+    QTest::addColumn<bool>("futureRecord");  // the archive holds one dated a month ahead
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QStringList>("warnings");
+    QTest::addColumn<int>("warningLines");
+    const QDate today = QDate::currentDate();
+    const QString yesterday = shortDate(today.addDays(-1));
+    // Reset clock: its new records lie before the last archived second, and
+    // a range from that second would never ask for them.
+    QTest::newRow("clock behind the archive")
+        << -40 << true << 40 << false << "#DA"
+        << QStringList{"is before its last archived record",
+                       "counting as duplicate; set its clock: locator-cli set-clock --port 5"}
+        << 1;
+    // A record dated by a clock running ahead must not become the mark, or
+    // every later range starts after today.
+    QTest::newRow("clock ahead, future record archived")
+        << 3 << true << 0 << true << "#DD" + yesterday + "," + shortDate(today.addDays(3))
+        << QStringList{"1 archived records of this locator are dated more than a day after this computer's clock",
+                       "ahead of this computer's; set its clock: locator-cli set-clock --port 5"}
+        << 2;
+    QTest::newRow("no clock reply") << 0 << false << 0 << false << "#DD" + yesterday + "," + shortDate(today)
+                                    << QStringList{"did not tell its date and time"} << 1;
+}
+
+void TestCliSync::rangeFollowsTheLocatorsClock()
+{
+    QFETCH(int, clockOffsetDays);
+    QFETCH(bool, answersClock);
+    QFETCH(int, recordsDaysAgo);
+    QFETCH(bool, futureRecord);
+    QFETCH(QString, command);
+    QFETCH(QStringList, warnings);
+    QFETCH(int, warningLines);
+    const QDate today = QDate::currentDate();
+    sim::SimConfig cfg;
+    cfg.throttled = false;
+    cfg.targetRecords = 100;
+    cfg.months = 0;
+    const QDate end = today.addDays(-recordsDaysAgo);
+    cfg.endDate = sim::Date{end.year(), end.month(), end.day()};
+    cfg.clockOffsetSeconds = qint64(clockOffsetDays) * 86400;
+    cfg.answersClock = answersClock;
+    sim::LocatorSimulator *s = startSim(kCom, cfg);
+    QList<QByteArray> earlier = ArchiveFiles::Seconds(QDateTime(today.addDays(-1), QTime(5, 0)), 30);
+    if (futureRecord)
+        earlier << ArchiveFiles::Record(QDateTime(today.addDays(30), QTime(12, 0)), 'T');
+    archiveBefore(earlier);
+    const qint64 before = archivedRecords();
+
+    const CliResult r = sync();
+    QCOMPARE(r.status, 0);
+    QCOMPARE(transferCommand(*s), command);
+    for (const QString &warning : warnings)
+        QVERIFY2(r.err.contains(warning.toUtf8()), r.err.constData());
+    QCOMPARE(r.errLines().size(), warningLines);
+    const SyncLine line = readSyncLine(r.out);
+    QCOMPARE(line.added, qint64(s->recordCount()));
+    QCOMPARE(archivedRecords(), before + s->recordCount());
+}
+
+void TestCliSync::watchRetriesAFailedSyncWhileTheLocatorStays_data()
+{
+    QTest::addColumn<bool>("archiveBack");
+    QTest::newRow("archive back") << true;
+    // Ctrl+C while the locator is there and its last sync failed.
+    QTest::newRow("archive still gone") << false;
+}
+
+void TestCliSync::watchRetriesAFailedSyncWhileTheLocatorStays()
+{
+    QFETCH(bool, archiveBack);
+    sim::SimConfig cfg;
+    cfg.throttled = false;
+    cfg.targetRecords = 100;
+    sim::LocatorSimulator *s = startSim(kCom, cfg);
+    // The archive is gone (a folder where its file was) once the watch has
+    // started, as a database server that goes down: each sync opens it
+    // afresh, so the one after it is back succeeds.
+    auto afterSecondFailure = [s] {
+        const QStringList all = commands(*s);
+        return count(all, "#AE") >= 2 && all.indexOf("#X", all.lastIndexOf("#AE")) > 0;
+    };
+    LinkFixture::Script script({
+        {[s] { return commands(*s).contains("#X"); },
+         [this] { QVERIFY(QFile::remove(database()) && QDir().mkpath(database())); }},
+        {afterSecondFailure,
+         [&] {
+             if (!archiveBack)
+                 return Cli::RequestInterrupt();
+             QVERIFY(QDir(database()).removeRecursively());
+         }},
+        {[&] {
+             const QStringList all = commands(*s);
+             return !archiveBack || (all.contains("#DA") && all.indexOf("#X", all.indexOf("#DA")) > 0);
+         },
+         [&] {
+             if (archiveBack)
+                 Cli::RequestInterrupt();
+         }},
+    });
+    const CliResult r = sync({"--watch", "--poll-seconds", "0", "--retry-seconds", "1"});
+    QCOMPARE(script.done(), std::size_t(archiveBack ? 3 : 2));
+    QCOMPARE(r.status, archiveBack ? 0 : int(Cli::Failure));
+    QVERIFY2(r.err.contains("is a folder, not an archive file"), r.err.constData());
+    const QStringList e = events(r.out);
+    QCOMPARE(e.mid(1, 4),
+             (QStringList{"LOC2000 001234 (user BOB) appeared on port 5",
+                          "sync of LOC2000 001234 on port 5 failed; trying again in 1 s while it stays",
+                          "trying LOC2000 001234 on port 5 again",
+                          "sync of LOC2000 001234 on port 5 failed; trying again in 2 s while it stays"}));
+    if (archiveBack) {
+        QCOMPARE(e.size(), 7);
+        QCOMPARE(e[5], "trying LOC2000 001234 on port 5 again");
+        QCOMPARE(readSyncLine(e[6].section(", ", 1).toUtf8()).added, qint64(s->recordCount()));
+        QCOMPARE(archivedRecords(), qint64(s->recordCount()));
+    } else {
+        QCOMPARE(e.size(), 5);
+    }
+    // Nothing is transferred while the archive cannot take it.
+    QCOMPARE(count(commands(*s), "#DA"), archiveBack ? 1 : 0);
+}
+
+void TestCliSync::watchServesEveryKnownPort()
+{
+    sim::SimConfig first;
+    first.throttled = false;
+    first.targetRecords = 100;
+    sim::SimConfig second = first;
+    second.serial = "009999";
+    second.user = "ANN";
+    second.seed = 2;
+    sim::LocatorSimulator *a = startSim(kCom, first);
+    sim::LocatorSimulator *b = startSim(7, second);
+    // As scan --remember leaves it: both locators, and one entry that is no port.
+    QVERIFY(PortList::SavePortList(m_env->portListPath(), {{"001234", "5"}, {"009999", "7"}, {"000001", "x"}}));
+    auto synced = [](sim::LocatorSimulator *s) {
+        const QStringList all = commands(*s);
+        return all.contains("#DA") && all.indexOf("#X", all.indexOf("#DA")) > 0;
+    };
+    LinkFixture::Trigger stop([&] { return synced(a) && synced(b); }, [] { Cli::RequestInterrupt(); });
+    const CliResult r = sync({"--watch", "--known", "--poll-seconds", "0"});
+    QCOMPARE(r.status, 0);
+    QVERIFY2(r.err.isEmpty(), r.err.constData());
+    const QStringList e = events(r.out);
+    QCOMPARE(e.size(), 6);
+    QCOMPARE(e.mid(0, 2), (QStringList{"waiting for a locator on port 5", "waiting for a locator on port 7"}));
+    QVERIFY(e.contains("LOC2000 001234 (user BOB) appeared on port 5"));
+    QVERIFY(e.contains("LOC2000 009999 (user ANN) appeared on port 7"));
+    QCOMPARE(e.filter(QRegularExpression("^synced LOC2000 (001234|009999), ")).size(), 2);
+    QCOMPARE(archivedRecords(), qint64(a->recordCount() + b->recordCount()));
 }
 
 QTEST_MAIN(TestCliSync)
