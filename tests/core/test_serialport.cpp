@@ -1,11 +1,14 @@
 #include "PtyPair.h"
 #include "TestEnvironment.h"
+#include "core/datafile/DataFileHandle.h"
 #include "core/link/PacedWriter.h"
 #include "core/link/SerialPort.h"
+#include "core/link/TransferSession.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -46,6 +49,23 @@ bool runUntilNoticed(NotifierWatch &watch, int before)
     return watch.count > before;
 }
 
+// A front end that shows nothing: for what the session does on the port.
+class QuietView : public TransferSession::View
+{
+public:
+    void onPowerDown(const QString &) override { }
+    void onLinkAlive(bool) override { }
+    void onTransferStart() override { }
+    void onLiveLine(const QByteArray &, bool) override { }
+    void onProgress(qint64) override { }
+    void onTransferEnd(bool) override { }
+    void onTransferText(const QByteArray &) override { }
+    void onDataFileError(const QString &, const QString &) override { }
+    QString newDataFileName() override { return QStringLiteral("auto.csv"); }
+    void onCommsError(int) override { }
+    void onLinkLost(const QString &, TransferSession::LinkLoss) override { }
+};
+
 }  // namespace
 
 class TestSerialPort : public QObject
@@ -64,6 +84,7 @@ private slots:
     void settings();
     void outputReachesDevice();
     void pacedCommandsQueueWholeAndStopWhenCancelled();
+    void dtrStaysLowUntilTheLastTransferCommand();
     void inputWithoutEventLoop_data();
     void inputWithoutEventLoop();
     void receiveEvents();
@@ -220,6 +241,53 @@ void TestSerialPort::pacedCommandsQueueWholeAndStopWhenCancelled()
     QCOMPARE(m_pty->receive(1), QByteArray("#"));
     port.close();
     QTRY_COMPARE(done, QStringList{"clear 0"});
+}
+
+// Stop pressed again while earlier commands still wait: DTR goes high only
+// when the last of them is done, not when the first is, nor at the end of an
+// event handled in between.
+void TestSerialPort::dtrStaysLowUntilTheLastTransferCommand()
+{
+    SerialPort port;
+    port.setRThreshold(1);
+    QVERIFY(openCom7(port));
+    PacedWriter writer;
+    TransferState state;
+    DataFileHandle file;
+    QuietView view;
+    TransferSession session(port, state, file, writer, view);
+    connect(&port, &SerialPort::OnComm, &session, &TransferSession::onComm);
+    QTemporaryDir dir;
+    session.receiver().setDataFolder(dir.path());
+
+    QString error;
+    QVERIFY(session.startTransfer("t.csv", "#DA", 1, &error));
+    QVERIFY(!port.dtrEnabled());
+    QSignalSpy events(&port, &SerialPort::OnComm);
+    QList<bool> dtr;  // as each marked point in the queue is reached
+    auto mark = [&](bool) { dtr << port.dtrEnabled(); };
+    writer.wait(0, mark);
+    session.stop();
+    writer.wait(0, [&](bool) {
+        dtr << port.dtrEnabled();
+        port.raiseEvent(SerialPort::EvCTS);
+    });
+    writer.wait(50, [&](bool) {
+        QCOMPARE(events.size(), 1);  // the event was handled in between
+        dtr << port.dtrEnabled();
+    });
+    session.stop();
+    writer.wait(0, mark);
+    QCOMPARE(m_pty->receive(5), QByteArray("#DAAA"));
+    QTRY_COMPARE(dtr.size(), 4);
+    QCOMPARE(dtr, (QList<bool>{false, false, false, true}));
+    QVERIFY(port.dtrEnabled());
+
+    // Commands dropped with a lost link hold nothing.
+    session.stop();
+    QVERIFY(!port.dtrEnabled());
+    session.abandonTransfer();
+    QVERIFY(port.dtrEnabled());
 }
 
 void TestSerialPort::inputWithoutEventLoop_data()
