@@ -2,6 +2,7 @@
 #include "TestEnvironment.h"
 #include "core/datafile/DataFileHandle.h"
 #include "core/link/PacedWriter.h"
+#include "core/link/PortScan.h"
 #include "core/link/SerialPort.h"
 #include "core/link/TransferSession.h"
 
@@ -85,6 +86,7 @@ private slots:
     void outputReachesDevice();
     void pacedCommandsQueueWholeAndStopWhenCancelled();
     void dtrStaysLowUntilTheLastTransferCommand();
+    void scanRestartedFromItsOwnHooks();
     void inputWithoutEventLoop_data();
     void inputWithoutEventLoop();
     void receiveEvents();
@@ -288,6 +290,44 @@ void TestSerialPort::dtrStaysLowUntilTheLastTransferCommand()
     QVERIFY(!port.dtrEnabled());
     session.abandonTransfer();
     QVERIFY(port.dtrEnabled());
+}
+
+// "Search again?" restarts the scan from inside its `finished` hook, and a
+// hook may restart it before its port is tested: the hook that is running
+// (and what it holds) lives on until it returns, and the old run takes no
+// further step.
+void TestSerialPort::scanRestartedFromItsOwnHooks()
+{
+    SerialPort probe;
+    PacedWriter writer;
+    PortScan scan(probe, writer);
+    QStringList seen;
+    std::function<PortScan::Hooks(int)> round = [&](int n) {
+        const QString name = QStringLiteral("round %1").arg(n);
+        PortScan::Hooks hooks;
+        hooks.checking = [&, name, n](int port) {
+            seen << name + " checks " + QString::number(port);
+            if (n == 1)
+                scan.start(round(2), 8, 8);
+            seen << name + " checked";
+        };
+        hooks.finished = [&, name, n](int port) {
+            seen << name + " finished " + QString::number(port);
+            if (n == 2)
+                scan.start(round(3), 8, 8);
+            seen << name + " over";
+        };
+        return hooks;
+    };
+    scan.start(round(1), 8, 8);  // no port 8: each test is over at once
+    const QStringList expected{"round 1 checks 8",   "round 1 checked", "round 2 checks 8", "round 2 checked",
+                               "round 2 finished 0", "round 2 over",    "round 3 checks 8", "round 3 checked",
+                               "round 3 finished 0", "round 3 over"};
+    QTRY_COMPARE(seen, expected);
+    QVERIFY(!scan.isRunning());
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+    QCOMPARE(seen, expected);
 }
 
 void TestSerialPort::inputWithoutEventLoop_data()
