@@ -84,6 +84,7 @@ private slots:
     void settings_data();
     void settings();
     void outputReachesDevice();
+    void writeThatCannotCompleteFailsWithoutBlocking();
     void pacedCommandsQueueWholeAndStopWhenCancelled();
     void dtrStaysLowUntilTheLastTransferCommand();
     void scanRestartedFromItsOwnHooks();
@@ -214,6 +215,31 @@ void TestSerialPort::outputReachesDevice()
     QVERIFY(!port.output("x"));
 }
 
+// Nobody reads the other end, so the device soon takes no more. Writing
+// never waits for it: a write that makes no progress fails after a while,
+// the command it belonged to reports it, and the port is usable again.
+void TestSerialPort::writeThatCannotCompleteFailsWithoutBlocking()
+{
+    SerialPort port;
+    QVERIFY(openCom7(port));
+    QVERIFY(port.output(QByteArray(1 << 20, 'x')));
+    QVERIFY(port.outputPending());  // returned before the device took it
+    PacedWriter writer;
+    QList<bool> done;
+    writer.send(port, "#X", 0, [&](bool ok) { done << ok; });
+    QTRY_COMPARE_WITH_TIMEOUT(done, QList<bool>{false}, kWaitMs);
+    QCOMPARE(port.writeFailures(), quint64(1));
+    QVERIFY(!port.outputPending());
+
+    writer.send(port, "MM", 0, [&](bool ok) { done << ok; });
+    QByteArray got;
+    QDeadlineTimer deadline(kWaitMs);
+    while (!got.endsWith("MM") && !deadline.hasExpired())
+        got += m_pty->receive(1, 100);
+    QVERIFY(got.endsWith("MM"));
+    QTRY_COMPARE(done, (QList<bool>{false, true}));
+}
+
 // Commands go out one character per timer step: a second command queued
 // while the first is going out follows it whole, a command is done only after
 // its last character, and cancelling stops the wire at once.
@@ -285,11 +311,12 @@ void TestSerialPort::dtrStaysLowUntilTheLastTransferCommand()
     QCOMPARE(dtr, (QList<bool>{false, false, false, true}));
     QVERIFY(port.dtrEnabled());
 
-    // Commands dropped with a lost link hold nothing.
+    // Commands dropped with a lost link hold nothing: the next event ends with DTR high.
     session.stop();
     QVERIFY(!port.dtrEnabled());
     session.abandonTransfer();
-    QVERIFY(port.dtrEnabled());
+    port.raiseEvent(SerialPort::EvCTS);
+    QTRY_VERIFY(port.dtrEnabled());
 }
 
 // "Search again?" restarts the scan from inside its `finished` hook, and a
@@ -501,8 +528,10 @@ void TestSerialPort::eofEvent()
             received += port.input();
     });
 
-    QVERIFY(m_pty->send("rec\r\n\x1a"));
-    QTRY_COMPARE_WITH_TIMEOUT(received.size(), qsizetype(6), kWaitMs);
+    const QByteArray upToEnd = "rec\r\n\x1a";
+    QVERIFY(m_pty->send(upToEnd + "after"));
+    const QByteArray expected = eofEnable ? upToEnd : upToEnd + "after";
+    QTRY_COMPARE_WITH_TIMEOUT(received, expected, kWaitMs);
     if (eofEnable) {
         QTRY_VERIFY_WITH_TIMEOUT(events.contains(SerialPort::EvEOF), kWaitMs);
     } else {
@@ -511,6 +540,17 @@ void TestSerialPort::eofEvent()
         QVERIFY(!events.contains(SerialPort::EvEOF));
     }
     QCOMPARE(events.first(), int(SerialPort::EvReceive));
+
+    // After the end character input is taken in again once the next command goes out.
+    NotifierWatch watch;
+    const int before = watch.count;
+    QVERIFY(m_pty->send("more"));
+    QVERIFY(runUntilNoticed(watch, before));
+    QTRY_COMPARE_WITH_TIMEOUT(received, eofEnable ? expected : expected + "more", kWaitMs);
+    QVERIFY(port.output("#X"));
+    QVERIFY(m_pty->send("reply"));
+    QTRY_VERIFY_WITH_TIMEOUT(received.endsWith("reply"), kWaitMs);
+    QCOMPARE(received, eofEnable ? expected + "reply" : expected + "morereply");
 }
 
 void TestSerialPort::deviceVanishes()

@@ -154,7 +154,6 @@ QString TransferSession::abandonTransfer()
 {
     m_abortTimer.stop();
     m_writer.cancel(m_port);
-    releaseDtr();
     return m_receive.abandonTransfer();
 }
 
