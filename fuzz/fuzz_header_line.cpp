@@ -37,23 +37,15 @@ void checkIdentity(const QByteArray &line)
     fuzz::checkNamesStayInFolder(id, id.user);
 }
 
-// The header line as the reader defines it: lines end at LF, "//" lines are
-// skipped, the first other line is it, cut to the kept length, without its
-// line end.
+// The header line as the reader defines it: lines end at CR, LF or CR LF,
+// "//" lines are skipped, the first other line is it, cut to the kept length,
+// without its line end.
 bool expectedHeader(const QByteArray &text, QByteArray *line)
 {
-    qsizetype start = 0;
-    while (start < text.size()) {
-        const qsizetype lf = text.indexOf('\n', start);
-        const qsizetype end = lf < 0 ? text.size() : lf + 1;
-        const QByteArray l = text.mid(start, end - start);
-        start = end;
+    for (const QByteArray &l : fuzz::SplitLines(text)) {
         if (l.startsWith("//"))
             continue;
-        QByteArray kept = l.left(DataFileHeader::MaxHeaderLineLength);
-        while (kept.endsWith('\n') || kept.endsWith('\r'))
-            kept.chop(1);
-        *line = kept;
+        *line = l.left(DataFileHeader::MaxHeaderLineLength);
         return true;
     }
     return false;

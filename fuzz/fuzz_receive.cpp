@@ -3,7 +3,8 @@
 // comment block followed by exactly the pieces from the one that started its
 // transfer to the one that ended it (or to where the transfer was cut short),
 // and nothing else may be written anywhere. A marker may straddle pieces: the
-// transfer then starts at the marker's first character.
+// transfer then starts at the marker's first character, and a power-down
+// notice leaves none of its characters in the file.
 //
 // Input: a list of steps. 0xFF: a transfer command (only while no transfer
 // runs, as the window disables the buttons then); 0xFE: the link is lost;
@@ -93,8 +94,12 @@ struct Model
     {
         const qsizetype pd = find(p, "#PD");
         if (pd >= 0) {
-            if (active)
-                files[open] += p.left(std::max<qsizetype>(0, pd - seen.size()));
+            // No part of the notice is data, also when it began in a piece
+            // that was transfer text.
+            if (active && pd >= seen.size())
+                files[open] += p.left(pd - seen.size());
+            else if (active)
+                files[open].chop(seen.size() - pd);
             active = false;
             seen.clear();
             return std::exchange(open, QString());
@@ -187,11 +192,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(view.ends == model.ends);
     FUZZ_CHECK(view.abortedEnds == model.abortedEnds);
     FUZZ_CHECK(view.autoNames == model.autoNames);
-    // Written unbuffered: what is on disk now is all there will be.
+    // The link ends: what the handler may still hold back for a next piece
+    // goes to the file, and then what is on disk is all there will be.
+    FUZZ_CHECK(handler.abandonTransfer() == model.linkLost());
     const QStringList onDisk = QDir(folder).entryList(QDir::Files, QDir::Name);
     FUZZ_CHECK(onDisk.size() == model.files.size());
     for (auto it = model.files.cbegin(); it != model.files.cend(); ++it)
         FUZZ_CHECK(readAll(folder + QLatin1Char('/') + it.key()) == it.value());
-    handler.abandonTransfer();
     return 0;
 }

@@ -6,8 +6,9 @@
 #
 #   scripts/fuzz.sh                   list the targets
 #   scripts/fuzz.sh TARGET [SECONDS]  run one target (default 60 s)
-#   scripts/fuzz.sh all [SECONDS]     run every target in turn
-#   FUZZ_JOBS / extra libFuzzer options: FUZZ_ARGS="-max_len=65536"
+#   scripts/fuzz.sh all [SECONDS]     run every target in turn, SECONDS each
+#   extra libFuzzer options: FUZZ_ARGS="-max_len=65536"
+# Fails (after running the rest) when any target breaks.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir="${FUZZ_BUILD_DIR:-$root/build-fuzz}"
@@ -30,6 +31,7 @@ run=()
 if [ "$what" = all ]; then run=("${targets[@]}"); else run=("$what"); fi
 
 cmake --build "$dir" -j"$(nproc)" --target "${run[@]}"
+broken=()
 for t in "${run[@]}"; do
   work="$dir/corpus/$t"
   artifacts="$dir/artifacts/$t"
@@ -41,6 +43,12 @@ for t in "${run[@]}"; do
   # Leak checking stays on: the targets free what they allocate. A smaller
   # quarantine reuses freed memory sooner: fresh pages cost more than the
   # readers themselves and cut the rate tenfold.
-  ASAN_OPTIONS=detect_leaks=1:quarantine_size_mb=16 "$dir/fuzz/$t" "$work" "${dict[@]}" -max_total_time="$seconds" \
-    -artifact_prefix="$artifacts/" -print_final_stats=1 ${FUZZ_ARGS:-}
+  if ! ASAN_OPTIONS=detect_leaks=1:quarantine_size_mb=16 "$dir/fuzz/$t" "$work" "${dict[@]}" \
+    -max_total_time="$seconds" -artifact_prefix="$artifacts/" -print_final_stats=1 ${FUZZ_ARGS:-}; then
+    broken+=("$t")
+  fi
 done
+if [ ${#broken[@]} -gt 0 ]; then
+  echo "fuzz.sh: broken: ${broken[*]} (inputs in $dir/artifacts/<target>/)" >&2
+  exit 1
+fi

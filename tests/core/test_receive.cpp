@@ -517,16 +517,17 @@ void TestReceive::prepareAndAbandon()
     QVERIFY(!r->state.TransferActive);
 
     QVERIFY(r->request("req.txt"));
-    r->feed({kStart, "rec1\r\npartial rec"});
+    // A last piece that ends as a power-down notice would begin is kept whole.
+    r->feed({kStart, "rec1\r\npartial rec#P"});
     QCOMPARE(r->handler.abandonTransfer(), QStringLiteral("req.txt"));
     QVERIFY(!r->state.TransferActive);
     QVERIFY(!r->file.isOpen());
-    QCOMPARE(r->contents("req.txt"), kBlock + kStart + "rec1\r\npartial rec");
+    QCOMPARE(r->contents("req.txt"), kBlock + kStart + "rec1\r\npartial rec#P");
     QCOMPARE(r->handler.abandonTransfer(), QString());
 
     // Text arriving after the link was given up is not added.
     r->handler.handlePiece("more\r\n\x1a");
-    QCOMPARE(r->contents("req.txt"), kBlock + kStart + "rec1\r\npartial rec");
+    QCOMPARE(r->contents("req.txt"), kBlock + kStart + "rec1\r\npartial rec#P");
 }
 
 void TestReceive::dataFileCannotBeCreated()
@@ -629,8 +630,16 @@ void TestReceive::markersSplitOverPieces_data()
                           << kBlock + "#D" + header + "rec\x1a";
     QTest::newRow("#|D|D") << QByteArrayList{"#", "D", "D01/12/26\r\n", "\x1a"} << QStringList{"start", "end:0"}
                            << kBlock + "#DD01/12/26\r\n\x1a";
+    // No part of a notice reaches the file, however it was cut; what only
+    // looked like its start is written once the next piece shows otherwise.
     QTest::newRow("#P|D") << QByteArrayList{kStart, "rec#P", "D\r\n"} << QStringList{"start", "powerDown:req.txt"}
-                          << kBlock + kStart + "rec#P";
+                          << kBlock + kStart + "rec";
+    QTest::newRow("#|P|D") << QByteArrayList{kStart, "rec#", "P", "D"} << QStringList{"start", "powerDown:req.txt"}
+                           << kBlock + kStart + "rec";
+    QTest::newRow("##P|D") << QByteArrayList{kStart + "##P", "D"} << QStringList{"start", "powerDown:req.txt"}
+                           << kBlock + kStart + "#";
+    QTest::newRow("#P|X") << QByteArrayList{kStart, "rec#P", "X#", "\x1a#"} << QStringList{"start", "end:0"}
+                          << kBlock + kStart + "rec#PX#\x1a#";
     QTest::newRow("AB|ORT") << QByteArrayList{kStart, "rec AB", "ORT\r\n\x1a"} << QStringList{"start", "end:1"}
                             << kBlock + kStart + "rec ABORT\r\n\x1a";
     // What ended one transfer does not start or end another.

@@ -1,11 +1,15 @@
 #include "PtyPair.h"
 #include "TestEnvironment.h"
+#include "core/datafile/DataFileHandle.h"
 #include "core/link/PacedWriter.h"
+#include "core/link/PortScan.h"
 #include "core/link/SerialPort.h"
+#include "core/link/TransferSession.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -46,6 +50,23 @@ bool runUntilNoticed(NotifierWatch &watch, int before)
     return watch.count > before;
 }
 
+// A front end that shows nothing: for what the session does on the port.
+class QuietView : public TransferSession::View
+{
+public:
+    void onPowerDown(const QString &) override { }
+    void onLinkAlive(bool) override { }
+    void onTransferStart() override { }
+    void onLiveLine(const QByteArray &, bool) override { }
+    void onProgress(qint64) override { }
+    void onTransferEnd(bool) override { }
+    void onTransferText(const QByteArray &) override { }
+    void onDataFileError(const QString &, const QString &) override { }
+    QString newDataFileName() override { return QStringLiteral("auto.csv"); }
+    void onCommsError(int) override { }
+    void onLinkLost(const QString &, TransferSession::LinkLoss) override { }
+};
+
 }  // namespace
 
 class TestSerialPort : public QObject
@@ -63,7 +84,10 @@ private slots:
     void settings_data();
     void settings();
     void outputReachesDevice();
+    void writeThatCannotCompleteFailsWithoutBlocking();
     void pacedCommandsQueueWholeAndStopWhenCancelled();
+    void dtrStaysLowUntilTheLastTransferCommand();
+    void scanRestartedFromItsOwnHooks();
     void inputWithoutEventLoop_data();
     void inputWithoutEventLoop();
     void receiveEvents();
@@ -191,6 +215,31 @@ void TestSerialPort::outputReachesDevice()
     QVERIFY(!port.output("x"));
 }
 
+// Nobody reads the other end, so the device soon takes no more. Writing
+// never waits for it: a write that makes no progress fails after a while,
+// the command it belonged to reports it, and the port is usable again.
+void TestSerialPort::writeThatCannotCompleteFailsWithoutBlocking()
+{
+    SerialPort port;
+    QVERIFY(openCom7(port));
+    QVERIFY(port.output(QByteArray(1 << 20, 'x')));
+    QVERIFY(port.outputPending());  // returned before the device took it
+    PacedWriter writer;
+    QList<bool> done;
+    writer.send(port, "#X", 0, [&](bool ok) { done << ok; });
+    QTRY_COMPARE_WITH_TIMEOUT(done, QList<bool>{false}, kWaitMs);
+    QCOMPARE(port.writeFailures(), quint64(1));
+    QVERIFY(!port.outputPending());
+
+    writer.send(port, "MM", 0, [&](bool ok) { done << ok; });
+    QByteArray got;
+    QDeadlineTimer deadline(kWaitMs);
+    while (!got.endsWith("MM") && !deadline.hasExpired())
+        got += m_pty->receive(1, 100);
+    QVERIFY(got.endsWith("MM"));
+    QTRY_COMPARE(done, (QList<bool>{false, true}));
+}
+
 // Commands go out one character per timer step: a second command queued
 // while the first is going out follows it whole, a command is done only after
 // its last character, and cancelling stops the wire at once.
@@ -220,6 +269,92 @@ void TestSerialPort::pacedCommandsQueueWholeAndStopWhenCancelled()
     QCOMPARE(m_pty->receive(1), QByteArray("#"));
     port.close();
     QTRY_COMPARE(done, QStringList{"clear 0"});
+}
+
+// Stop pressed again while earlier commands still wait: DTR goes high only
+// when the last of them is done, not when the first is, nor at the end of an
+// event handled in between.
+void TestSerialPort::dtrStaysLowUntilTheLastTransferCommand()
+{
+    SerialPort port;
+    port.setRThreshold(1);
+    QVERIFY(openCom7(port));
+    PacedWriter writer;
+    TransferState state;
+    DataFileHandle file;
+    QuietView view;
+    TransferSession session(port, state, file, writer, view);
+    connect(&port, &SerialPort::OnComm, &session, &TransferSession::onComm);
+    QTemporaryDir dir;
+    session.receiver().setDataFolder(dir.path());
+
+    QString error;
+    QVERIFY(session.startTransfer("t.csv", "#DA", 1, &error));
+    QVERIFY(!port.dtrEnabled());
+    QSignalSpy events(&port, &SerialPort::OnComm);
+    QList<bool> dtr;  // as each marked point in the queue is reached
+    auto mark = [&](bool) { dtr << port.dtrEnabled(); };
+    writer.wait(0, mark);
+    session.stop();
+    writer.wait(0, [&](bool) {
+        dtr << port.dtrEnabled();
+        port.raiseEvent(SerialPort::EvCTS);
+    });
+    writer.wait(50, [&](bool) {
+        QCOMPARE(events.size(), 1);  // the event was handled in between
+        dtr << port.dtrEnabled();
+    });
+    session.stop();
+    writer.wait(0, mark);
+    QCOMPARE(m_pty->receive(5), QByteArray("#DAAA"));
+    QTRY_COMPARE(dtr.size(), 4);
+    QCOMPARE(dtr, (QList<bool>{false, false, false, true}));
+    QVERIFY(port.dtrEnabled());
+
+    // Commands dropped with a lost link hold nothing: the next event ends with DTR high.
+    session.stop();
+    QVERIFY(!port.dtrEnabled());
+    session.abandonTransfer();
+    port.raiseEvent(SerialPort::EvCTS);
+    QTRY_VERIFY(port.dtrEnabled());
+}
+
+// "Search again?" restarts the scan from inside its `finished` hook, and a
+// hook may restart it before its port is tested: the hook that is running
+// (and what it holds) lives on until it returns, and the old run takes no
+// further step.
+void TestSerialPort::scanRestartedFromItsOwnHooks()
+{
+    SerialPort probe;
+    PacedWriter writer;
+    PortScan scan(probe, writer);
+    QStringList seen;
+    std::function<PortScan::Hooks(int)> round = [&](int n) {
+        const QString name = QStringLiteral("round %1").arg(n);
+        PortScan::Hooks hooks;
+        hooks.checking = [&, name, n](int port) {
+            seen << name + " checks " + QString::number(port);
+            if (n == 1)
+                scan.start(round(2), 8, 8);
+            seen << name + " checked";
+        };
+        hooks.finished = [&, name, n](int port) {
+            seen << name + " finished " + QString::number(port);
+            if (n == 2)
+                scan.start(round(3), 8, 8);
+            seen << name + " over";
+        };
+        return hooks;
+    };
+    scan.start(round(1), 8, 8);  // no port 8: each test is over at once
+    const QStringList expected{"round 1 checks 8",   "round 1 checked", "round 2 checks 8", "round 2 checked",
+                               "round 2 finished 0", "round 2 over",    "round 3 checks 8", "round 3 checked",
+                               "round 3 finished 0", "round 3 over"};
+    QTRY_COMPARE(seen, expected);
+    QVERIFY(!scan.isRunning());
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+    QCOMPARE(seen, expected);
 }
 
 void TestSerialPort::inputWithoutEventLoop_data()
@@ -393,8 +528,10 @@ void TestSerialPort::eofEvent()
             received += port.input();
     });
 
-    QVERIFY(m_pty->send("rec\r\n\x1a"));
-    QTRY_COMPARE_WITH_TIMEOUT(received.size(), qsizetype(6), kWaitMs);
+    const QByteArray upToEnd = "rec\r\n\x1a";
+    QVERIFY(m_pty->send(upToEnd + "after"));
+    const QByteArray expected = eofEnable ? upToEnd : upToEnd + "after";
+    QTRY_COMPARE_WITH_TIMEOUT(received, expected, kWaitMs);
     if (eofEnable) {
         QTRY_VERIFY_WITH_TIMEOUT(events.contains(SerialPort::EvEOF), kWaitMs);
     } else {
@@ -403,6 +540,17 @@ void TestSerialPort::eofEvent()
         QVERIFY(!events.contains(SerialPort::EvEOF));
     }
     QCOMPARE(events.first(), int(SerialPort::EvReceive));
+
+    // After the end character input is taken in again once the next command goes out.
+    NotifierWatch watch;
+    const int before = watch.count;
+    QVERIFY(m_pty->send("more"));
+    QVERIFY(runUntilNoticed(watch, before));
+    QTRY_COMPARE_WITH_TIMEOUT(received, eofEnable ? expected : expected + "more", kWaitMs);
+    QVERIFY(port.output("#X"));
+    QVERIFY(m_pty->send("reply"));
+    QTRY_VERIFY_WITH_TIMEOUT(received.endsWith("reply"), kWaitMs);
+    QCOMPARE(received, eofEnable ? expected + "reply" : expected + "morereply");
 }
 
 void TestSerialPort::deviceVanishes()

@@ -78,6 +78,8 @@ void PacedWriter::startNext()
     }
     m_current = std::move(m_queue.front());
     m_queue.pop_front();
+    if (m_current->port)
+        m_current->failuresAtStart = m_current->port->writeFailures();
     // The first character goes out from the event loop too, so that a
     // caller's own steps after send() run before any byte is on the wire.
     m_pause.start(0);
@@ -97,11 +99,17 @@ void PacedWriter::step()
         finish();
         return;
     }
+    SerialPort *port = job.port.data();
     if (job.next >= job.text.size()) {
+        // Writes do not wait for the device: the command is done when its
+        // characters have left, or failed to (then the port counts it).
+        if (port && port->outputPending()) {
+            m_pause.start(kDrainCheckMs);
+            return;
+        }
         finish();
         return;
     }
-    SerialPort *port = job.port.data();
     if (!port || !port->isOpen()) {
         job.ok = false;
         finish();
@@ -125,7 +133,8 @@ void PacedWriter::finish()
     Job job = std::move(*m_current);
     m_current.reset();
     ++m_generation;
-    const bool ok = job.ok && (!job.hasPort || (job.port && job.port->isOpen()));
+    const bool ok = job.ok
+        && (!job.hasPort || (job.port && job.port->isOpen() && job.port->writeFailures() == job.failuresAtStart));
     if (job.done)
         job.done(ok);
     // The callback may have queued, cancelled or started something.

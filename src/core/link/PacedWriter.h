@@ -15,12 +15,14 @@ class SerialPort;
 // a timer: between characters and during pauses the event loop runs, but no
 // handler runs inside another. Commands queue: the characters of two
 // commands never mix on the wire. A command is done after its last
-// character's pause; its completion callback runs then.
+// character's pause, once its characters have left for the device; its
+// completion callback runs then.
 class PacedWriter : public QObject
 {
     Q_OBJECT
 public:
-    // ok: every character was written and the port is still open.
+    // ok: every character was written (none failed on the way to the
+    // device) and the port is still open.
     using Done = std::function<void(bool ok)>;
 
     explicit PacedWriter(QObject *parent = nullptr);
@@ -58,7 +60,10 @@ private:
         Done done;
         qsizetype next = 0;
         bool ok = true;
+        quint64 failuresAtStart = 0;  // the port's write failures when the command began
     };
+    // How often a command whose characters are still on their way is looked at.
+    static constexpr int kDrainCheckMs = 5;
 
     void startNext();
     void step();

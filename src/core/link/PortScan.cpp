@@ -18,7 +18,7 @@ void PortScan::start(Hooks hooks, int firstPort, int lastPort, bool extraPause)
 {
     cancel();
     m_extraPause = extraPause;
-    m_hooks = std::move(hooks);
+    m_hooks = std::make_shared<const Hooks>(std::move(hooks));
     m_port = firstPort;
     m_lastPort = lastPort;
     m_running = true;
@@ -46,19 +46,25 @@ void PortScan::testPort()
         end(0);
         return;
     }
-    if (m_hooks.checking)
-        m_hooks.checking(m_port);
-    if (!m_running)
+    // A hook may cancel or restart the scan: then this step is no longer ours.
+    const quint64 run = m_run;
+    const auto hooks = m_hooks;
+    if (hooks->checking)
+        hooks->checking(m_port);
+    if (run != m_run || !m_running)
         return;
     const int opened = Probe::OpenProbePort(m_probe, m_port);
-    if (opened != SerialPort::NoError && m_hooks.notOpened
-        && !m_hooks.notOpened(m_port, opened, m_probe.lastErrorText())) {
-        m_running = false;
-        return;
+    if (opened != SerialPort::NoError && hooks->notOpened) {
+        const bool goOn = hooks->notOpened(m_port, opened, m_probe.lastErrorText());
+        if (run != m_run)
+            return;
+        if (!goOn) {
+            m_running = false;
+            return;
+        }
     }
     if (!m_running)
         return;
-    const quint64 run = m_run;
     Probe::Exchange(m_writer, m_probe, m_extraPause, [this, run](const QByteArray &reply) {
         if (run == m_run)
             onReply(reply);
@@ -68,15 +74,16 @@ void PortScan::testPort()
 void PortScan::onReply(const QByteArray &reply)
 {
     const quint64 run = m_run;
-    if (m_hooks.replied) {
-        m_hooks.replied(m_port, reply);
+    const auto hooks = m_hooks;
+    if (hooks->replied) {
+        hooks->replied(m_port, reply);
         if (run != m_run)
             return;
     }
     const Protocol::ProbeResult probe = Protocol::ReadProbeReply(reply);
     bool accepted = false;
-    if (probe.found && m_hooks.accept) {
-        accepted = m_hooks.accept(m_port, reply, probe);
+    if (probe.found && hooks->accept) {
+        accepted = hooks->accept(m_port, reply, probe);
         if (run != m_run)
             return;  // the answer cancelled or restarted the scan
     }
@@ -96,6 +103,7 @@ void PortScan::end(int acceptedPort)
     m_running = false;
     if (m_probe.isOpen())
         m_probe.close();
-    if (m_hooks.finished)
-        m_hooks.finished(acceptedPort);
+    const auto hooks = m_hooks;
+    if (hooks->finished)
+        hooks->finished(acceptedPort);
 }

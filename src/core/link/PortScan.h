@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 
 class PacedWriter;
 class SerialPort;
@@ -42,7 +43,7 @@ public:
     PortScan(SerialPort &probePort, PacedWriter &writer, QObject *parent = nullptr);
 
     // extraPause gives each locator one more long pause to answer (a known
-    // port's test).
+    // port's test). A hook may call start() again ("Search again?").
     void start(Hooks hooks, int firstPort = kFirstPort, int lastPort = kLastPort, bool extraPause = false);
     // Stops at once: the probe port is closed and nothing more is written;
     // `finished` is not called.
@@ -57,7 +58,9 @@ private:
 
     SerialPort &m_probe;
     PacedWriter &m_writer;
-    Hooks m_hooks;
+    // Shared so that a hook may restart the scan (replacing the hooks) while
+    // it runs: each call holds its own reference until it returns.
+    std::shared_ptr<const Hooks> m_hooks = std::make_shared<const Hooks>();
     QTimer m_next;
     int m_port = 0;
     int m_lastPort = 0;

@@ -39,9 +39,14 @@ QString ReceiveHandler::closeDataFile()
 {
     QString name;
     if (m_file.isWriting()) {
+        // Text held back for a piece that will not come is transfer text
+        // after all.
+        if (!m_held.isEmpty())
+            m_file.write(m_held);
         name = m_openName;
         m_file.close();
     }
+    m_held.clear();
     m_openName.clear();
     return name;
 }
@@ -61,8 +66,26 @@ void ReceiveHandler::failWrite()
     const QString path = m_file.path();
     const QString reason = m_file.errorString();
     m_state.TransferActive = false;
+    m_held.clear();
     closeDataFile();
     m_view.onDataFileError(path, reason);
+}
+
+bool ReceiveHandler::writeText(const QByteArray &text, bool last)
+{
+    static const QByteArray powerDown(Protocol::PowerDownNotice);
+    QByteArray out = m_held + text;
+    m_held.clear();
+    if (!last) {
+        for (qsizetype n = qMin(out.size(), powerDown.size() - 1); n > 0; --n) {
+            if (out.endsWith(QByteArrayView(powerDown).first(n))) {
+                m_held = out.right(n);
+                out.chop(n);
+                break;
+            }
+        }
+    }
+    return out.isEmpty() || m_file.write(out);
 }
 
 qsizetype ReceiveHandler::findMarker(const QByteArray &tail, const QByteArray &piece, const QByteArray &marker)
@@ -97,11 +120,18 @@ void ReceiveHandler::handlePiece(QByteArray piece)
 
     if (const qsizetype pd = findMarker(tail, received, powerDown); pd >= 0) {
         // Transfer text that shared its piece with the notice was received
-        // all the same: keep it, the notice itself is not data. A failed
-        // write is reported, and the locator is still gone.
+        // all the same: keep it, the notice itself is not data. When the
+        // notice began in an earlier piece, its first characters are the
+        // ones held back; they are dropped. A failed write is reported, and
+        // the locator is still gone.
         const qsizetype before = pd - tailSize;
-        if (m_state.TransferActive && before > 0 && !m_file.write(piece.left(before)))
-            failWrite();
+        if (m_state.TransferActive) {
+            const QByteArray text
+                = before >= 0 ? m_held + piece.left(before) : m_held.left(qMax<qsizetype>(0, m_held.size() + before));
+            if (!text.isEmpty() && !m_file.write(text))
+                failWrite();
+        }
+        m_held.clear();
         m_state.TransferActive = false;
         m_state.TransferFileReady = true;
         m_tail.clear();
@@ -155,7 +185,8 @@ void ReceiveHandler::handlePiece(QByteArray piece)
         m_state.TransferCharCount = 0;
     m_view.onProgress(m_state.TransferCharCount);
 
-    if (!m_file.write(piece)) {
+    const bool ends = Protocol::HasEndMarker(piece);
+    if (!writeText(piece, ends)) {
         failWrite();
         return;
     }
@@ -163,7 +194,7 @@ void ReceiveHandler::handlePiece(QByteArray piece)
         m_state.AbortAcknowledged = true;
         m_abortInTransfer = true;
     }
-    if (Protocol::HasEndMarker(piece)) {
+    if (ends) {
         m_state.TransferActive = false;
         closeDataFile();
         m_state.TransferFileReady = true;

@@ -38,7 +38,8 @@ public:
 // lines, transfer start and end, the power-down notice and abort replies.
 // The port hands over whatever has arrived, so a marker may straddle two
 // pieces: the last few characters of the previous piece are kept to find it.
-// Transfer text reaches the data file byte for byte.
+// Transfer text reaches the data file byte for byte; a power-down notice
+// never does, not even the part of it that came in an earlier piece.
 class ReceiveHandler
 {
 public:
@@ -69,6 +70,9 @@ private:
     static qsizetype findMarker(const QByteArray &tail, const QByteArray &piece, const QByteArray &marker);
     QString closeDataFile();
     void failWrite();
+    // Writes transfer text, holding back an end that may begin a power-down
+    // notice until the next piece tells; `last` writes everything.
+    bool writeText(const QByteArray &text, bool last);
 
     TransferState &m_state;
     DataFileHandle &m_file;
@@ -77,5 +81,6 @@ private:
     QByteArray m_commentBlock;
     QString m_openName;
     QByteArray m_tail;  // the end of the previous piece, one short of the longest marker
+    QByteArray m_held;  // transfer text not yet written: it may be the start of "#PD"
     bool m_abortInTransfer = false;  // "ABORT" arrived since this transfer's start marker
 };

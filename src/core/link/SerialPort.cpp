@@ -16,6 +16,13 @@ SerialPort::SerialPort(QObject *parent)
     : QObject(parent)
 {
     connect(&m_port, &QSerialPort::readyRead, this, &SerialPort::onReadyRead);
+    connect(&m_port, &QSerialPort::bytesWritten, this, &SerialPort::onBytesWritten);
+    m_writeWatch.setSingleShot(true);
+    m_writeWatch.setInterval(kWriteTimeoutMs);
+    connect(&m_writeWatch, &QTimer::timeout, this, [this] {
+        if (outputPending())
+            writeFailed();
+    });
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPort::onError);
     m_settle.setSingleShot(true);
     m_settle.setTimerType(Qt::PreciseTimer);
@@ -136,6 +143,7 @@ int SerialPort::open()
     m_port.clearError();
     m_pending.clear();
     m_receivePending = false;
+    m_inputStopped = false;
     m_lastError = NoError;
     // The state at opening is the baseline: only later changes are events.
     m_lastLines = readLineStatus();
@@ -148,10 +156,17 @@ void SerialPort::close()
 {
     m_linePoll.stop();
     m_settle.stop();
+    m_writeWatch.stop();
     m_pending.clear();
     m_receivePending = false;
-    if (m_port.isOpen())
+    m_inputStopped = false;
+    if (m_port.isOpen()) {
+        // What is still queued goes to the device as far as it takes it
+        // without waiting; a command that ended just now is not cut short.
+        if (m_port.bytesToWrite() > 0)
+            m_port.flush();
         m_port.close();
+    }
 }
 
 bool SerialPort::isOpen() const
@@ -179,11 +194,21 @@ QByteArray SerialPort::input()
         return {};
     pullFromOs();
     const qint64 cap = m_inputLen > 0 ? m_inputLen : (m_inBufferSize > 0 ? m_inBufferSize : kDefaultInBuffer);
+    if (m_inputStopped) {
+        m_port.readAll();
+        return {};
+    }
     QByteArray data = m_port.read(cap);
     if (m_nullDiscard)
         data.replace('\0', QByteArray());
-    if (m_eofEnable && data.contains('\x1a'))
-        raiseEvent(EvEOF);
+    if (m_eofEnable) {
+        if (const qsizetype end = data.indexOf('\x1a'); end >= 0) {
+            data.truncate(end + 1);
+            m_port.readAll();
+            m_inputStopped = true;
+            raiseEvent(EvEOF);
+        }
+    }
     if (m_port.bytesAvailable() > 0 && m_rThreshold > 0) {
         // What did not fit in this piece comes with the next event.
         m_receivePending = true;
@@ -196,15 +221,37 @@ bool SerialPort::output(const QByteArray &bytes)
 {
     if (!m_port.isOpen())
         return false;
+    m_inputStopped = false;  // a new command: its answer is taken in again
     if (m_port.write(bytes) != bytes.size())
         return false;
-    while (m_port.bytesToWrite() > 0) {
-        if (!m_port.waitForBytesWritten(1000))
-            return false;
-    }
+    if (m_port.bytesToWrite() > 0 && !m_writeWatch.isActive())
+        m_writeWatch.start();
     if (m_sThreshold > 0)
         raiseEvent(EvSend);
     return true;
+}
+
+bool SerialPort::outputPending() const
+{
+    return m_port.isOpen() && m_port.bytesToWrite() > 0;
+}
+
+void SerialPort::onBytesWritten()
+{
+    if (m_port.bytesToWrite() > 0)
+        m_writeWatch.start();  // progress: a full interval from now
+    else
+        m_writeWatch.stop();
+}
+
+void SerialPort::writeFailed()
+{
+    // Bytes the device will not take are dropped, so that the next command
+    // does not queue behind them; whoever sent them sees the count move.
+    m_writeWatch.stop();
+    ++m_writeFailures;
+    if (m_port.isOpen())
+        m_port.clear(QSerialPort::Output);
 }
 
 void SerialPort::raiseEvent(int event)
@@ -215,6 +262,10 @@ void SerialPort::raiseEvent(int event)
 
 void SerialPort::onReadyRead()
 {
+    if (m_inputStopped) {
+        m_port.readAll();  // after the end character: not taken in
+        return;
+    }
     if (m_rThreshold <= 0)
         return;  // polled port: no receive events
     m_receivePending = true;
@@ -243,9 +294,15 @@ void SerialPort::onError(QSerialPort::SerialPortError error)
         emit deviceLost();
         close();  // whoever handled the loss may have closed it already
         break;
+    case QSerialPort::WriteError:
+        // The device refused queued bytes: the same failure as a write
+        // that never completes.
+        if (outputPending())
+            writeFailed();
+        break;
     default:
         // Unsupported line controls on a pty and transient errors do not
-        // break the link; the caller sees real failures through output().
+        // break the link.
         break;
     }
 }

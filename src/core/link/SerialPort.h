@@ -80,10 +80,20 @@ public:
     QString devicePath() const;
 
     // Everything received so far, including what the OS holds but the event
-    // loop has not yet fetched. NUL bytes are dropped when asked to.
+    // loop has not yet fetched. NUL bytes are dropped when asked to. With
+    // end-of-file detection on, input stops after the end character (0x1A,
+    // which is kept): what follows it is discarded until the next output().
     QByteArray input();
-    // Writes and pushes the bytes to the device before returning.
+    // Queues the bytes for the device and returns at once: the event loop
+    // writes them. False if the port is closed or refuses them. A write that
+    // makes no progress for kWriteTimeoutMs (or that the device fails) is
+    // dropped and counted in writeFailures().
     bool output(const QByteArray &bytes);
+    // Bytes handed to output() that have not reached the device yet.
+    bool outputPending() const;
+    // Writes that could not complete since the port object was made.
+    quint64 writeFailures() const { return m_writeFailures; }
+    static constexpr int kWriteTimeoutMs = 1000;
 
     int CommEvent() const { return m_commEvent; }
     // Queues an event for delivery (used for the port's own events and errors).
@@ -122,6 +132,8 @@ signals:
 
 private:
     void onReadyRead();
+    void onBytesWritten();
+    void writeFailed();
     void onError(QSerialPort::SerialPortError error);
     void scheduleDispatch();
     void dispatch();
@@ -143,6 +155,7 @@ private:
     int m_inputLen = 0;
     bool m_nullDiscard = false;
     bool m_eofEnable = false;
+    bool m_inputStopped = false;  // the end character came; nothing is taken in until the next output
     std::optional<bool> m_dtr;
     int m_lastError = NoError;
     QString m_lastErrorText;
@@ -154,6 +167,8 @@ private:
     bool m_receivePending = false;
     int m_settleMs = kDefaultReceiveSettleMs;
     QTimer m_settle;
+    QTimer m_writeWatch;  // runs while output waits; restarted by every progress
+    quint64 m_writeFailures = 0;
     LineStatusSource m_lineSource;
     LineStatus m_lastLines;
     QTimer m_linePoll;

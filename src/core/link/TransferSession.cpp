@@ -46,7 +46,21 @@ void TransferSession::onComm()
         restartWatchdog();
         break;
     }
-    m_port.setDTREnable(true);
+    releaseDtr();
+}
+
+void TransferSession::holdDtr(quint64 command)
+{
+    m_dtrHolds.push_back(command);
+}
+
+// Derived from the writer like isSendingTransferCommand(): a command that was
+// cancelled holds nothing.
+void TransferSession::releaseDtr()
+{
+    std::erase_if(m_dtrHolds, [this](quint64 command) { return !m_writer.isPending(command); });
+    if (m_dtrHolds.empty())
+        m_port.setDTREnable(true);
 }
 
 void TransferSession::restartWatchdog()
@@ -72,14 +86,15 @@ bool TransferSession::startTransfer(const QString &name, const QByteArray &comma
     m_abortTimer.stop();  // a retry left from an earlier Stop must not abort this transfer
     m_receive.prepareTransfer();
     if (!m_receive.openDataFile(name, error)) {
-        m_port.setDTREnable(true);
+        releaseDtr();
         return false;
     }
     m_command = m_writer.send(m_port, command, pauseMs, [this, sent](bool ok) {
-        m_port.setDTREnable(true);
+        releaseDtr();
         if (sent)
             sent(ok);
     });
+    holdDtr(m_command);
     return true;
 }
 
@@ -97,12 +112,12 @@ void TransferSession::stop()
     if (!m_state.AbortAcknowledged) {
         m_abortTimer.stop();
         m_abortTimer.start();
-        m_writer.send(m_port, Protocol::Abort, Pacing::shortPauseMs(), [this](bool) { m_port.setDTREnable(true); });
+        holdDtr(m_writer.send(m_port, Protocol::Abort, Pacing::shortPauseMs(), [this](bool) { releaseDtr(); }));
         return;
     }
     m_abortTimer.stop();
     m_view.onStopFoundAcknowledged();
-    m_port.setDTREnable(true);
+    releaseDtr();
 }
 
 void TransferSession::abortRetryTick()

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <vector>
 
 class DataFileHandle;
 class PacedWriter;
@@ -91,6 +92,10 @@ private:
 
     void onDeviceLost();
     void linkLost(LinkLoss why);
+    // DTR is low while an event is handled and while any transfer or stop
+    // command is queued or going out; it goes high when the last is done.
+    void holdDtr(quint64 command);
+    void releaseDtr();
 
     SerialPort &m_port;
     TransferState &m_state;
@@ -101,4 +106,5 @@ private:
     QTimer m_abortTimer;
     QTimer m_watchdog;
     quint64 m_command = 0;  // the transfer command on the paced writer, if still pending
+    std::vector<quint64> m_dtrHolds;  // commands that keep DTR low until they are done
 };
