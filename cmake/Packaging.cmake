@@ -50,6 +50,11 @@ configure_file(${PROJECT_SOURCE_DIR}/packaging/metainfo.xml.in
 install(FILES ${PROJECT_BINARY_DIR}/packaging/${LOCATOR_APP_ID}.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
+# The sync watcher as a systemd user service, off until a user enables it.
+configure_file(${PROJECT_SOURCE_DIR}/packaging/locator-sync.service.in
+               ${PROJECT_BINARY_DIR}/packaging/locator-sync.service @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/locator-sync.service DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/systemd/user)
+
 set(_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/locator-toolkit)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${_doc_dir})
 find_program(GZIP_EXECUTABLE gzip)

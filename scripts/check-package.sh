@@ -42,10 +42,16 @@ metainfo=/usr/share/metainfo/$app_id.metainfo.xml
 for f in /usr/bin/locator-toolkit /usr/bin/locator-cli /usr/share/applications/$app_id.desktop \
          /usr/share/icons/hicolor/scalable/apps/locator-toolkit.svg "$metainfo" \
          /usr/share/man/man1/locator-toolkit.1.gz /usr/share/man/man1/locator-cli.1.gz \
-         /usr/share/doc/locator-toolkit/copyright /usr/share/doc/locator-toolkit/changelog.gz; do
+         /usr/share/doc/locator-toolkit/copyright /usr/share/doc/locator-toolkit/changelog.gz \
+         /usr/lib/systemd/user/locator-sync.service; do
   grep -qx "$f" "$work/files" || fail "$f is not in the package"
 done
 grep -q '/locator-cli-chart\.so$' "$work/files" || fail "the chart module is not in the package"
+grep -qx 'ExecStart=/usr/bin/locator-cli sync --watch --known' /usr/lib/systemd/user/locator-sync.service \
+  || fail "the sync service does not run the installed locator-cli"
+if command -v systemd-analyze >/dev/null; then
+  systemd-analyze verify --man=no /usr/lib/systemd/user/locator-sync.service || fail "systemd-analyze rejects the sync service"
+fi
 if grep -Eq 'locator-sim|bench_|/test_|fuzz' "$work/files"; then
   fail "simulator, benchmark or test files are installed: $(grep -E 'locator-sim|bench_|/test_|fuzz' "$work/files")"
 fi
