@@ -90,6 +90,8 @@ private slots:
     void saveMonthImage();
     void saveCancelledOrWithoutChart();
     void openImageFolder();
+    void keyboard();
+    void longUserNameKeepsBothCaptionLines();
 
 private:
     void writeData(const QByteArrayList &lines);
@@ -490,6 +492,94 @@ void TestAnalysisWindows::openImageFolder()
     frmPieByMonthMode2::dayWindow()->form()->cmdOpenImageFolder->click();
     QCOMPARE(m_ui->opened.size(), 2);
     QCOMPARE(m_ui->opened.last(), QUrl::fromLocalFile(m_state->ImagesFolder));
+}
+
+void TestAnalysisWindows::keyboard()
+{
+    writeData(Records("02/03/11", 'A', 10));
+    frmPieByMonthMode2 *w = openWindow();
+    clickDate(QDate(2011, 3, 2));
+    frmPieByDayMode *day = frmPieByMonthMode2::dayWindow();
+    QVERIFY(day);
+
+    // Enter presses the focused button, as Space does.
+    for (QPushButton *button : {w->form()->cmdOpenImageFolder, day->form()->cmdOpenImageFolder}) {
+        QWidget *window = button->window();
+        window->show();
+        QApplication::setActiveWindow(window);
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        button->setFocus();
+        QTest::keyClick(button, Qt::Key_Return);
+    }
+    QCOMPARE(m_ui->opened.size(), 2);
+
+    // Tab goes round the day window's three buttons, with no stop between
+    // them that shows nothing.
+    const QList<QWidget *> buttons = {day->form()->Close, day->form()->cmdSaveAsImage, day->form()->cmdOpenImageFolder};
+    QList<QWidget *> stops;
+    for (int i = 0; i < 6; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        stops << QApplication::focusWidget();
+    }
+    QCOMPARE(stops, buttons + buttons);
+}
+
+void TestAnalysisWindows::longUserNameKeepsBothCaptionLines()
+{
+    const QString name = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ012345");
+    const QString who = QStringLiteral("Locator LOC2000, Serial no. 1234. User: ");
+    m_state->Identity.user = name;
+    writeData(Records("02/03/11", 'T', 10) + Records("07/03/11", 'A', 5));
+    frmPieByMonthMode2 *w = openWindow();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    clickDate(QDate(2011, 3, 7));
+    frmPieByDayMode *day = frmPieByMonthMode2::dayWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(day));
+
+    // At the windows' own sizes, and at the narrowest they can be made, both
+    // lines show, the second whole, the first with as much of the name as fits.
+    const QList<QPair<const UsagePie *, QString>> pies
+        = {{&w->pie(), QStringLiteral("Usage by Mode for 02/03/11 to 07/03/11")},
+           {&day->pie(), QStringLiteral("Usage by Mode for 07/03/11")}};
+    for (bool narrowest : {false, true}) {
+        for (const auto &[pie, period] : pies) {
+            QWidget *window = pie->chart()->scene()->views().first()->window();
+            if (narrowest)
+                window->resize(1, 1);
+            QVERIFY(window->width() >= window->minimumSizeHint().width());
+            const QStringList lines = pie->shownCaption();
+            QCOMPARE(lines.size(), 2);
+            QVERIFY2(lines[0].startsWith(who + name.left(3)), qPrintable(lines[0]));
+            QVERIFY2(lines[0] == who + name || lines[0].endsWith(QChar(0x2026)), qPrintable(lines[0]));
+            QCOMPARE(lines[1], period);
+            // Inside the chart, so in a saved image too, and clear of the pie.
+            const QRectF caption = pie->captionRect();
+            QVERIFY(QRectF(QPointF(0, 0), pie->chart()->size()).contains(caption));
+            QVERIFY(caption.bottom() < pie->chart()->plotArea().top());
+        }
+    }
+
+    // A short name shows as it is.
+    m_state->Identity.user = QStringLiteral("BOB");
+    w->MonthView1_Click();
+    QCOMPARE(w->pie().shownCaption().join(QStringLiteral("\r\n")), w->pie().caption());
+
+    // Ever narrower: the name goes first, "User: " and the locator stay; a
+    // line that still does not fit is cut at its end, but both are there.
+    const QFont font = QApplication::font();
+    const QFontMetricsF metrics(font);
+    const QString caption = who + name + QStringLiteral("\r\nUsage by Mode for 02/03/11 to 28/03/11");
+    for (qreal width = metrics.horizontalAdvance(who + name) + 1; width > 20; width -= 17) {
+        const QStringList lines = UsagePie::FitCaption(caption, font, width);
+        QCOMPARE(lines.size(), 2);
+        for (const QString &line : lines) {
+            QVERIFY2(!line.isEmpty() && metrics.horizontalAdvance(line) <= width,
+                     qPrintable(QString::number(width) + ": " + line));
+        }
+        if (metrics.horizontalAdvance(who + QChar(0x2026)) <= width)
+            QVERIFY2(lines[0].startsWith(who), qPrintable(lines[0]));
+    }
 }
 
 QTEST_MAIN(TestAnalysisWindows)

@@ -215,6 +215,24 @@ void TestFrmViewData::identityAndLegend()
     QCOMPARE(ui->txtModel->text(), QStringLiteral("LOC 2000"));
     QCOMPARE(ui->txtSerial->text(), QStringLiteral("  001234"));
 
+    // Each box shows its field's full length in capitals, the widest there
+    // are: with the cursor at the end, the text's start is still inside.
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    for (const auto &[box, length] :
+         {std::pair{ui->txtUser, 32}, std::pair{ui->txtModel, 8}, std::pair{ui->txtSerial, 8}}) {
+        for (char capital : {'W', 'M', 'Q'}) {
+            const QString text(length, QLatin1Char(capital));
+            box->setText(text);
+            box->end(false);
+            const int cursor = box->inputMethodQuery(Qt::ImCursorRectangle).toRect().center().x();
+            const int textStart = cursor - box->fontMetrics().horizontalAdvance(text);
+            QVERIFY2(textStart >= 0 && cursor <= box->width(), qPrintable(box->objectName() + ": " + text));
+        }
+    }
+    // Model and serial take no more room than their eight characters need.
+    QVERIFY(ui->txtModel->width() < ui->txtUser->width() / 2);
+    QCOMPARE(ui->txtSerial->width(), ui->txtModel->width());
+
     // "P" at the top down to "A", each letter in its mode's colour on dark grey.
     const QList<QPair<QString, QString>> legend
         = {{"P", "Power"}, {"R", "Radio"}, {"T", "Transmitter"}, {"A", "DarAdar"}};

@@ -1,18 +1,24 @@
 #include "gui/analysis/UsagePie.h"
 
+#include <QFontMetricsF>
 #include <QGraphicsLayout>
+#include <QGraphicsSimpleTextItem>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
 #include <QtCharts/QLegend>
 #include <QtCharts/QLegendMarker>
 #include <QtCharts/QPieSeries>
 #include <QtCharts/QPieSlice>
+#include <QtMath>
 
 namespace {
 const QColor kText(64, 64, 64);
 // Qt Charts has no legend title: a first slice of value 0, invisible in the
 // pie and with a blank legend marker, carries it.
 const QString kLegendTitle = QStringLiteral("Mode");
+const QString kLineBreak = QStringLiteral("\r\n");
+const QString kUserLabel = QStringLiteral("User: ");
+constexpr qreal kCaptionGap = 6;  // between the caption and the legend and pie below it
 
 QColor toColor(ModeTable::Rgb c)
 {
@@ -49,10 +55,19 @@ UsagePie::UsagePie(QChartView *view)
     m_chart->setBackgroundPen(Qt::NoPen);
     m_chart->setBackgroundRoundness(0);
     m_chart->layout()->setContentsMargins(0, 0, 0, 0);
-    m_chart->setTitleBrush(kText);
-    QFont titleFont = m_chart->titleFont();
-    titleFont.setBold(true);
-    m_chart->setTitleFont(titleFont);
+    // The caption is drawn here rather than as the chart's title: a title too
+    // wide for the chart is cut as a whole, losing the second line with it.
+    QFont captionFont = m_chart->titleFont();
+    captionFont.setBold(true);
+    for (QGraphicsSimpleTextItem *&line : m_captionLines) {
+        line = new QGraphicsSimpleTextItem(m_chart);
+        line->setFont(captionFont);
+        line->setBrush(kText);
+    }
+    QMargins margins = m_chart->margins();
+    margins.setTop(margins.top() + qCeil(2 * QFontMetricsF(captionFont).lineSpacing() + kCaptionGap));
+    m_chart->setMargins(margins);
+    m_resized = QObject::connect(m_chart, &QGraphicsWidget::geometryChanged, m_chart, [this] { layoutCaption(); });
     m_chart->legend()->setAlignment(Qt::AlignRight);
     m_chart->legend()->setLabelColor(kText);
     m_chart->addSeries(m_series);
@@ -61,20 +76,24 @@ UsagePie::UsagePie(QChartView *view)
     m_view->setRenderHint(QPainter::Antialiasing);
     m_view->setBackgroundBrush(Background());
     m_view->setFrameShape(QFrame::NoFrame);
+    // The chart takes no keys: as a tab stop it would only be an invisible one.
+    m_view->setFocusPolicy(Qt::NoFocus);
     // The window's layout keeps the chart's place while the no-data text shows.
     QSizePolicy policy = m_view->sizePolicy();
     policy.setRetainSizeWhenHidden(true);
     m_view->setSizePolicy(policy);
 }
 
+UsagePie::~UsagePie()
+{
+    // The chart outlives this in the windows and the command line tool alike.
+    QObject::disconnect(m_resized);
+}
+
 void UsagePie::draw(const QString &caption, const Usage::ModeCounts &counts)
 {
     m_caption = caption;
-    const QStringList lines = caption.split(QStringLiteral("\r\n"));
-    QStringList escaped;
-    for (const QString &line : lines)
-        escaped << line.toHtmlEscaped();
-    m_chart->setTitle(QStringLiteral("<center>") + escaped.join(QStringLiteral("<br>")) + QStringLiteral("</center>"));
+    layoutCaption();
 
     m_series->clear();
     QPieSlice *title = m_series->append(kLegendTitle, 0);
@@ -104,6 +123,59 @@ void UsagePie::draw(const QString &caption, const Usage::ModeCounts &counts)
         only->setPen(QPen(only->brush().color(), 1));
     }
     markLegendTitle();
+}
+
+QStringList UsagePie::FitCaption(const QString &caption, const QFont &font, qreal width)
+{
+    const QFontMetricsF metrics(font);
+    QStringList lines = caption.split(kLineBreak);
+    if (lines.isEmpty())
+        return lines;
+    QString &who = lines.first();
+    const qsizetype user = who.indexOf(kUserLabel);
+    if (user >= 0 && metrics.horizontalAdvance(who) > width) {
+        const QString head = who.left(user + kUserLabel.size());
+        const QString name = who.mid(head.size());
+        const qreal room = width - metrics.horizontalAdvance(head);
+        const QString shortName = metrics.elidedText(name, Qt::ElideRight, room);
+        // Where not even "…" fits after "User: ", the line is cut at its end below.
+        if (!shortName.isEmpty())
+            who = head + shortName;
+    }
+    for (QString &line : lines)
+        line = metrics.elidedText(line, Qt::ElideRight, width);
+    return lines;
+}
+
+void UsagePie::layoutCaption()
+{
+    const QMargins margins = m_chart->margins();
+    const qreal width = m_chart->size().width() - margins.left() - margins.right();
+    const QStringList lines = FitCaption(m_caption, m_captionLines[0]->font(), width);
+    qreal y = margins.top() - kCaptionGap;
+    for (std::size_t i = m_captionLines.size(); i-- > 0;) {
+        QGraphicsSimpleTextItem *item = m_captionLines[i];
+        item->setText(qsizetype(i) < lines.size() ? lines[qsizetype(i)] : QString());
+        y -= QFontMetricsF(item->font()).lineSpacing();
+        // Centred over the whole chart, as a title is.
+        item->setPos(qRound((m_chart->size().width() - item->boundingRect().width()) / 2), qRound(y));
+    }
+}
+
+QStringList UsagePie::shownCaption() const
+{
+    QStringList out;
+    for (const QGraphicsSimpleTextItem *line : m_captionLines)
+        out << line->text();
+    return out;
+}
+
+QRectF UsagePie::captionRect() const
+{
+    QRectF out;
+    for (const QGraphicsSimpleTextItem *line : m_captionLines)
+        out |= line->mapRectToParent(line->boundingRect());
+    return out;
 }
 
 void UsagePie::markLegendTitle()

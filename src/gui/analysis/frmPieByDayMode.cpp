@@ -18,7 +18,10 @@ frmPieByDayMode::frmPieByDayMode(AppState &state, AnalysisHooks hooks, QWidget *
 {
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
+    // Never smaller than its controls need, so none overlaps another.
+    layout()->setSizeConstraint(QLayout::SetMinimumSize);
     CloseOnEscape(this);
+    EnterPressesFocusedButton(this);
     m_pie = std::make_unique<UsagePie>(ui->pieD);
     StyleAnalysisWindow(this, ui->lblPieStatus, ui->lblUsageCaption, ui->lblUsageTime);
 

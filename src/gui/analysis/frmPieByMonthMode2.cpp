@@ -27,7 +27,10 @@ frmPieByMonthMode2::frmPieByMonthMode2(AppState &state, AnalysisHooks hooks, QWi
 {
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
+    // Never smaller than its controls need, so none overlaps another.
+    layout()->setSizeConstraint(QLayout::SetMinimumSize);
     CloseOnEscape(this);
+    EnterPressesFocusedButton(this);
     m_pie = std::make_unique<UsagePie>(ui->pie);
     StyleAnalysisWindow(this, ui->lblPieStatus, ui->lblUsageCaption, ui->lblUsageTime);
 

@@ -14,7 +14,9 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QStyle>
+#include <QStyleOptionFrame>
 
 using namespace Viewer;
 
@@ -43,6 +45,25 @@ void colourText(QWidget *widget, const QColor &colour)
     widget->setPalette(p);
 }
 
+// Sizes a box to show `characters` capitals whole: the widest of them, the
+// line edit's own text margins, and the frame the style draws around it.
+void fitCharacters(QLineEdit *box, int characters)
+{
+    const QFontMetrics metrics(box->font());
+    const int widest = qMax(metrics.horizontalAdvance(u'W'), metrics.horizontalAdvance(u'M'));
+    constexpr int kLineEditTextMargin = 2;  // each side, inside the frame
+    const QMargins text = box->textMargins();
+    const QMargins contents = box->contentsMargins();
+    const int inner = widest * characters + 2 * kLineEditTextMargin + text.left() + text.right() + contents.left()
+        + contents.right();
+    QStyleOptionFrame option;
+    option.initFrom(box);
+    option.lineWidth = box->hasFrame() ? box->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, box) : 0;
+    const QSize outer
+        = box->style()->sizeFromContents(QStyle::CT_LineEdit, &option, QSize(inner, box->sizeHint().height()), box);
+    box->setFixedWidth(outer.width());
+}
+
 Usage::ReadOutcome outcomeOf(const LoadResult &loaded)
 {
     switch (loaded.status) {
@@ -66,8 +87,15 @@ frmViewData::frmViewData(AppState &state, QWidget *parent)
 {
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
+    // Never smaller than its controls need, so none overlaps another.
+    layout()->setSizeConstraint(QLayout::SetMinimumSize);
     CloseOnEscape(this);
     styleWindow();
+    // The header line holds 32 characters of user name and 8 each of model and serial.
+    fitCharacters(ui->txtUser, 32);
+    fitCharacters(ui->txtModel, 8);
+    fitCharacters(ui->txtSerial, 8);
+    ui->layIdentity->addStretch(1);
 
     QTableView *list = ui->lvwList;
     list->setModel(m_model);
