@@ -3,6 +3,7 @@
 #include "cli/CommandLine.h"
 #include "cli/LinkSupport.h"
 
+#include "core/clock/Clock.h"
 #include "core/link/PacedWriter.h"
 #include "core/link/PortList.h"
 #include "core/link/PortScan.h"
@@ -217,17 +218,17 @@ int RunSetClock(Context &ctx, const QStringList &arguments)
         return ctx.status();
 
     return withWorkingPort(ctx, *port, [&](SerialPort &working, const LocatorIdentity &id) {
-        QDate date = QDate::currentDate();
+        QDate date = Clock::today();
         if (!SendShortPaced(ctx, working, *port, Protocol::SetDateCommand(date)))
             return ctx.status();
         // The time is read when it goes out; should midnight have passed
         // while the date went, the new date goes too.
-        QDateTime now = QDateTime::currentDateTime();
+        QDateTime now = Clock::now();
         if (now.date() != date) {
             date = now.date();
             if (!SendShortPaced(ctx, working, *port, Protocol::SetDateCommand(date)))
                 return ctx.status();
-            now = QDateTime::currentDateTime();
+            now = Clock::now();
         }
         if (!SendShortPaced(ctx, working, *port, Protocol::SetTimeCommand(now.time())))
             return ctx.status();

@@ -109,7 +109,7 @@ void TestAnalysisWindows::init()
 {
     m_env = std::make_unique<TestEnvironment>();
     m_ui = std::make_unique<RecordingInteraction>();
-    m_ui->fixedNow = kNow;
+    m_ui->clock.set(kNow);
     m_state = std::make_unique<AppState>();
     m_state->DocumentsFolder = m_env->documentsDir();
     m_state->DataFolder = m_env->dataDir() + '/';

@@ -62,7 +62,7 @@ private slots:
     {
         m_env = std::make_unique<TestEnvironment>();
         m_ui = std::make_unique<ScriptedInteraction>();
-        m_ui->fixedNow = QDateTime(QDate(2026, 12, 6), QTime(19, 55, 1));
+        m_ui->clock.set(QDateTime(QDate(2026, 12, 6), QTime(19, 55, 1)));
     }
     void cleanup()
     {

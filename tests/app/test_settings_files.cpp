@@ -97,7 +97,7 @@ void TestSettingsFiles::setDateAndTimeWireBytes()
     frmMain w;
     auto pty = connectPty(w);
     QVERIFY(pty);
-    m_ui->fixedNow = QDateTime(QDate(2026, 3, 5), QTime(9, 5, 3));
+    m_ui->clock.set(QDateTime(QDate(2026, 3, 5), QTime(9, 5, 3)));
     // A regional time separator other than ":" never reaches the wire.
     QLocale::setDefault(QLocale(QLocale::Finnish, QLocale::Finland));
 
@@ -107,7 +107,7 @@ void TestSettingsFiles::setDateAndTimeWireBytes()
     w.cmdSetTime_Click();
     QCOMPARE(pty->receive(11), QByteArray("#TS09:05:03"));
     QTRY_COMPARE(w.form()->lblStatus->text(), QStringLiteral("Time set"));
-    m_ui->fixedNow = QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59));
+    m_ui->clock.set(QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59)));
     w.cmdSetTime_Click();
     QCOMPARE(pty->receive(11), QByteArray("#TS23:59:59"));
     QCOMPARE(pty->receive(1, 50), QByteArray());  // nothing after the command

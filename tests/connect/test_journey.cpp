@@ -27,7 +27,7 @@ void TestJourney::scanTransferByDateDisconnect()
     Pacing::setShortPauseMs(kProbePaceMs);
     TestEnvironment env;
     ScriptedInteraction ui;
-    ui.fixedNow = QDateTime(QDate(2026, 12, 6), QTime(19, 55, 1));
+    ui.clock.set(QDateTime(QDate(2026, 12, 6), QTime(19, 55, 1)));
 
     // A locator that sends at line rate, as the real one does, with a log ending today.
     sim::SimConfig cfg;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TestClock.h"
 #include "gui/common/Interaction.h"
 
 #include <QDateTime>
@@ -25,7 +26,7 @@ public:
     QQueue<QString> inputs;  // for input()
     QQueue<QString> openFiles;  // for openFileName()
     QQueue<QString> saveFiles;  // for saveFileName()
-    QDateTime fixedNow;  // invalid: the real clock
+    TestClock clock;  // reads the wall clock until a test sets it
     bool openSucceeds = true;  // false: no program opens what openExternally() is given
     // Called when a question is asked, before the scripted answer is used;
     // may return an answer itself (e.g. after inspecting the window).
@@ -64,7 +65,7 @@ public:
         lastFilter = filter;
         return saveFiles.isEmpty() ? QString() : saveFiles.dequeue();
     }
-    QDateTime now() override { return fixedNow.isValid() ? fixedNow : QDateTime::currentDateTime(); }
+    QDateTime now() override { return Clock::now(); }
     bool openExternally(const QUrl &url) override
     {
         opened << url;

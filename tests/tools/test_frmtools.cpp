@@ -65,7 +65,7 @@ private slots:
     {
         m_env = std::make_unique<TestEnvironment>();
         m_ui = std::make_unique<ScriptedInteraction>();
-        m_ui->fixedNow = QDateTime(QDate(2026, 3, 5), QTime(9, 5, 3));
+        m_ui->clock.set(QDateTime(QDate(2026, 3, 5), QTime(9, 5, 3)));
         m_state = std::make_unique<AppState>();
     }
     void cleanup()
@@ -403,7 +403,7 @@ void TestFrmTools::closingMidSendIsSafeAndKeepsLog()
     // The log outlives the window; a new window starts a new one.
     QVERIFY(ProcessTroubleshootLog().isOpen());
     QCOMPARE(readFile(logPath()), QByteArray("before close\r\n"));
-    m_ui->fixedNow = m_ui->fixedNow.addSecs(1);
+    m_ui->clock.advance(1);
     frmTools *again = loadWindow({QStringLiteral("lampwick"), QString::number(kCom)});
     QVERIFY(again && again->MSComm1.isOpen());
     QCOMPARE(m_state->CurrentDataFile, QStringLiteral("Troubleshoot__(05-03-2026--09-05-04).csv"));

@@ -37,7 +37,7 @@ private slots:
     {
         m_env = std::make_unique<TestEnvironment>();
         m_ui = std::make_unique<ScriptedInteraction>();
-        m_ui->fixedNow = QDateTime(QDate(2026, 3, 5), QTime(9, 5, 3));
+        m_ui->clock.set(QDateTime(QDate(2026, 3, 5), QTime(9, 5, 3)));
         m_state = std::make_unique<AppState>();
     }
     void cleanup()

@@ -1,6 +1,7 @@
 #include "gui/analysis/frmPieByDayMode.h"
 #include "ui_frmPieByDayMode.h"
 
+#include "core/clock/Clock.h"
 #include "core/usage/ChosenDate.h"
 #include "core/usage/UsageTexts.h"
 #include "gui/analysis/ChartImage.h"
@@ -99,9 +100,9 @@ void frmPieByDayMode::cmdSaveAsImage_Click()
     }
     if (m_hooks.refreshIdentity)
         m_hooks.refreshIdentity();
-    ChartImage::SaveChart(
-        this, ui->pieD, m_state.ImagesFolder,
-        Usage::DayImageName(m_state.Identity, Interaction::current().now(), m_dayText, m_month, m_yearText), QString());
+    ChartImage::SaveChart(this, ui->pieD, m_state.ImagesFolder,
+                          Usage::DayImageName(m_state.Identity, Clock::now(), m_dayText, m_month, m_yearText),
+                          QString());
 }
 
 void frmPieByDayMode::cmdOpenImageFolder_Click()

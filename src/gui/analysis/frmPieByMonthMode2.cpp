@@ -1,6 +1,7 @@
 #include "gui/analysis/frmPieByMonthMode2.h"
 #include "ui_frmPieByMonthMode2.h"
 
+#include "core/clock/Clock.h"
 #include "core/usage/ChosenDate.h"
 #include "core/usage/UsageTexts.h"
 #include "gui/analysis/ChartImage.h"
@@ -69,7 +70,7 @@ void frmPieByMonthMode2::Form_Load()
     const Usage::FirstRecordMonth first = Usage::ReadFirstRecordMonth(ProcessDataFile(), m_state.currentDataFilePath());
     if (!first.ok()) {
         // Open on today's month, so the calendar is there to try again.
-        const QDate today = Interaction::current().now().date();
+        const QDate today = Clock::now().date();
         setPage(today.month(), today.year() % 100);
         showFailure(first);
         return;
@@ -77,7 +78,7 @@ void frmPieByMonthMode2::Form_Load()
     int month = first.month;
     int year = first.year;
     if (!first.found) {
-        const QDate today = Interaction::current().now().date();
+        const QDate today = Clock::now().date();
         month = today.month();
         year = today.year() % 100;
     }
@@ -181,8 +182,7 @@ void frmPieByMonthMode2::cmdSaveAsImage_Click()
     }
     if (m_hooks.refreshIdentity)
         m_hooks.refreshIdentity();
-    ChartImage::SaveChart(this, ui->pie, m_state.ImagesFolder,
-                          Usage::MonthImageName(m_state.Identity, Interaction::current().now()),
+    ChartImage::SaveChart(this, ui->pie, m_state.ImagesFolder, Usage::MonthImageName(m_state.Identity, Clock::now()),
                           QStringLiteral("Save Graph as an Image"));
 }
 

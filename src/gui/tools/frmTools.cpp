@@ -1,6 +1,7 @@
 #include "gui/tools/frmTools.h"
 #include "ui_frmTools.h"
 
+#include "core/clock/Clock.h"
 #include "core/datafile/DataFileFormat.h"
 #include "core/datafile/DataFileHandle.h"
 #include "core/link/Pacing.h"
@@ -250,8 +251,7 @@ void frmTools::startLog()
 {
     if (m_refreshIdentity)
         m_refreshIdentity();
-    const QString name
-        = DataFileFormat::MakeLogFileName(QStringLiteral("TShoot"), m_state.Identity, Interaction::current().now())
+    const QString name = DataFileFormat::MakeLogFileName(QStringLiteral("TShoot"), m_state.Identity, Clock::now())
         + QStringLiteral(".csv");
     const QString path = m_state.DocumentsFolder + QStringLiteral("/korvex/") + name;
     TroubleshootLog &log = ProcessTroubleshootLog();
@@ -435,14 +435,14 @@ void frmTools::cmdSetSerialModel_Click()
 void frmTools::cmdSetDate_Click()
 {
     if (readyToSend())
-        runButton(QStringLiteral("Setting Date"), Protocol::SetDateCommand(Interaction::current().now().date()), false,
+        runButton(QStringLiteral("Setting Date"), Protocol::SetDateCommand(Clock::now().date()), false,
                   QStringLiteral("Date set"));
 }
 
 void frmTools::cmdSetTime_Click()
 {
     if (readyToSend())
-        runButton(QStringLiteral("Setting time"), Protocol::SetTimeCommand(Interaction::current().now().time()), false,
+        runButton(QStringLiteral("Setting time"), Protocol::SetTimeCommand(Clock::now().time()), false,
                   QStringLiteral("Time set"));
 }
 
