@@ -2,8 +2,8 @@
 #include "ui_frmMain.h"
 
 #include "core/datafile/DataFileHandle.h"
-#include "core/link/Pacing.h"
 #include "core/link/PacedWriter.h"
+#include "core/link/Pacing.h"
 #include "core/link/PortNaming.h"
 #include "core/link/SerialPort.h"
 #include "core/link/WorkingPort.h"
@@ -189,9 +189,8 @@ void ConnectController::scanPorts()
     m_scanListCount = qMin<qsizetype>(m_scanPortList.size(), PortScan::kPortListTable);
 
     PortScan::Hooks hooks;
-    hooks.checking = [this](int port) {
-        m_parts.showStatusNow(QStringLiteral("Checking com port %1...").arg(port), kRed);
-    };
+    hooks.checking
+        = [this](int port) { m_parts.showStatusNow(QStringLiteral("Checking com port %1...").arg(port), kRed); };
     hooks.notOpened = [this](int port, int error, const QString &) {
         if (error == SerialPort::InvalidPortNumber)
             m_parts.showStatusNow(QStringLiteral("Port %1not valid.").arg(port), kRed);
@@ -218,8 +217,7 @@ bool ConnectController::acceptScannedPort(int port, const Protocol::ProbeResult 
     m_parts.state.LocatorFound = true;
     m_parts.showStatusNow(QStringLiteral("Port found..."), kDarkGrey);
     m_parts.state.CurrentPort = qint16(port);
-    m_parts.showStatusNow(QStringLiteral("Using port number ") + QString::number(m_parts.state.CurrentPort),
-                          kDarkGrey);
+    m_parts.showStatusNow(QStringLiteral("Using port number ") + QString::number(m_parts.state.CurrentPort), kDarkGrey);
     recordLocator(probe.identity.serialNo, port);
     m_parts.setConnectedState(true);
     return true;
@@ -236,9 +234,9 @@ void ConnectController::recordLocator(const QString &serialNo, int port)
         fillChooser(m_parts.ui.cboLocators, PortList::LoadPortList(path));
         break;
     case PortList::Update::Failed:
-        Interaction::current().message(
-            &m_parts.window, QStringLiteral("The locator's port could not be recorded in the ports list:\n%1")
-                                 .arg(QDir::toNativeSeparators(path)));
+        Interaction::current().message(&m_parts.window,
+                                       QStringLiteral("The locator's port could not be recorded in the ports list:\n%1")
+                                           .arg(QDir::toNativeSeparators(path)));
         break;
     case PortList::Update::Unchanged:
     case PortList::Update::NotRecorded:

@@ -59,6 +59,7 @@ private:
     void onLinkLost(const QString &keptFile, TransferSession::LinkLoss why) override;
     void onStopping() override;
     void onStopFoundAcknowledged() override;
+
     void restartWatchdog() { m_session.restartWatchdog(); }
 
     bool commandMayStart(bool offerStop);
