@@ -131,9 +131,9 @@ Timing timed(TimedYes &ui, frmMain &w, LoopWatch &watch, Run run)
     ui.clock.start();
     watch.reset();
     run();
-    waitUntil([&] { return ui.questionAtS >= 0 && w.MSComm1.isOpen() && !w.MSComm2.isOpen(); }, 30000);
+    waitUntil([&] { return ui.questionAtS >= 0 && w.MSComm1().isOpen() && !w.MSComm2().isOpen(); }, 30000);
     Timing t{ui.questionAtS, double(ui.clock.nsecsElapsed()) / 1e9, watch.longestMs()};
-    if (!w.MSComm1.isOpen() || w.MSComm1.commPort() != kLocatorPort)
+    if (!w.MSComm1().isOpen() || w.MSComm1().commPort() != kLocatorPort)
         t.toQuestion = -1;  // did not connect: not a valid measurement
     return t;
 }

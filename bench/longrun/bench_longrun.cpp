@@ -184,7 +184,7 @@ int runLive(const QString &portsDir, int seconds, int intervalMs)
     frmMain w;
     connectWindow(w);
     qint64 shown = 0;
-    QObject::connect(&w.MSComm1, &SerialPort::OnComm, [&] { ++shown; });
+    QObject::connect(&w.MSComm1(), &SerialPort::OnComm, [&] { ++shown; });
     w.output_string1("#FV");
 
     QElapsedTimer clock;
@@ -205,7 +205,7 @@ int runLive(const QString &portsDir, int seconds, int intervalMs)
             std::fflush(stdout);
             nextReport += 60000;
         }
-        if (!w.MSComm1.isOpen()) {
+        if (!w.MSComm1().isOpen()) {
             std::fprintf(stderr, "the link was lost\n");
             return 1;
         }

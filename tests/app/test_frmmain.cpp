@@ -10,6 +10,7 @@
 #include "TestEnvironment.h"
 #include "core/datafile/DataFileFormat.h"
 #include "core/datafile/DataFileHandle.h"
+#include "gui/analysis/frmPieByMonthMode2.h"
 #include "gui/common/Folders.h"
 #include "gui/common/Lamp.h"
 #include "gui/common/MonitorLabel.h"
@@ -101,7 +102,7 @@ private:
         if (!pty->ok())
             return nullptr;
         w.OpenWorkingPort(com);
-        if (!w.MSComm1.isOpen())
+        if (!w.MSComm1().isOpen())
             return nullptr;
         w.SetConnectedState(true);
         return pty;
@@ -133,8 +134,8 @@ void TestFrmMain::startUpState()
     QCOMPARE(ui->cboLocators->itemData(1).toInt(), 12);
     QCOMPARE(ui->cboLocators->currentText(), QStringLiteral("Choose..."));
 
-    QVERIFY(!w.MSComm1.isOpen());
-    QVERIFY(!w.MSComm2.isOpen());
+    QVERIFY(!w.MSComm1().isOpen());
+    QVERIFY(!w.MSComm2().isOpen());
     QCOMPARE(ui->shpMode->fillColor(), kRed);
     QCOMPARE(ui->tabstrip->currentIndex(), 0);
     QVERIFY(ui->tabstrip->isTabEnabled(0));
@@ -171,10 +172,10 @@ void TestFrmMain::startUpState()
     QCOMPARE(w.state().ImagesFolder, m_env->documentsDir() + "/korvex/images/");
     QCOMPARE(w.state().PortListPath, m_env->portListPath());
     QCOMPARE(w.state().DataFileCommentBlock, DataFileFormat::DefaultCommentBlock());
-    QVERIFY(!w.tmrAbort.isActive());
-    QVERIFY(!w.tmrCommsWatchdog.isActive());
-    QCOMPARE(w.tmrAbort.interval(), 3000);
-    QCOMPARE(w.tmrCommsWatchdog.interval(), 60000);
+    QVERIFY(!w.tmrAbort().isActive());
+    QVERIFY(!w.tmrCommsWatchdog().isActive());
+    QCOMPARE(w.tmrAbort().interval(), 3000);
+    QCOMPARE(w.tmrCommsWatchdog().interval(), 60000);
 }
 
 void TestFrmMain::startUpToleratesBadPortList()
@@ -232,7 +233,7 @@ void TestFrmMain::notConnectedWithOpenPortClearsLink()
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     pty->send("$live");
     QTRY_COMPARE(ui->shpMode->fillColor(), kGreen);
-    QVERIFY(w.tmrCommsWatchdog.isActive());
+    QVERIFY(w.tmrCommsWatchdog().isActive());
     const QRect tabs = ui->tabstrip->geometry();
     const QRect monitor = ui->lblMonitor->geometry();
 
@@ -253,12 +254,12 @@ void TestFrmMain::notConnectedWithOpenPortClearsLink()
     QApplication::sendEvent(ui->lblStatus, &tip);
     QCOMPARE(QToolTip::text(), longStatus);
     ui->lblStatus->clear();
-    QVERIFY(!w.MSComm1.isOpen());
+    QVERIFY(!w.MSComm1().isOpen());
     QVERIFY(ui->txtModel->text().isEmpty() && ui->txtSerialNo->text().isEmpty() && ui->txtUser->text().isEmpty());
     QCOMPARE(ui->lblUserChars->text(), QStringLiteral("- 32 -"));
     QVERIFY(ui->lblMonitor->text().isEmpty());
     QVERIFY(ui->lblStatus->text().isEmpty());
-    QVERIFY(!w.tmrCommsWatchdog.isActive());
+    QVERIFY(!w.tmrCommsWatchdog().isActive());
     QCOMPARE(ui->shpMode->fillColor(), kDarkRed);
     QVERIFY(!ui->tabstrip->isTabEnabled(1));
     QVERIFY(!ui->tabstrip->isTabEnabled(3));
@@ -329,14 +330,22 @@ void TestFrmMain::ctrlAOpensAboutEachTime()
     press(focus, Qt::Key_Control);
     press(focus, Qt::Key_A);
     QCOMPARE(about.count(), 1);
-    QCOMPARE(w.KeySum, 0);
+    QCOMPARE(w.KeySum(), 0);
     // A text box ignores Ctrl: the press travels on to the window, still counted once.
     press(w.form()->txtModel, Qt::Key_Control);
     press(w.form()->txtModel, Qt::Key_A);
     QCOMPARE(about.count(), 2);
     // Other keys do not count.
     press(focus, Qt::Key_B);
-    QCOMPARE(w.KeySum, 0);
+    QCOMPARE(w.KeySum(), 0);
+    // A minimised About comes back out of the task bar, the same window.
+    QWidget *shown = w.aboutWindow();
+    QVERIFY(shown && shown->isVisible());
+    shown->showMinimized();
+    press(focus, Qt::Key_Control);
+    press(focus, Qt::Key_A);
+    QCOMPARE(w.aboutWindow(), shown);
+    QVERIFY(shown->isVisible() && !shown->isMinimized());
 }
 
 void TestFrmMain::shiftCtrlTOpensToolsAndClosesPort()
@@ -351,15 +360,15 @@ void TestFrmMain::shiftCtrlTOpensToolsAndClosesPort()
     w.form()->txtSerialNo->setText(QStringLiteral(" 004321 "));
     pty->send("$live");
     QTRY_COMPARE(w.form()->shpMode->fillColor(), kGreen);
-    QVERIFY(w.tmrCommsWatchdog.isActive());
+    QVERIFY(w.tmrCommsWatchdog().isActive());
     press(&w, Qt::Key_T);
     press(&w, Qt::Key_Shift);
     press(&w, Qt::Key_Control);
     QCOMPARE(tools.count(), 1);
-    QVERIFY(!w.MSComm1.isOpen());
+    QVERIFY(!w.MSComm1().isOpen());
     // The main window's link is down: nothing is left to watch it (its
     // expiry would close the probe port under a later scan) and it shows so.
-    QVERIFY(!w.tmrCommsWatchdog.isActive());
+    QVERIFY(!w.tmrCommsWatchdog().isActive());
     QCOMPARE(w.form()->shpMode->fillColor(), kDarkRed);
     QVERIFY(w.form()->txtModel->text().isEmpty() && w.form()->txtSerialNo->text().isEmpty());
     QVERIFY(!w.form()->tabstrip->isTabEnabled(1) && !w.form()->tabstrip->isTabEnabled(3));
@@ -376,7 +385,7 @@ void TestFrmMain::shiftCtrlTOpensToolsAndClosesPort()
     press(w.form()->tabstrip, Qt::Key_X);
     press(w.form()->tabstrip, Qt::Key_B);
     QCOMPARE(tools.count(), 1);
-    QCOMPARE(w.KeySum, 117);
+    QCOMPARE(w.KeySum(), 117);
     // The sum has passed Ctrl+A's for the rest of the run.
     press(&w, Qt::Key_Control);
     press(&w, Qt::Key_A);
@@ -416,7 +425,7 @@ void TestFrmMain::heldCtrlPassesTheSum()
     press(&w, Qt::Key_Control, true);
     press(&w, Qt::Key_A);
     QCOMPARE(about.count(), 0);
-    QCOMPARE(w.KeySum, 17 + 17 + 65);
+    QCOMPARE(w.KeySum(), 17 + 17 + 65);
 }
 
 void TestFrmMain::endDateNeverBeforeStart()
@@ -444,7 +453,7 @@ void TestFrmMain::exitClosesPortAndDataFile()
     w.cmdDownloadAll_Click();
     QVERIFY(ProcessDataFile().isWriting());
     QTest::mouseClick(w.form()->cmdExit, Qt::LeftButton);
-    QVERIFY(!w.MSComm1.isOpen());
+    QVERIFY(!w.MSComm1().isOpen());
     QVERIFY(!ProcessDataFile().isOpen());
     QCOMPARE(m_ui->endProgramCalls, 1);
     QVERIFY(m_ui->questions.isEmpty());
@@ -461,11 +470,11 @@ void TestFrmMain::liveLineLightsLinkAndShowsText()
     QTRY_COMPARE(ui->shpMode->fillColor(), kGreen);
     QVERIFY(ui->tabstrip->isTabEnabled(1));
     QVERIFY(ui->tabstrip->isTabEnabled(3));
-    QVERIFY(!w.tmrCommsWatchdog.isActive());
+    QVERIFY(!w.tmrCommsWatchdog().isActive());
 
     pty->send("$T,33KHz,D,1.25,17\r\n");
     QTRY_COMPARE(ui->lblMonitor->text(), QStringLiteral("Live: $T,33KHz,D,1.25,17\r\n"));
-    QVERIFY(w.tmrCommsWatchdog.isActive());
+    QVERIFY(w.tmrCommsWatchdog().isActive());
 
     // The monitor draws whole lines only, as many as its box holds, and no
     // control character (the end character would be an empty box); its
@@ -529,8 +538,8 @@ void TestFrmMain::transferByDateWritesFileAndEndsCleanly()
     QTRY_VERIFY(!w.state().TransferActive);
     QCOMPARE(ui->lblStatus->text(), QStringLiteral("File download complete"));
     QCOMPARE(ui->ProgressBar1->value(), 165000);
-    QCOMPARE(w.tmrCommsWatchdog.interval(), 25000);
-    QVERIFY(w.tmrCommsWatchdog.isActive());
+    QCOMPARE(w.tmrCommsWatchdog().interval(), 25000);
+    QVERIFY(w.tmrCommsWatchdog().isActive());
     QVERIFY(!ProcessDataFile().isOpen());
     QVERIFY(ownEnabled(ui->cmdAnalyse) && ownEnabled(ui->cmdOpenFile));
     QVERIFY(ui->tabstrip->isTabEnabled(0) && ui->tabstrip->isTabEnabled(2) && ui->tabstrip->isTabEnabled(3));
@@ -550,7 +559,7 @@ void TestFrmMain::transferByDateWritesFileAndEndsCleanly()
     w.cmdAnalyse_Click();
     QCOMPARE(m_ui->messages.size(), 1);
     QVERIFY(m_ui->messages[0].startsWith(QStringLiteral("There is no current data file.")));
-    QVERIFY(!w.analyseWindow());
+    QVERIFY(!w.findChild<frmPieByMonthMode2 *>());
 }
 
 void TestFrmMain::transferAllStopAndAbort()
@@ -575,7 +584,7 @@ void TestFrmMain::transferAllStopAndAbort()
     w.cmdStop_Click();
     QCOMPARE(pty->receive(1), QByteArray("A"));
     QCOMPARE(ui->lblStatus->text(), QStringLiteral("Stopping the download, please wait."));
-    QVERIFY(w.tmrAbort.isActive());
+    QVERIFY(w.tmrAbort().isActive());
     // No answer yet: the retry sends "A" again.
     w.tmrAbort_Timer();
     QCOMPARE(pty->receive(1), QByteArray("A"));
@@ -584,7 +593,7 @@ void TestFrmMain::transferAllStopAndAbort()
     QTRY_VERIFY(!w.state().TransferActive);
     QCOMPARE(ui->lblStatus->text(), QStringLiteral("File download aborted. Incomplete data written to file"));
     QVERIFY(w.state().AbortAcknowledged);
-    QVERIFY(!w.tmrAbort.isActive());
+    QVERIFY(!w.tmrAbort().isActive());
     const QByteArray file = readFile(w.state().DataFolder + w.state().CurrentDataFile);
     QVERIFY(file.startsWith(DataFileFormat::DefaultCommentBlock() + "#DA header"));
     QVERIFY(file.endsWith("ABORT\x1a"));
@@ -599,7 +608,7 @@ void TestFrmMain::transferAllStopAndAbort()
     w.cmdStop_Click();
     QCOMPARE(pty->receive(1, 50), QByteArray());
     QCOMPARE(ui->lblStatus->text(), QStringLiteral("There is no download to stop."));
-    QVERIFY(!w.tmrAbort.isActive());
+    QVERIFY(!w.tmrAbort().isActive());
 
     // A later transfer starts with a fresh abort state, so Stop really sends "A".
     w.cmdDownloadAll_Click();
@@ -611,7 +620,7 @@ void TestFrmMain::transferAllStopAndAbort()
     w.state().AbortAcknowledged = true;
     w.cmdStop_Click();
     QCOMPARE(ui->lblStatus->text(), QStringLiteral("Download aborted successfully..."));
-    QVERIFY(!w.tmrAbort.isActive());
+    QVERIFY(!w.tmrAbort().isActive());
     QCOMPARE(pty->receive(1, 50), QByteArray());
 }
 
@@ -631,7 +640,7 @@ void TestFrmMain::powerDownMidTransferKeepsFile()
                  QStringLiteral("The Locator has powered down. Any downloads may not have completed."));
     QCOMPARE(statusColor(w), kRed);
     QVERIFY(!w.state().TransferActive);
-    QVERIFY(!w.MSComm1.isOpen());
+    QVERIFY(!w.MSComm1().isOpen());
     QVERIFY(!ProcessDataFile().isOpen());
     QCOMPARE(readFile(w.state().DataFolder + name), DataFileFormat::DefaultCommentBlock() + "#DA head\r\nrec1\r\n");
     // What arrived is the current file and can be opened; the window is usable again.
@@ -656,12 +665,12 @@ void TestFrmMain::watchdogDeclaresLinkLostAndKeepsFile()
     const QString name = w.state().CurrentDataFile;
     pty->send("#DA head\r\n");
     QTRY_VERIFY(w.state().TransferActive);
-    QCOMPARE(w.tmrCommsWatchdog.interval(), 60000);
-    QVERIFY(w.tmrCommsWatchdog.isActive());
+    QCOMPARE(w.tmrCommsWatchdog().interval(), 60000);
+    QVERIFY(w.tmrCommsWatchdog().isActive());
     w.tmrCommsWatchdog_Timer();  // sixty silent seconds
     QCOMPARE(w.form()->lblStatus->text(), QStringLiteral("Link lost with Locator. Please re-link before proceeding"));
-    QVERIFY(!w.MSComm1.isOpen());
-    QVERIFY(!w.tmrCommsWatchdog.isActive());
+    QVERIFY(!w.MSComm1().isOpen());
+    QVERIFY(!w.tmrCommsWatchdog().isActive());
     QVERIFY(!w.state().TransferActive);
     QVERIFY(!ProcessDataFile().isOpen());
     QCOMPARE(w.state().CurrentDataFile, name);
@@ -678,7 +687,7 @@ void TestFrmMain::vanishedDeviceIsALostLink()
     pty->closeAll();
     QTRY_COMPARE(w.form()->lblStatus->text(),
                  QStringLiteral("Link lost with Locator. Please re-link before proceeding"));
-    QVERIFY(!w.MSComm1.isOpen());
+    QVERIFY(!w.MSComm1().isOpen());
     QCOMPARE(w.form()->shpMode->fillColor(), kDarkRed);
 }
 
@@ -687,12 +696,12 @@ void TestFrmMain::commsErrorEventShowsNumber()
     frmMain w;
     auto pty = connectPty(w);
     QVERIFY(pty);
-    w.MSComm1.raiseEvent(SerialPort::EventFrame);
-    w.MSComm1.raiseEvent(SerialPort::EvRing);
+    w.MSComm1().raiseEvent(SerialPort::EventFrame);
+    w.MSComm1().raiseEvent(SerialPort::EvRing);
     QTRY_COMPARE(m_ui->messages.size(), 2);
     QCOMPARE(m_ui->messages[0], QStringLiteral("Comms error: 1004"));
     QCOMPARE(m_ui->messages[1], QStringLiteral("Comms error: 6"));
-    QVERIFY(w.tmrCommsWatchdog.isActive());
+    QVERIFY(w.tmrCommsWatchdog().isActive());
 }
 
 void TestFrmMain::dataFileThatCannotBeCreatedIsReported()

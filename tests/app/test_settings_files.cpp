@@ -85,7 +85,7 @@ private:
         auto pty = std::make_unique<PtyPair>(m_env->portsDir(), com);
         w.OpenWorkingPort(com);
         w.SetConnectedState(true);
-        return w.MSComm1.isOpen() ? std::move(pty) : nullptr;
+        return w.MSComm1().isOpen() ? std::move(pty) : nullptr;
     }
 
     std::unique_ptr<TestEnvironment> m_env;
@@ -298,7 +298,7 @@ void TestSettingsFiles::cancelledDialogKeepsConnection()
     w.form()->txtModel->setText("LOC2000");
     w.state().CurrentDataFile = "keep.csv";
     w.cmdOpenExistingFile_Click();  // no file scripted: cancelled
-    QVERIFY(w.MSComm1.isOpen());
+    QVERIFY(w.MSComm1().isOpen());
     QVERIFY(w.state().Connected);
     QCOMPARE(w.form()->lblStatus->text(), QString());
     QCOMPARE(w.form()->txtModel->text(), QStringLiteral("LOC2000"));

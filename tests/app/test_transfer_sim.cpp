@@ -64,7 +64,7 @@ private:
             qWarning("simulator: %s", error.c_str());
         auto w = std::make_unique<frmMain>();
         w->OpenWorkingPort(kCom);
-        if (!w->MSComm1.isOpen())
+        if (!w->MSComm1().isOpen())
             return nullptr;
         w->SetConnectedState(true);
         w->form()->txtModel->setText("LOC2000");
@@ -156,7 +156,7 @@ void TestTransferSim::stopGivesAbortedPartialFile()
     QVERIFY(QTest::qWaitFor([&] { return m_sim->waitForCommand("A", 0); }, 5000));
     QTRY_COMPARE_WITH_TIMEOUT(statusOf(*w), QStringLiteral("File download aborted. Incomplete data written to file"),
                               kLong);
-    QVERIFY(!w->tmrAbort.isActive());
+    QVERIFY(!w->tmrAbort().isActive());
     const QByteArray sent = bytes(m_sim->lastTransfer());
     QVERIFY(sent.endsWith("ABORT\x1a"));
     QVERIFY(sent.size() < bytes(m_sim->logText()).size());
@@ -195,7 +195,7 @@ void TestTransferSim::vanishingPortKeepsWhatArrived()
     QTRY_COMPARE_WITH_TIMEOUT(statusOf(*w), QStringLiteral("Link lost with Locator. Please re-link before proceeding"),
                               kLong);
     QVERIFY(!ProcessDataFile().isOpen());
-    QVERIFY(!w->MSComm1.isOpen());
+    QVERIFY(!w->MSComm1().isOpen());
     QCOMPARE(w->state().CurrentDataFile, name);
     // What was in flight when the device went may be gone with it; what
     // arrived is on disk, in order.

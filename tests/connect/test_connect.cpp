@@ -91,8 +91,8 @@ private:
     void verifyNotConnected()
     {
         QVERIFY(!window().state().Connected);
-        QVERIFY(!window().MSComm1.isOpen());
-        QVERIFY(!window().MSComm2.isOpen());
+        QVERIFY(!window().MSComm1().isOpen());
+        QVERIFY(!window().MSComm2().isOpen());
         QVERIFY(!ui().cmdDisconnect->isEnabled());
         QVERIFY(!ui().cmdDownloadByDate->isEnabled());
         QVERIFY(ui().txtModel->text().isEmpty());
@@ -116,7 +116,7 @@ void TestConnect::scanAcceptsFirstLocator()
     bool probeDtrTouched = true;
     m_ui->onQuestion = [&](const QString &q) -> std::optional<bool> {
         if (q == kUse5) {
-            probeDtrTouched = w.MSComm2.dtrControlled();
+            probeDtrTouched = w.MSComm2().dtrControlled();
             // Clicks that arrive while the question is open must not start a second scan.
             ++nestedAttempts;
             w.cmdrescan_Click();
@@ -131,7 +131,7 @@ void TestConnect::scanAcceptsFirstLocator()
     QCOMPARE(m_ui->questions, (QStringList{kSure, kUse5}));
     QCOMPARE(nestedAttempts, 1);
     QVERIFY(!probeDtrTouched);  // the probe port leaves DTR as the device has it
-    QVERIFY(w.MSComm1.dtrEnabled());
+    QVERIFY(w.MSComm1().dtrEnabled());
     QStringList expected{QStringLiteral("Looking for communications port. Please wait...")};
     for (int port = 1; port <= 4; ++port)
         expected << QStringLiteral("Checking com port %1...").arg(port)
@@ -147,9 +147,9 @@ void TestConnect::scanAcceptsFirstLocator()
     QCOMPARE(w.state().CurrentPort, qint16(5));
     QVERIFY(!w.state().LocatorFound);
     QVERIFY(w.state().Connected);
-    QVERIFY(w.MSComm1.isOpen());
-    QCOMPARE(w.MSComm1.commPort(), 5);
-    QVERIFY(!w.MSComm2.isOpen());
+    QVERIFY(w.MSComm1().isOpen());
+    QCOMPARE(w.MSComm1().commPort(), 5);
+    QVERIFY(!w.MSComm2().isOpen());
     QCOMPARE(ui().txtModel->text(), QStringLiteral("LOC2000"));
     QCOMPARE(ui().txtSerialNo->text(), QStringLiteral("001234"));
     QCOMPARE(ui().txtUser->text(), QStringLiteral("BOB"));
@@ -180,8 +180,8 @@ void TestConnect::scanNoGoesOnToNextPort()
     waitForLink();
 
     QCOMPARE(m_ui->questions, (QStringList{kSure, kUse5, kUse9}));
-    QCOMPARE(w.MSComm1.commPort(), 9);
-    QVERIFY(w.MSComm1.isOpen());
+    QCOMPARE(w.MSComm1().commPort(), 9);
+    QVERIFY(w.MSComm1().isOpen());
     // A name ending in a character refused when typed is still shown whole.
     QCOMPARE(ui().txtUser->text(), QStringLiteral("ACME LTD."));
     QCOMPARE(ui().lblUserChars->text(), QStringLiteral("- 23 -"));
@@ -214,8 +214,8 @@ void TestConnect::searchAgainLoopsWithoutRecursion()
     QCOMPARE(frames[1], frames[0]);
     QCOMPARE(frames[2], frames[0]);
     QVERIFY(!w.state().Connected);
-    QVERIFY(!w.MSComm1.isOpen());
-    QVERIFY(!w.MSComm2.isOpen());
+    QVERIFY(!w.MSComm1().isOpen());
+    QVERIFY(!w.MSComm2().isOpen());
     QCOMPARE(commandsOf(*m_sim5), (QStringList{"MM", "#X", "MM", "#X", "MM", "#X"}));
     QVERIFY(!QFile::exists(m_env->portListPath()));  // nothing accepted, nothing recorded
 }
@@ -251,7 +251,7 @@ void TestConnect::scanRecordsPortInList()
     answers(m_ui->answers, {true, true});
     ui().cmdrescan->click();
     waitForLink();
-    QVERIFY(w.MSComm1.isOpen());
+    QVERIFY(w.MSComm1().isOpen());
 
     QCOMPARE(readAll(m_env->portListPath()), after);
     // The chooser shows what a fresh start would load from the file.
@@ -292,7 +292,7 @@ void TestConnect::scanKeepsLongAndMalformedList()
     answers(m_ui->answers, {true, false, true});
     ui().cmdrescan->click();
     waitForLink();
-    QCOMPARE(w.MSComm1.commPort(), 9);
+    QCOMPARE(w.MSComm1().commPort(), 9);
     QCOMPARE(readAll(m_env->portListPath()), before + "005678,9\r\n");
     entries << PortEntry{QStringLiteral("005678"), QStringLiteral("9")};
     QCOMPARE(ui().cboLocators->count(), 121);
@@ -301,7 +301,7 @@ void TestConnect::scanKeepsLongAndMalformedList()
     answers(m_ui->answers, {true, true});
     ui().cmdrescan->click();
     waitForLink();
-    QCOMPARE(w.MSComm1.commPort(), 5);
+    QCOMPARE(w.MSComm1().commPort(), 5);
     entries[49].port = QStringLiteral("5");
     QByteArray expected = "\r\n";
     for (const PortEntry &e : entries)
@@ -363,8 +363,8 @@ void TestConnect::knownPortConnects()
     QCOMPARE(status.colorOf(QStringLiteral("Trying to connect. Please wait... (Port 5)")), kRed);
     QCOMPARE(ui().lblStatus->text(), QStringLiteral("Using port number 5"));
     QVERIFY(w.state().Connected);
-    QCOMPARE(w.MSComm1.commPort(), 5);
-    QVERIFY(!w.MSComm2.isOpen());
+    QCOMPARE(w.MSComm1().commPort(), 5);
+    QVERIFY(!w.MSComm2().isOpen());
     QCOMPARE(w.state().CurrentPort, qint16(0));  // only a scan sets it
     QCOMPARE(ui().txtSerialNo->text(), QStringLiteral("001234"));
     QCOMPARE(ui().lblUserChars->text(), QStringLiteral("- 29 -"));
@@ -380,7 +380,7 @@ void TestConnect::knownPortConnects()
     m_ui->answers.enqueue(true);
     pick(QStringLiteral("005678"));
     waitForLink();
-    QCOMPARE(w.MSComm1.commPort(), 9);
+    QCOMPARE(w.MSComm1().commPort(), 9);
     QCOMPARE(ui().txtUser->text(), QStringLiteral("ACME LTD."));
     QVERIFY(QTest::qWaitFor([&] { return m_sim5->waitForPortOpenCount(0, 0); }, kWaitMs));
     QVERIFY(QTest::qWaitFor([&] { return m_sim9->waitForCommand("#FV", 0); }, kWaitMs));
@@ -397,8 +397,8 @@ void TestConnect::knownPortNoClosesProbe()
     waitForLink();
 
     QCOMPARE(m_ui->questions, QStringList{kKnownUse5});
-    QVERIFY(!w.MSComm2.isOpen());
-    QVERIFY(!w.MSComm1.isOpen());
+    QVERIFY(!w.MSComm2().isOpen());
+    QVERIFY(!w.MSComm1().isOpen());
     QVERIFY(!w.state().Connected);
     QVERIFY(QTest::qWaitFor([&] { return m_sim5->waitForPortOpenCount(0, 0); }, kWaitMs));
     QCOMPARE(commandsOf(*m_sim5), (QStringList{"MM", "#X"}));
@@ -418,7 +418,7 @@ void TestConnect::knownPortInvalid()
     QCOMPARE(textColor(ui().lblStatus), kRed);
     QCOMPARE(ui().shpMode->fillColor(), kDarkRed);
     QVERIFY(!w.state().Connected);
-    QVERIFY(!w.MSComm2.isOpen());
+    QVERIFY(!w.MSComm2().isOpen());
 }
 
 void TestConnect::knownPortSwitchedOff()
@@ -437,7 +437,7 @@ void TestConnect::knownPortSwitchedOff()
     QCOMPARE(textColor(ui().lblStatus), kDarkGrey);
     QCOMPARE(ui().shpMode->fillColor(), kDarkRed);
     QVERIFY(!w.state().Connected);
-    QVERIFY(!w.MSComm2.isOpen());
+    QVERIFY(!w.MSComm2().isOpen());
     QVERIFY(QTest::qWaitFor([&] { return m_sim5->waitForPortOpenCount(0, 0); }, kWaitMs));
     QCOMPARE(commandsOf(*m_sim5), (QStringList{"MM", "#X"}));  // it heard, it did not answer
 }

@@ -73,8 +73,8 @@ void TestDemo::scanFindsDemoLocator()
         QTRY_VERIFY_WITH_TIMEOUT(!w.linkBusy(), 15000);  // the scan runs from the event loop
         QCOMPARE(ui.questions.last(),
                  QStringLiteral("Locator type LOC2000, Serial Number 001234. Use this connection?"));
-        QVERIFY(w.MSComm1.isOpen());
-        QCOMPARE(w.MSComm1.commPort(), DemoLocator::kPort);
+        QVERIFY(w.MSComm1().isOpen());
+        QCOMPARE(w.MSComm1().commPort(), DemoLocator::kPort);
         QTRY_VERIFY_WITH_TIMEOUT(w.form()->lblMonitor->text().startsWith(QStringLiteral("Live: $")), 15000);
         // The demo's unit is remembered in the demo's own list, not the user's.
         QVERIFY(w.state().PortListPath.startsWith(QFileInfo(demo.portsFolder()).path()));

@@ -77,12 +77,12 @@ void TestJourney::scanTransferByDateDisconnect()
     f.tabstrip->setCurrentIndex(0);
     ui.answers.enqueue(false);
     f.cmdDisconnect->click();
-    QVERIFY(w.state().Connected && w.MSComm1.isOpen());  // No leaves the link as it was
+    QVERIFY(w.state().Connected && w.MSComm1().isOpen());  // No leaves the link as it was
     ui.answers.enqueue(true);
     f.cmdDisconnect->click();
     QCOMPARE(ui.questions.last(), QStringLiteral("Are you sure you want to disconnect?"));
     QVERIFY(!w.state().Connected);
-    QVERIFY(!w.MSComm1.isOpen());
+    QVERIFY(!w.MSComm1().isOpen());
     QVERIFY(!f.cmdAnalyse->isEnabled());
     QVERIFY(w.state().BluetoothFirmwareVersion.isEmpty());
     QVERIFY(w.state().CurrentDataFile.isEmpty());

@@ -185,8 +185,8 @@ void TestPortAccess::scanFindsBluetoothDeviceWithoutLink()
     waitForLink();
     QCOMPARE(m_ui->questions,
              (QStringList{kSure, QStringLiteral("Locator type LOC2000, Serial Number 001234. Use this connection?")}));
-    QVERIFY(w.MSComm1.isOpen());
-    QCOMPARE(w.MSComm1.commPort(), 1);
+    QVERIFY(w.MSComm1().isOpen());
+    QCOMPARE(w.MSComm1().commPort(), 1);
     QCOMPARE(readAll(m_env->portListPath()), QByteArray("\r\n001234,1\r\n"));
 }
 
@@ -256,7 +256,7 @@ void TestPortAccess::refusedKnownPortNamesDeviceAndFix()
     QCOMPARE(textColor(ui().lblStatus), kRed);
     QCOMPARE(ui().shpMode->fillColor(), kDarkRed);
     QVERIFY(!w.state().Connected);
-    QVERIFY(!w.MSComm2.isOpen());
+    QVERIFY(!w.MSComm2().isOpen());
 }
 
 void TestPortAccess::refusedPortInEveryCliLinkCommand()

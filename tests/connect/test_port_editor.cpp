@@ -151,7 +151,7 @@ void TestPortEditor::saveRebuildsChooserInRowOrder()
     QTest::mouseClick(chooser, Qt::LeftButton, {}, arrow.center());
     QVERIFY(m_ui->questions.isEmpty());
     QVERIFY(m_ui->messages.isEmpty());
-    QVERIFY(!window().MSComm2.isOpen());
+    QVERIFY(!window().MSComm2().isOpen());
     QCOMPARE(window().form()->shpMode->fillColor(), QColor(255, 0, 0));  // never tried: still as at start
     chooser->hidePopup();
 }

@@ -170,7 +170,7 @@ private:
         if (!pty->ok())
             return nullptr;
         w.OpenWorkingPort(kPtyCom);
-        if (!w.MSComm1.isOpen())
+        if (!w.MSComm1().isOpen())
             return nullptr;
         w.SetConnectedState(true);
         w.form()->txtModel->setText("LOC2000");
@@ -205,7 +205,7 @@ private:
             return false;
         w.OpenWorkingPort(com);
         w.SetConnectedState(true);
-        return w.MSComm1.isOpen() && QTest::qWaitFor([&] { return m_sim->waitForPortOpenCount(1, 0); }, 5000);
+        return w.MSComm1().isOpen() && QTest::qWaitFor([&] { return m_sim->waitForPortOpenCount(1, 0); }, 5000);
     }
 
     // Sends the bytes and then a power-down notice: once the window shows the
@@ -285,15 +285,15 @@ void TestFaults::portVanishesMidTransferThenReconnect()
     QVERIFY(!path.isEmpty());
     const QString name = w.state().CurrentDataFile;
     w.cmdStop_Click();  // an abort retry is running when the device goes
-    QVERIFY(w.tmrAbort.isActive());
+    QVERIFY(w.tmrAbort().isActive());
 
     pty->closeAll();
     QTRY_COMPARE_WITH_TIMEOUT(status(w), kLinkLost, kLong);
-    QVERIFY(!w.MSComm1.isOpen());
+    QVERIFY(!w.MSComm1().isOpen());
     QVERIFY(!ProcessDataFile().isOpen());
     QVERIFY(!w.state().TransferActive);
-    QVERIFY(!w.tmrAbort.isActive());
-    QVERIFY(!w.tmrCommsWatchdog.isActive());  // nothing left to watch
+    QVERIFY(!w.tmrAbort().isActive());
+    QVERIFY(!w.tmrCommsWatchdog().isActive());  // nothing left to watch
     QCOMPARE(readFile(path), block() + sent);
     QCOMPARE(w.state().CurrentDataFile, name);
     QVERIFY(ownEnabled(w.form()->cmdOpenFile));
@@ -313,7 +313,7 @@ void TestFaults::portVanishesMidTransferThenReconnect()
     w.ConnectToKnownPort(kPtyCom);
     waitForLink(w);
     Pacing::setShortPauseMs(0);
-    QVERIFY(w.MSComm1.isOpen());
+    QVERIFY(w.MSComm1().isOpen());
     QVERIFY(QTest::qWaitFor([&] { return m_sim->waitForCommand("#FV", 0); }, 5000));
     w.cmdDownloadAll_Click();
     QTRY_COMPARE_WITH_TIMEOUT(status(w), kComplete, kLong);
@@ -338,7 +338,7 @@ void TestFaults::dataFileOnFullDevice()
     pty->send("#DA head\r\n" + records(10));
     QTRY_COMPARE_WITH_TIMEOUT(status(w), kWriteFailed, kLong);
     QCOMPARE(pty->receive(1), QByteArray("A"));  // the locator is asked to stop sending
-    QSignalSpy pieces(&w.MSComm1, &SerialPort::OnComm);
+    QSignalSpy pieces(&w.MSComm1(), &SerialPort::OnComm);
     pty->send(records(10, 10) + "\x1a");
     QTRY_VERIFY(!pieces.isEmpty());
     QCOMPARE(m_ui->messages.size(), 1);
@@ -378,7 +378,7 @@ void TestFaults::dataFileWriteFailsPartWay()
     QTRY_COMPARE_WITH_TIMEOUT(status(w), kWriteFailed, kLong);
     full.lift();
     QCOMPARE(pty->receive(1), QByteArray("A"));
-    QSignalSpy pieces(&w.MSComm1, &SerialPort::OnComm);
+    QSignalSpy pieces(&w.MSComm1(), &SerialPort::OnComm);
     pty->send(records(5, 30) + "\x1a");
     QTRY_VERIFY(!pieces.isEmpty());
 
@@ -409,7 +409,7 @@ void TestFaults::writeFailsWithPowerDownNotice()
     full.lift();
     QCOMPARE(m_ui->messages.size(), 1);
     QVERIFY(m_ui->messages[0].startsWith("The data file could not be written:"));
-    QVERIFY(!w.MSComm1.isOpen());
+    QVERIFY(!w.MSComm1().isOpen());
     QVERIFY(!w.state().TransferActive);
     QVERIFY(!ProcessDataFile().isOpen());
     QCOMPARE(readFile(path), block() + first);
@@ -432,9 +432,9 @@ void TestFaults::serialErrorEventsDuringTransfer()
     QStringList expected;
     for (int i = 0; i < errors.size(); ++i) {
         // Line events and the end-of-file event say nothing; errors one message each.
-        w.MSComm1.raiseEvent(SerialPort::EvCTS);
-        w.MSComm1.raiseEvent(errors[i]);
-        w.MSComm1.raiseEvent(SerialPort::EvEOF);
+        w.MSComm1().raiseEvent(SerialPort::EvCTS);
+        w.MSComm1().raiseEvent(errors[i]);
+        w.MSComm1().raiseEvent(SerialPort::EvEOF);
         expected << QStringLiteral("Comms error: %1").arg(errors[i]);
         const QByteArray piece = records(3, 5 + 3 * i);
         pty->send(piece);
@@ -501,7 +501,7 @@ void TestFaults::markersSplitAcrossPieces()
     frmMain w;
     auto pty = connectPty(w);
     QVERIFY(pty);
-    QSignalSpy events(&w.MSComm1, &SerialPort::OnComm);
+    QSignalSpy events(&w.MSComm1(), &SerialPort::OnComm);
     // One received piece each: the next is sent once the last was handled.
     auto piece = [&](const QByteArray &bytes) {
         const qsizetype before = events.size();
@@ -526,7 +526,7 @@ void TestFaults::markersSplitAcrossPieces()
     // A power-down notice cut in two is a power-down.
     QVERIFY(piece("$1,2 #P"));
     QVERIFY(piece("D\r\n"));
-    QTRY_VERIFY(!w.MSComm1.isOpen());
+    QTRY_VERIFY(!w.MSComm1().isOpen());
     QCOMPARE(status(w), QStringLiteral("The Locator has powered down. Any downloads may not have completed."));
 }
 
@@ -565,7 +565,7 @@ void TestFaults::userCommandsMidTransfer()
         for (const int key : {16, 17, 84})  // Shift, Ctrl, T
             w.Form_KeyDown(key);
         QVERIFY(w.toolsWindow());
-        QVERIFY(!w.MSComm1.isOpen());
+        QVERIFY(!w.MSComm1().isOpen());
         w.tmrCommsWatchdog_Timer();  // silence on the closed link
     } else if (command == "disconnect") {
         m_ui->answers.enqueue(true);
@@ -597,9 +597,9 @@ void TestFaults::userCommandsMidTransfer()
         QVERIFY(w.form()->tabstrip->isTabEnabled(2));
     }
     // Bytes that come later (on a port still or again open) never join that file.
-    QSignalSpy events(&w.MSComm1, &SerialPort::OnComm);
+    QSignalSpy events(&w.MSComm1(), &SerialPort::OnComm);
     pty->send(records(3, 30) + "\x1a");
-    if (w.MSComm1.isOpen())
+    if (w.MSComm1().isOpen())
         QTRY_VERIFY(!events.isEmpty());
     QCOMPARE(readFile(path), block() + sent);
     QVERIFY(status(w) != kComplete);
@@ -636,15 +636,15 @@ void TestFaults::portClosedBeforeTransferStarts()
         w.cboLocators_Click();
     }
     waitForLink(w);
-    QVERIFY(!w.MSComm1.isOpen());
+    QVERIFY(!w.MSComm1().isOpen());
     QVERIFY(!ProcessDataFile().isOpen());
     QVERIFY(!w.state().TransferActive);
     QVERIFY(w.form()->tabstrip->isTabEnabled(2));
 
     // Reopened, the port's later text is live text, never part of that file.
     w.OpenWorkingPort(kPtyCom);
-    QVERIFY(w.MSComm1.isOpen());
-    QSignalSpy events(&w.MSComm1, &SerialPort::OnComm);
+    QVERIFY(w.MSComm1().isOpen());
+    QSignalSpy events(&w.MSComm1(), &SerialPort::OnComm);
     pty->send(records(3) + "\x1a");
     QTRY_VERIFY(!events.isEmpty());
     QCOMPARE(readFile(path), QByteArray());
@@ -681,7 +681,7 @@ void TestFaults::powerDownDuringScan()
     QVERIFY(poweredDown);
     QCOMPARE(m_ui->questions.last(), QStringLiteral("No locator found. Search again?"));
     QVERIFY(!w.state().Connected);
-    QVERIFY(!w.MSComm1.isOpen() && !w.MSComm2.isOpen());
+    QVERIFY(!w.MSComm1().isOpen() && !w.MSComm2().isOpen());
     QVERIFY(!ownEnabled(w.form()->cmdDownloadAll));
 
     // Switched on again, the next scan finds it and the link works.
@@ -690,7 +690,7 @@ void TestFaults::powerDownDuringScan()
     w.cmdrescan_Click();
     waitForLink(w);
     QVERIFY(w.state().Connected);
-    QVERIFY(w.MSComm1.isOpen());
+    QVERIFY(w.MSComm1().isOpen());
     QVERIFY(QTest::qWaitFor([&] { return m_sim->waitForCommand("#FV", 0); }, 5000));
     w.cmdDownloadAll_Click();
     QTRY_COMPARE_WITH_TIMEOUT(status(w), kComplete, kLong);
@@ -713,15 +713,15 @@ void TestFaults::linkLostDuringReceiveEndsWatchdog()
     pty->send(more);
     pty->closeAll();  // text and hang-up arrive together
     QTRY_COMPARE_WITH_TIMEOUT(status(w), kLinkLost, kLong);
-    QVERIFY(!w.MSComm1.isOpen());
-    QVERIFY(!w.tmrCommsWatchdog.isActive());
+    QVERIFY(!w.MSComm1().isOpen());
+    QVERIFY(!w.tmrCommsWatchdog().isActive());
     QCOMPARE(w.state().CurrentDataFile, name);
     QVERIFY(readFile(path).startsWith(block() + head));
     QVERIFY(ownEnabled(w.form()->cmdOpenFile));
     // Silence on the closed link is not reported again.
     w.form()->lblStatus->clear();
     QTest::qWait(50);
-    QVERIFY(!w.tmrCommsWatchdog.isActive());
+    QVERIFY(!w.tmrCommsWatchdog().isActive());
     QVERIFY(status(w).isEmpty());
 }
 
@@ -786,7 +786,7 @@ void TestFaults::exitStopsScanAndSendAtOnce()
         w.cmdExit_Click();
         QCOMPARE(m_ui->endProgramCalls, 1);
         QVERIFY(!w.linkBusy());
-        QVERIFY(!w.MSComm2.isOpen());
+        QVERIFY(!w.MSComm2().isOpen());
         QTest::qWait(200);  // long enough for the rest of ports 1 and 2
         QCOMPARE(port1.receive(1, 0), QByteArray());
         QCOMPARE(port2.receive(1, 0), QByteArray());
@@ -800,7 +800,7 @@ void TestFaults::exitStopsScanAndSendAtOnce()
         QCOMPARE(pty->receive(3), QByteArray("#FT"));
         w.cmdExit_Click();
         QCOMPARE(m_ui->endProgramCalls, 2);
-        QVERIFY(!w.MSComm1.isOpen() && !w.linkBusy());
+        QVERIFY(!w.MSComm1().isOpen() && !w.linkBusy());
         QTest::qWait(100);
         QCOMPARE(pty->receive(1, 0), QByteArray());
     }

@@ -20,6 +20,15 @@ void CenterWindow(QWidget *window)
     window->move(area.left() + (area.width() - size.width()) / 2, area.top() + (area.height() - size.height()) / 2);
 }
 
+void BringForward(QWidget *window)
+{
+    if (window->isMinimized())
+        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
 void CloseOnEscape(QWidget *window)
 {
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);

@@ -6,6 +6,11 @@ class QWidget;
 // Centres a window on the screen it is on (or the primary screen).
 void CenterWindow(QWidget *window);
 
+// Shows the window and brings it to the front with the focus, out of the
+// task bar if it was minimised (keeping it maximised if it was): how a
+// command opens a window that may already be open.
+void BringForward(QWidget *window);
+
 // The window cannot be made smaller than its layout's preferred size, where
 // every control shows its whole text. Call once the window's contents are
 // set up (texts that widen it later do not move the limit).

@@ -5,10 +5,8 @@
 #include "core/datafile/DataFileHandle.h"
 #include "core/datafile/DataFileHeader.h"
 #include "core/link/Pacing.h"
-#include "core/link/PortList.h"
 #include "core/link/Protocol.h"
 #include "core/link/ReceiveHandler.h"
-#include "core/link/WorkingPort.h"
 #include "gui/analysis/frmPieByMonthMode2.h"
 #include "gui/common/Folders.h"
 #include "gui/common/Interaction.h"
@@ -29,10 +27,6 @@
 using namespace frmMainLook;
 
 namespace {
-// Drawing the monitor and the progress bar for every piece costs more than
-// receiving it; ten pictures a second show the same thing.
-constexpr int kProgressRefreshMs = 100;
-
 constexpr int kLogoSize = 56;
 
 // Windows virtual-key codes of the keys the hidden shortcuts count.
@@ -49,179 +43,85 @@ int virtualKeyCode(int qtKey)
         return 0;
     }
 }
+
+template<typename... Widgets>
+void enableAll(bool on, Widgets *...widgets)
+{
+    (widgets->setEnabled(on), ...);
+}
+
+template<typename... Widgets>
+void showAll(bool on, Widgets *...widgets)
+{
+    (widgets->setVisible(on), ...);
+}
 }  // namespace
 
 frmMain::frmMain(QWidget *parent)
     : QWidget(parent)
-    , ui(new Ui::frmMain)
-    , m_session(MSComm1, m_state, ProcessDataFile(), m_writer, *this)
-    , m_scan(MSComm2, m_writer)
-    , tmrAbort(m_session.abortTimer())
-    , tmrCommsWatchdog(m_session.watchdog())
+    , m_ui(std::make_unique<Ui::frmMain>())
+    , m_parts{*this, *m_ui, m_state, m_working, m_probe, m_writer, [this](bool state) { SetConnectedState(state); }}
+    , m_transfer(m_parts)
+    , m_connect(m_parts, m_transfer)
 {
-    ui->setupUi(this);
-    EnterPressesFocusedButton(this);
-    SelectSectionOnClick(ui->dtpStart);
-    SelectSectionOnClick(ui->dtpEnd);
-    ui->Picture1->setPixmap(Artwork::logo(kLogoSize, devicePixelRatioF()));
-    setWindowIcon(Artwork::windowIcon());
-    // The monitor shows whole pieces; its size must not follow their length.
-    ui->lblMonitor->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    // The end-date message takes two lines at the window's least width; a
-    // wrapped label is not counted in the window's minimum by its layout.
-    ui->lblEndError->setMinimumHeight(2 * ui->lblEndError->fontMetrics().lineSpacing());
-    // A 32-character name in capitals is shown whole.
-    ui->txtUser->setMinimumWidth(ui->txtUser->fontMetrics().horizontalAdvance(QString(32, QLatin1Char('X')))
-                                 + 2 * ui->txtUser->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 8);
-
-    m_progressRefresh.setSingleShot(true);
-    m_progressRefresh.setInterval(kProgressRefreshMs);
-    connect(&m_progressRefresh, &QTimer::timeout, this, &frmMain::applyTransferProgress);
-    // The session owns the two timers and runs their ticks itself.
-    connect(&MSComm1, &SerialPort::OnComm, this, &frmMain::MSComm1_OnComm);
-    connect(ui->cmdDownloadAll, &QPushButton::clicked, this, &frmMain::cmdDownloadAll_Click);
-    connect(ui->cmdDownloadByDate, &QPushButton::clicked, this, &frmMain::cmdDownloadByDate_Click);
-    connect(ui->cmdStop, &QPushButton::clicked, this, &frmMain::cmdStop_Click);
-    connect(ui->chkAdvanced, &QCheckBox::clicked, this, &frmMain::chkAdvanced_Click);
-    connect(ui->dtpEnd, &QDateEdit::dateChanged, this, &frmMain::dtpEnd_Change);
-    connect(ui->cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
-    connect(ui->cmdSetDate, &QPushButton::clicked, this, &frmMain::cmdSetDate_Click);
-    connect(ui->cmdSetTime, &QPushButton::clicked, this, &frmMain::cmdSetTime_Click);
-    connect(ui->cmdSetUser, &QPushButton::clicked, this, &frmMain::cmdSetUser_Click);
-    connect(ui->txtUser, &QLineEdit::textChanged, this, &frmMain::txtUser_Change);
-    connect(ui->cmdOpenExistingFile, &QAbstractButton::clicked, this, &frmMain::cmdOpenExistingFile_Click);
-    connect(ui->cmdOpenFile, &QAbstractButton::clicked, this, &frmMain::cmdOpenFile_Click);
-    connect(this, &frmMain::aboutWindowRequested, this, &frmMain::showAbout);
-    connect(this, &frmMain::toolsWindowRequested, this, &frmMain::showTools);
-    connect(ui->cmdAnalyse, &QPushButton::clicked, this, &frmMain::cmdAnalyse_Click);
-    connect(this, &frmMain::dataViewerRequested, this, &frmMain::showDataViewer);
-    setupConnecting();
-
+    m_ui->setupUi(this);
+    setUpControls();
+    connectHandlers();
     Form_Load();
 }
 
 frmMain::~frmMain()
 {
     qApp->removeEventFilter(this);
-    shutDownLink();
-    delete ui;
+    m_connect.shutDown();
 }
 
-bool frmMain::linkBusy() const
+void frmMain::setUpControls()
 {
-    return m_scan.isRunning() || m_writer.isBusy();
+    Ui::frmMain &ui = *m_ui;
+    EnterPressesFocusedButton(this);
+    SelectSectionOnClick(ui.dtpStart);
+    SelectSectionOnClick(ui.dtpEnd);
+    ui.Picture1->setPixmap(Artwork::logo(kLogoSize, devicePixelRatioF()));
+    setWindowIcon(Artwork::windowIcon());
+    // The monitor shows whole pieces; its size must not follow their length.
+    ui.lblMonitor->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // The end-date message takes two lines at the window's least width; a
+    // wrapped label is not counted in the window's minimum by its layout.
+    ui.lblEndError->setMinimumHeight(2 * ui.lblEndError->fontMetrics().lineSpacing());
+    // A 32-character name in capitals is shown whole.
+    ui.txtUser->setMinimumWidth(ui.txtUser->fontMetrics().horizontalAdvance(QString(32, QLatin1Char('X')))
+                                + 2 * ui.txtUser->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 8);
 }
 
-// Nothing more goes out on any port: what is queued is dropped and both
-// ports are closed.
-void frmMain::shutDownLink()
+void frmMain::connectHandlers()
 {
-    m_scan.cancel();
-    m_writer.cancel();
-    if (MSComm1.isOpen())
-        MSComm1.close();
-    if (MSComm2.isOpen())
-        MSComm2.close();
+    Ui::frmMain &ui = *m_ui;
+    // The session owns the two timers and runs their ticks itself.
+    connect(&m_working, &SerialPort::OnComm, this, &frmMain::MSComm1_OnComm);
+    connect(ui.cboLocators, &QComboBox::activated, this, [this](int) { cboLocators_Click(); });
+    connect(ui.cmdrescan, &QPushButton::clicked, this, &frmMain::cmdrescan_Click);
+    connect(ui.cmdDisconnect, &QPushButton::clicked, this, &frmMain::cmdDisconnect_Click);
+    connect(ui.cmdManagePorts, &QPushButton::clicked, this, &frmMain::cmdManagePorts_Click);
+    connect(ui.cmdDownloadAll, &QPushButton::clicked, this, &frmMain::cmdDownloadAll_Click);
+    connect(ui.cmdDownloadByDate, &QPushButton::clicked, this, &frmMain::cmdDownloadByDate_Click);
+    connect(ui.cmdStop, &QPushButton::clicked, this, &frmMain::cmdStop_Click);
+    connect(ui.chkAdvanced, &QCheckBox::clicked, this, &frmMain::chkAdvanced_Click);
+    connect(ui.dtpEnd, &QDateEdit::dateChanged, this, &frmMain::dtpEnd_Change);
+    connect(ui.cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
+    connect(ui.cmdSetDate, &QPushButton::clicked, this, &frmMain::cmdSetDate_Click);
+    connect(ui.cmdSetTime, &QPushButton::clicked, this, &frmMain::cmdSetTime_Click);
+    connect(ui.cmdSetUser, &QPushButton::clicked, this, &frmMain::cmdSetUser_Click);
+    connect(ui.txtUser, &QLineEdit::textChanged, this, &frmMain::txtUser_Change);
+    connect(ui.cmdOpenExistingFile, &QAbstractButton::clicked, this, &frmMain::cmdOpenExistingFile_Click);
+    connect(ui.cmdOpenFile, &QAbstractButton::clicked, this, &frmMain::cmdOpenFile_Click);
+    connect(ui.cmdAnalyse, &QPushButton::clicked, this, &frmMain::cmdAnalyse_Click);
+    connect(this, &frmMain::aboutWindowRequested, this, &frmMain::showAbout);
+    connect(this, &frmMain::toolsWindowRequested, this, &frmMain::showTools);
+    connect(this, &frmMain::dataViewerRequested, this, &frmMain::showDataViewer);
 }
 
-// However the working port closes, the link it carried is gone: nothing
-// may watch it any more. A watchdog left running would declare the link
-// lost long after, and its SetConnectedState(false) would close the probe
-// port in the middle of a later scan's exchange.
-void frmMain::closeWorkingPort()
-{
-    m_writer.cancel(MSComm1);
-    tmrCommsWatchdog.stop();
-    if (MSComm1.isOpen())
-        MSComm1.close();
-}
-
-// The link shown as down: no identity, no live text, a dark red lamp, and
-// the tabs that talk to the locator out of reach.
-void frmMain::showLinkClosed()
-{
-    ui->txtModel->clear();
-    ui->txtSerialNo->clear();
-    ui->txtUser->clear();
-    ui->lblUserChars->setText(UserCharsCaption(ui->txtUser->text().size()));
-    dropTransferProgress();
-    ui->lblMonitor->clear();
-    setStatus(QString());
-    tmrCommsWatchdog.stop();
-    ui->shpMode->setFillColor(kDarkRed);
-    ui->tabstrip->setTabEnabled(kTabTransfer, false);
-    ui->tabstrip->setTabEnabled(kTabSetup, false);
-}
-
-// Analyse and Open Current read the current data file; with its name gone
-// they have nothing to read.
-void frmMain::forgetCurrentDataFile()
-{
-    m_state.CurrentDataFile.clear();
-    ui->cmdAnalyse->setEnabled(false);
-    ui->cmdOpenFile->setEnabled(false);
-    ui->lblOpenFile->setEnabled(false);
-}
-
-bool frmMain::haveCurrentDataFile()
-{
-    if (!m_state.CurrentDataFile.isEmpty())
-        return true;
-    Interaction::current().message(this,
-                                   QStringLiteral("There is no current data file. Please transfer data from "
-                                                  "the locator or open an existing log file first."));
-    return false;
-}
-
-// The service tools window takes the locator's port over: the main window's
-// link ends here, as any closed link does, and a transfer in progress keeps
-// what has arrived. The controls keep their state; the tabs that need the
-// link are out of reach until it is made again.
-void frmMain::handLinkToTools()
-{
-    const bool wasOpen = MSComm1.isOpen();
-    if (wasOpen && (m_state.TransferActive || ProcessDataFile().isWriting()))
-        endOfCutShortTransfer(m_session.abandonTransfer());
-    closeWorkingPort();
-    // The tools window names its log from the identity boxes, so they are
-    // emptied only once it is open.
-    emit toolsWindowRequested();
-    if (wasOpen)
-        showLinkClosed();
-}
-
-void frmMain::setTextColor(QLabel *label, const QColor &color)
-{
-    QPalette pal = label->palette();
-    pal.setColor(QPalette::WindowText, color);
-    label->setPalette(pal);
-}
-
-void frmMain::setStatus(const QString &text, const QColor &color)
-{
-    setTextColor(ui->lblStatus, color);
-    ui->lblStatus->setText(text);
-}
-
-// Red belongs to searching and port errors only; every other text is dark
-// grey, whatever the text before it was.
-void frmMain::setStatus(const QString &text)
-{
-    setStatus(text, kDarkGrey);
-}
-
-void frmMain::showStatusNow(const QString &text, const QColor &color)
-{
-    setStatus(text, color);
-    ui->lblStatus->repaint();
-}
-
-QString frmMain::UserCharsCaption(int length)
-{
-    const int left = 32 - length;
-    return QStringLiteral("-") + (left >= 0 ? QStringLiteral(" ") : QString()) + QString::number(left)
-        + QStringLiteral(" -");
-}
+// ---- Start-up --------------------------------------------------------------
 
 void frmMain::Form_Load()
 {
@@ -234,151 +134,143 @@ void frmMain::Form_Load()
 
     m_state.DocumentsFolder = GetDocumentsFolder();
     m_state.AppDataFolder = GetAppDataFolder();
+    enableAll(false, m_ui->cmdOpenFile, m_ui->lblOpenFile, m_ui->cmdAnalyse, m_ui->cmdStop);
+    loadStartState();
 
-    ui->cmdOpenFile->setEnabled(false);
-    ui->lblOpenFile->setEnabled(false);
-    ui->cmdAnalyse->setEnabled(false);
-    ui->cmdStop->setEnabled(false);
+    m_ui->ProgressBar1->setMaximum(int(ReceiveHandler::kProgressMax));
+    m_ui->tabstrip->setCurrentIndex(kTabConnect);
+    const QDate today = Interaction::current().now().date();
+    for (QDateEdit *picker : {m_ui->dtpStart, m_ui->dtpEnd}) {
+        picker->setDisplayFormat(QStringLiteral("dd/MM/yy"));
+        picker->setDate(today);
+    }
+    m_ui->tabstrip->setTabEnabled(kTabTransfer, false);
+    m_ui->tabstrip->setTabEnabled(kTabSetup, false);
+    hideAdvancedControls();
 
+    MainWindowParts::setTextColor(m_ui->lblStatus, kDarkGrey);
+    MainWindowParts::setTextColor(m_ui->lblEndError, kRed);
+    MainWindowParts::setTextColor(m_ui->lblFirmwareVersion, kGrey);
+    m_parts.setLamp(kRed);
+
+    m_connect.loadChooser();
+    SetConnectedState(false);
+}
+
+// The folders, the flags and the data file's comment block as a run starts.
+void frmMain::loadStartState()
+{
     m_state.TransferFileReady = false;
     m_state.AbortAcknowledged = false;
-
     m_state.DataFolder = m_state.DocumentsFolder + QStringLiteral("/korvex/data/");
     m_state.ImagesFolder = m_state.DocumentsFolder + QStringLiteral("/korvex/images/");
     m_state.PortListPath = m_state.AppDataFolder + QStringLiteral("/korvex/ports.ini");
-    m_session.receiver().setDataFolder(m_state.DataFolder);
-
+    m_transfer.receiver().setDataFolder(m_state.DataFolder);
     m_state.LocatorFound = false;
     m_state.TransferActive = false;
     m_state.TransferCharCount = 0;
 
-    ui->ProgressBar1->setMaximum(int(ReceiveHandler::kProgressMax));
-    ui->tabstrip->setCurrentIndex(kTabConnect);
-
-    const QDate today = Interaction::current().now().date();
-    for (QDateEdit *picker : {ui->dtpStart, ui->dtpEnd}) {
-        picker->setDisplayFormat(QStringLiteral("dd/MM/yy"));
-        picker->setDate(today);
-    }
-
-    ui->tabstrip->setTabEnabled(kTabTransfer, false);
-    ui->tabstrip->setTabEnabled(kTabSetup, false);
-
-    ui->cmdDownloadAll->setEnabled(false);
-    ui->cmdDownloadAll->setVisible(false);
-    ui->cmdStop->setEnabled(false);
-    ui->cmdStop->setVisible(false);
-    ui->cmdManagePorts->setEnabled(false);
-    ui->cmdManagePorts->setVisible(false);
-    ui->Line1->setVisible(false);
-    ui->Line3->setVisible(false);
-    ui->Label1->setVisible(false);
-
-    setTextColor(ui->lblStatus, kDarkGrey);
-    setTextColor(ui->lblEndError, kRed);
-    setTextColor(ui->lblFirmwareVersion, kGrey);
-    ui->shpMode->setFillColor(kRed);
-
     m_state.ColumnsLine = QString::fromLatin1(DataFileFormat::ColumnsLine);
     m_state.ColumnLegends = DataFileFormat::ColumnLegends();
     m_state.DataFileCommentBlock = DataFileFormat::BuildCommentBlock(m_state.ColumnsLine, m_state.ColumnLegends);
-    m_session.receiver().setCommentBlock(m_state.DataFileCommentBlock);
-
-    ui->cboLocators->clear();
-    for (const PortEntry &e : PortList::LoadPortList(m_state.PortListPath))
-        ui->cboLocators->addItem(e.serialNo, PortList::PortNumber(e.port));
-    ui->cboLocators->setCurrentIndex(-1);
-    ui->cboLocators->setEditText(QStringLiteral("Choose..."));
-
-    SetConnectedState(false);
+    m_transfer.receiver().setCommentBlock(m_state.DataFileCommentBlock);
 }
 
+void frmMain::hideAdvancedControls()
+{
+    enableAll(false, m_ui->cmdDownloadAll, m_ui->cmdStop, m_ui->cmdManagePorts);
+    showAll(false, m_ui->cmdDownloadAll, m_ui->cmdStop, m_ui->cmdManagePorts, m_ui->Line1, m_ui->Line3, m_ui->Label1);
+}
+
+// ---- Connected and not connected -------------------------------------------
+
+// A transfer cannot outlive its port (Scan, a chooser pick, Disconnect or
+// opening a file close it): what arrived stays on disk, closed.
 void frmMain::SetConnectedState(bool state)
 {
     m_state.Connected = state;
-    // A transfer cannot outlive its port (Scan, a chooser pick, Disconnect
-    // or opening a file close it): what arrived stays on disk, closed.
-    bool cutShort = false;
-    QString kept;
-    if (!state && MSComm1.isOpen() && (m_state.TransferActive || ProcessDataFile().isWriting())) {
-        cutShort = true;
-        kept = m_session.abandonTransfer();
-    }
-    if (!state && (MSComm1.isOpen() || MSComm2.isOpen())) {
-        closeWorkingPort();
-        if (MSComm2.isOpen())
-            MSComm2.close();
+    QString keptFile;
+    const bool cutShort = !state && m_transfer.endForClosingLink(&keptFile);
+    if (!state && m_connect.anyPortOpen()) {
+        m_connect.closePorts();
         showLinkClosed();
     }
-    for (QWidget *w : {static_cast<QWidget *>(ui->cmdDownloadAll), static_cast<QWidget *>(ui->cmdDownloadByDate),
-                       static_cast<QWidget *>(ui->cmdSetDate), static_cast<QWidget *>(ui->cmdSetTime),
-                       static_cast<QWidget *>(ui->cmdSetUser), static_cast<QWidget *>(ui->cmdDisconnect),
-                       static_cast<QWidget *>(ui->txtUser)})
-        w->setEnabled(state);
-    forgetCurrentDataFile();
+    setConnectionControlsEnabled(state);
+    m_parts.forgetCurrentDataFile();
     if (cutShort)
-        endOfCutShortTransfer(kept);
+        m_transfer.endOfCutShortTransfer(keptFile);
 }
 
-void frmMain::refreshIdentity()
+// The link shown as down: no identity, no live text, a dark red lamp, and
+// the tabs that talk to the locator out of reach.
+void frmMain::showLinkClosed()
 {
-    m_state.Identity.model = ui->txtModel->text().trimmed();
-    m_state.Identity.serialNo = ui->txtSerialNo->text().trimmed();
-    m_state.Identity.user = ui->txtUser->text().trimmed();
+    m_parts.showIdentity({});
+    m_transfer.dropProgress();
+    m_ui->lblMonitor->clear();
+    m_parts.setStatus(QString());
+    m_transfer.watchdog().stop();
+    m_parts.setLamp(kDarkRed);
+    m_ui->tabstrip->setTabEnabled(kTabTransfer, false);
+    m_ui->tabstrip->setTabEnabled(kTabSetup, false);
 }
 
-QString frmMain::MakeLogFileName(const QString &kind)
+void frmMain::setConnectionControlsEnabled(bool on)
 {
-    refreshIdentity();
-    DataFileFormat::NameParts parts;
-    parts.rangeStart = m_state.RangeStart;
-    parts.rangeEnd = m_state.RangeEnd;
-    return DataFileFormat::MakeLogFileName(kind, m_state.Identity, Interaction::current().now(), parts);
+    enableAll(on, m_ui->cmdDownloadAll, m_ui->cmdDownloadByDate, m_ui->cmdSetDate, m_ui->cmdSetTime, m_ui->cmdSetUser,
+              m_ui->cmdDisconnect, m_ui->txtUser);
 }
 
-void frmMain::OpenWorkingPort(int port)
+// The service tools window takes the locator's port over: the main window's
+// link ends here, as any closed link does, and a transfer in progress keeps
+// what has arrived. The controls keep their state; the tabs that need the
+// link are out of reach until it is made again.
+void frmMain::handLinkToTools()
 {
-    m_session.receiver().forgetPieces();
-    WorkingPort::Open(MSComm1, port);
+    const bool wasOpen = m_working.isOpen();
+    QString keptFile;
+    if (m_transfer.endForClosingLink(&keptFile))
+        m_transfer.endOfCutShortTransfer(keptFile);
+    m_connect.closeWorkingPort();
+    // The tools window names its log from the identity boxes, so they are
+    // emptied only once it is open.
+    emit toolsWindowRequested();
+    if (wasOpen)
+        showLinkClosed();
 }
 
 void frmMain::output_string1(const QByteArray &text, PacedWriter::Done sent)
 {
-    m_writer.send(MSComm1, text, Pacing::outputPauseMs(), std::move(sent));
+    m_writer.send(m_working, text, Pacing::outputPauseMs(), std::move(sent));
 }
 
 void frmMain::output_string2(const QByteArray &text, PacedWriter::Done sent)
 {
-    m_writer.send(MSComm2, text, Pacing::outputPauseMs(), std::move(sent));
+    m_writer.send(m_probe, text, Pacing::outputPauseMs(), std::move(sent));
 }
 
 void frmMain::output_string3(const QByteArray &text, PacedWriter::Done sent)
 {
-    m_writer.send(MSComm1, text, Pacing::shortPauseMs(), std::move(sent));
+    m_writer.send(m_working, text, Pacing::shortPauseMs(), std::move(sent));
 }
 
 // ---- Window controls -------------------------------------------------------
 
 void frmMain::chkAdvanced_Click()
 {
-    const bool on = ui->chkAdvanced->isChecked();
-    for (QWidget *w : {static_cast<QWidget *>(ui->cmdManagePorts), static_cast<QWidget *>(ui->cmdDownloadAll),
-                       static_cast<QWidget *>(ui->cmdStop)}) {
-        w->setEnabled(on);
-        w->setVisible(on);
-    }
-    ui->Line1->setVisible(on);
-    ui->Line3->setVisible(on);
-    ui->Label1->setVisible(on);
+    const bool on = m_ui->chkAdvanced->isChecked();
+    enableAll(on, m_ui->cmdManagePorts, m_ui->cmdDownloadAll, m_ui->cmdStop);
+    showAll(on, m_ui->cmdManagePorts, m_ui->cmdDownloadAll, m_ui->cmdStop, m_ui->Line1, m_ui->Line3, m_ui->Label1);
 }
 
 void frmMain::dtpEnd_Change()
 {
-    if (ui->dtpEnd->date() < ui->dtpStart->date()) {
-        ui->dtpEnd->setDate(ui->dtpStart->date());
-        ui->lblEndError->setText(QStringLiteral("End date can not be before start date. End date set to start date."));
+    if (m_ui->dtpEnd->date() < m_ui->dtpStart->date()) {
+        m_ui->dtpEnd->setDate(m_ui->dtpStart->date());
+        m_ui->lblEndError->setText(
+            QStringLiteral("End date can not be before start date. End date set to start date."));
     } else {
-        ui->lblEndError->clear();
+        m_ui->lblEndError->clear();
     }
 }
 
@@ -386,14 +278,14 @@ void frmMain::Form_KeyDown(int keyCode)
 {
     const bool counted = keyCode == 16 || keyCode == 17 || keyCode == 65 || keyCode == 84;
     if (counted)
-        KeySum += keyCode;
+        m_keySum += keyCode;
     // Only the key that brings the sum to 117 opens the tools: later letters
     // leave the sum there and must not close the port again.
-    if (counted && KeySum == 117) {
+    if (counted && m_keySum == 117) {
         handLinkToTools();
-    } else if (KeySum == 82) {
+    } else if (m_keySum == 82) {
         emit aboutWindowRequested();
-        KeySum = 0;
+        m_keySum = 0;
     }
 }
 
@@ -417,7 +309,7 @@ void frmMain::cmdExit_Click()
 {
     // At once: a scan or a command going out stops here, not a byte more is
     // written, and every file is flushed and closed.
-    shutDownLink();
+    m_connect.shutDown();
     frmTools::CloseOpenFiles();
     Interaction::current().endProgram(0);
 }
@@ -425,7 +317,7 @@ void frmMain::cmdExit_Click()
 void frmMain::closeEvent(QCloseEvent *event)
 {
     // Closing by the frame must not leave a data file half-written either.
-    shutDownLink();
+    m_connect.shutDown();
     ProcessDataFile().close();
     QWidget::closeEvent(event);
 }
@@ -454,30 +346,30 @@ void frmMain::resizeEvent(QResizeEvent *event)
 // "done" text follows its own last character.
 void frmMain::cmdSetDate_Click()
 {
-    setStatus(QStringLiteral("Setting Date"));
+    m_parts.setStatus(QStringLiteral("Setting Date"));
     output_string3(Protocol::SetDateCommand(Interaction::current().now().date()),
-                   [this](bool) { setStatus(QStringLiteral("Date set")); });
+                   [this](bool) { m_parts.setStatus(QStringLiteral("Date set")); });
 }
 
 void frmMain::cmdSetTime_Click()
 {
     const QTime time = Interaction::current().now().time();
-    setStatus(QStringLiteral("Setting time"));
-    output_string3(Protocol::SetTimeCommand(time), [this](bool) { setStatus(QStringLiteral("Time set")); });
+    m_parts.setStatus(QStringLiteral("Setting time"));
+    output_string3(Protocol::SetTimeCommand(time), [this](bool) { m_parts.setStatus(QStringLiteral("Time set")); });
 }
 
 void frmMain::cmdSetUser_Click()
 {
-    m_state.Identity.user = Protocol::PadRight(ui->txtUser->text(), 32);
-    setStatus(QStringLiteral("Setting User"));
+    m_state.Identity.user = Protocol::PadRight(m_ui->txtUser->text(), 32);
+    m_parts.setStatus(QStringLiteral("Setting User"));
     output_string3(Protocol::SetUserCommand(m_state.Identity.user),
-                   [this](bool) { setStatus(QStringLiteral("User Set")); });
+                   [this](bool) { m_parts.setStatus(QStringLiteral("User Set")); });
 }
 
 void frmMain::txtUser_Change()
 {
     static const QString refused = QStringLiteral("*/\\?:.");
-    QLineEdit *box = ui->txtUser;
+    QLineEdit *box = m_ui->txtUser;
     const int k = box->cursorPosition();
     const QString text = box->text();
     // Only the character just typed (the one before the caret) is examined.
@@ -488,49 +380,44 @@ void frmMain::txtUser_Change()
         }
         box->setCursorPosition(k - 1);
     }
-    ui->lblUserChars->setText(UserCharsCaption(int(box->text().size())));
+    m_ui->lblUserChars->setText(MainWindowParts::UserCharsCaption(int(box->text().size())));
 }
 
 // ---- Opening data files ----------------------------------------------------
 
 void frmMain::cmdOpenExistingFile_Click()
 {
-    setStatus(QStringLiteral("Choose a file..."));
+    m_parts.setStatus(QStringLiteral("Choose a file..."));
     const QString chosen = Interaction::current().openFileName(this, QString(), m_state.DataFolder,
                                                                QStringLiteral("Locator Data Files (*.csv)"));
     if (chosen.isEmpty()) {
-        setStatus(QString());
+        m_parts.setStatus(QString());
         return;
     }
     SetConnectedState(false);
     // A transfer still waiting for its data has lost its port: keep its file as it is.
-    m_session.abandonTransfer();
-    ui->ProgressBar1->setValue(0);
+    m_transfer.abandonTransfer();
+    m_ui->ProgressBar1->setValue(0);
+    showOpenedFile(chosen);
+    if (FileLocked(ProcessDataFile(), m_state.currentDataFilePath()))
+        ProcessDataFile().close();
+    emit dataViewerRequested();
+}
 
+// The chosen file becomes the current data file, its identity shown.
+void frmMain::showOpenedFile(const QString &chosen)
+{
     const QFileInfo info(chosen);
     m_state.CurrentDataFile = info.fileName();
     // A file outside the data folder is read where the user found it.
     const bool inDataFolder = QDir(info.absolutePath()) == QDir(m_state.DataFolder);
     m_state.CurrentDataFileOutside = inDataFolder ? QString() : info.absoluteFilePath();
 
-    ui->cmdAnalyse->setEnabled(true);
-    ui->cmdOpenFile->setEnabled(true);
-    ui->lblOpenFile->setEnabled(true);
-    setStatus(QStringLiteral("File '") + m_state.CurrentDataFile + QStringLiteral("' successfully opened"));
-
+    m_ui->cmdAnalyse->setEnabled(true);
+    m_parts.offerOpenCurrent(true);
+    m_parts.setStatus(QStringLiteral("File '") + m_state.CurrentDataFile + QStringLiteral("' successfully opened"));
     ReadLogFileHeader();
-    ui->txtModel->setText(m_state.Identity.model);
-    ui->txtSerialNo->setText(m_state.Identity.serialNo);
-    {
-        // The box shows the file's user; this is no typing to police.
-        const QSignalBlocker quiet(ui->txtUser);
-        ui->txtUser->setText(m_state.Identity.user);
-    }
-    ui->lblUserChars->setText(UserCharsCaption(int(ui->txtUser->text().size())));
-
-    if (FileLocked(ProcessDataFile(), m_state.currentDataFilePath()))
-        ProcessDataFile().close();
-    emit dataViewerRequested();
+    m_parts.showIdentity(m_state.Identity);
 }
 
 void frmMain::cmdOpenFile_Click()
@@ -560,6 +447,16 @@ void frmMain::ReadLogFileHeader()
     m_state.Identity = DataFileHeader::IdentityFromHeaderLine(line);
 }
 
+bool frmMain::haveCurrentDataFile()
+{
+    if (!m_state.CurrentDataFile.isEmpty())
+        return true;
+    Interaction::current().message(this,
+                                   QStringLiteral("There is no current data file. Please transfer data from "
+                                                  "the locator or open an existing log file first."));
+    return false;
+}
+
 // ---- Other windows ---------------------------------------------------------
 
 void frmMain::showAbout()
@@ -568,9 +465,7 @@ void frmMain::showAbout()
         m_about = new frmAbout(m_state, this);
         m_about->setAttribute(Qt::WA_DeleteOnClose);
     }
-    m_about->show();
-    m_about->raise();
-    m_about->activateWindow();
+    BringForward(m_about);
 }
 
 QWidget *frmMain::aboutWindow() const
@@ -581,9 +476,7 @@ QWidget *frmMain::aboutWindow() const
 void frmMain::showTools()
 {
     if (m_tools) {
-        m_tools->show();
-        m_tools->raise();
-        m_tools->activateWindow();
+        BringForward(m_tools);
         return;
     }
     m_tools = new frmTools(m_state, this);
@@ -601,30 +494,21 @@ void frmMain::cmdAnalyse_Click()
     if (!haveCurrentDataFile())
         return;
     if (m_analyse) {
-        m_analyse->show();
-        m_analyse->raise();
-        m_analyse->activateWindow();
+        BringForward(m_analyse);
         return;
     }
     AnalysisHooks hooks;
     hooks.refreshIdentity = [this] { refreshIdentity(); };
-    hooks.setStatus = [this](const QString &text) { setStatus(text); };
+    hooks.setStatus = [this](const QString &text) { m_parts.setStatus(text); };
     m_analyse = new frmPieByMonthMode2(m_state, hooks, this);
     m_analyse->show();
-}
-
-QWidget *frmMain::analyseWindow() const
-{
-    return m_analyse;
 }
 
 void frmMain::showDataViewer()
 {
     // An open viewer keeps the records it loaded; it is only brought forward.
     if (m_viewer) {
-        m_viewer->show();
-        m_viewer->raise();
-        m_viewer->activateWindow();
+        BringForward(m_viewer);
         return;
     }
     m_viewer = new frmViewData(m_state, this);
