@@ -4,6 +4,7 @@
 #include "ArchiveFiles.h"
 #include "LinkFixture.h"
 #include "core/archive/Archive.h"
+#include "core/clock/Clock.h"
 #include "core/datafile/DataFileFormat.h"
 #include "core/link/PortList.h"
 
@@ -146,7 +147,7 @@ void TestCliSync::emptyArchiveTakesEverything()
 
 void TestCliSync::archiveUpToYesterdayAsksFromYesterday()
 {
-    const QDate today = QDate::currentDate();
+    const QDate today = Clock::today();
     const QDate yesterday = today.addDays(-1);
     // Today's records are on the locator; the archive holds yesterday's
     // (before the locator's first session of a day, so no second is shared).
@@ -295,7 +296,7 @@ void TestCliSync::rangeFollowsTheLocatorsClock_data()
     QTest::addColumn<QString>("command");
     QTest::addColumn<QStringList>("warnings");
     QTest::addColumn<int>("warningLines");
-    const QDate today = QDate::currentDate();
+    const QDate today = Clock::today();
     const QString yesterday = shortDate(today.addDays(-1));
     // Reset clock: its new records lie before the last archived second, and
     // a range from that second would never ask for them.
@@ -324,7 +325,7 @@ void TestCliSync::rangeFollowsTheLocatorsClock()
     QFETCH(QString, command);
     QFETCH(QStringList, warnings);
     QFETCH(int, warningLines);
-    const QDate today = QDate::currentDate();
+    const QDate today = Clock::today();
     sim::SimConfig cfg;
     cfg.throttled = false;
     cfg.targetRecords = 100;

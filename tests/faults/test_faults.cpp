@@ -763,7 +763,7 @@ void TestFaults::secondCommandNeverMixesOnTheWire()
     });
     w.cmdDownloadByDate_Click();
     const QByteArray byDate = "#DD08/12/26,08/12/26";
-    const QByteArray setDate = Protocol::SetDateCommand(m_ui->now().date());
+    const QByteArray setDate = Protocol::SetDateCommand(Clock::today());
     QCOMPARE(pty->receive(int(byDate.size() + setDate.size())), byDate + setDate);
     waitForLink(w);
     QCOMPARE(pty->receive(1, 50), QByteArray());

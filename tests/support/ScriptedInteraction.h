@@ -65,7 +65,6 @@ public:
         lastFilter = filter;
         return saveFiles.isEmpty() ? QString() : saveFiles.dequeue();
     }
-    QDateTime now() override { return Clock::now(); }
     bool openExternally(const QUrl &url) override
     {
         opened << url;

@@ -163,11 +163,6 @@ QString QtInteraction::saveFileName(QWidget *parent, const QString &caption, con
     return runFileDialog(parent, QFileDialog::AcceptSave, caption, path, filter);
 }
 
-QDateTime QtInteraction::now()
-{
-    return QDateTime::currentDateTime();
-}
-
 bool QtInteraction::openExternally(const QUrl &url)
 {
     return QDesktopServices::openUrl(url);

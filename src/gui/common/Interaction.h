@@ -6,8 +6,8 @@
 
 class QWidget;
 
-// Every question, message and file dialog the program shows, the clock it
-// reads and the way it ends, in one place. Production uses real dialogs;
+// Every question, message and file dialog the program shows, and the way it
+// ends, in one place (the clock is core/clock/Clock.h). Production uses real dialogs;
 // tests install answers of their own.
 class Interaction
 {
@@ -26,7 +26,6 @@ public:
         = 0;
     virtual QString saveFileName(QWidget *parent, const QString &caption, const QString &path, const QString &filter)
         = 0;
-    virtual QDateTime now() = 0;
     // Web pages, folders and documents through the desktop's default handler.
     virtual bool openExternally(const QUrl &url) = 0;
     // Ends the program at once; every window closes.
@@ -46,7 +45,6 @@ public:
     QString openFileName(QWidget *parent, const QString &caption, const QString &folder,
                          const QString &filter) override;
     QString saveFileName(QWidget *parent, const QString &caption, const QString &path, const QString &filter) override;
-    QDateTime now() override;
     bool openExternally(const QUrl &url) override;
     void endProgram(int code) override;
 };

@@ -1,6 +1,7 @@
 #include "gui/main/TransferController.h"
 #include "ui_frmMain.h"
 
+#include "core/clock/Clock.h"
 #include "core/datafile/DataFileFormat.h"
 #include "core/datafile/DataFileHandle.h"
 #include "core/link/Pacing.h"
@@ -51,7 +52,7 @@ QString TransferController::logFileName(const QString &kind) const
     DataFileFormat::NameParts parts;
     parts.rangeStart = m_parts.state.RangeStart;
     parts.rangeEnd = m_parts.state.RangeEnd;
-    return DataFileFormat::MakeLogFileName(kind, m_parts.state.Identity, Interaction::current().now(), parts);
+    return DataFileFormat::MakeLogFileName(kind, m_parts.state.Identity, Clock::now(), parts);
 }
 
 QString TransferController::newDataFileName()

@@ -1,6 +1,7 @@
 #include "gui/main/frmMain.h"
 #include "ui_frmMain.h"
 
+#include "core/clock/Clock.h"
 #include "core/datafile/DataFileFormat.h"
 #include "core/datafile/DataFileHandle.h"
 #include "core/datafile/DataFileHeader.h"
@@ -139,7 +140,7 @@ void frmMain::Form_Load()
 
     m_ui->ProgressBar1->setMaximum(int(ReceiveHandler::kProgressMax));
     m_ui->tabstrip->setCurrentIndex(kTabConnect);
-    const QDate today = Interaction::current().now().date();
+    const QDate today = Clock::today();
     for (QDateEdit *picker : {m_ui->dtpStart, m_ui->dtpEnd}) {
         picker->setDisplayFormat(QStringLiteral("dd/MM/yy"));
         picker->setDate(today);
@@ -347,13 +348,13 @@ void frmMain::resizeEvent(QResizeEvent *event)
 void frmMain::cmdSetDate_Click()
 {
     m_parts.setStatus(QStringLiteral("Setting Date"));
-    output_string3(Protocol::SetDateCommand(Interaction::current().now().date()),
+    output_string3(Protocol::SetDateCommand(Clock::today()),
                    [this](bool) { m_parts.setStatus(QStringLiteral("Date set")); });
 }
 
 void frmMain::cmdSetTime_Click()
 {
-    const QTime time = Interaction::current().now().time();
+    const QTime time = Clock::now().time();
     m_parts.setStatus(QStringLiteral("Setting time"));
     output_string3(Protocol::SetTimeCommand(time), [this](bool) { m_parts.setStatus(QStringLiteral("Time set")); });
 }
