@@ -143,98 +143,122 @@ bool setKeyword(Location *out, const QString &key, const QString &value, QString
 }
 
 // "postgresql://[user[:password]@][host[:port][,…]][/dbname][?keyword=value&…]",
-// read the way libpq reads it.
-bool parseUri(const QString &rest, Location *out, QString *error)
+// read the way libpq reads it: one part after the other, from left to right.
+class UriReader
 {
-    const qsizetype n = rest.size();
-    auto decoded = [&](const QString &part, const char *what, QString *to) {
+public:
+    UriReader(const QString &rest, Location *out, QString *error)
+        : m_rest(rest)
+        , m_out(out)
+        , m_error(error)
+    { }
+
+    bool read() { return readUserInfo() && readHosts() && readDatabase() && readParameters(); }
+
+private:
+    bool at(QChar c) const { return m_p < m_rest.size() && m_rest[m_p] == c; }
+    bool stopsAt(const char *stops) const { return m_p >= m_rest.size() || QLatin1String(stops).contains(m_rest[m_p]); }
+    bool fail(const QString &text)
+    {
+        *m_error = text;
+        return false;
+    }
+    bool decoded(const QString &part, const char *what, QString *to)
+    {
         const std::optional<QString> d = percentDecoded(part);
-        if (!d) {
-            *error = QStringLiteral("the %1 in the PostgreSQL address has a bad %-escape").arg(QLatin1String(what));
-            return false;
-        }
+        if (!d)
+            return fail(QStringLiteral("the %1 in the PostgreSQL address has a bad %-escape").arg(QLatin1String(what)));
         *to = *d;
         return true;
-    };
-    qsizetype p = 0;
-    qsizetype at = 0;
-    while (at < n && rest[at] != QLatin1Char('@') && rest[at] != QLatin1Char('/'))
-        ++at;
-    if (at < n && rest[at] == QLatin1Char('@')) {
-        const QString userInfo = rest.left(at);
+    }
+
+    bool readUserInfo()
+    {
+        const qsizetype n = m_rest.size();
+        qsizetype end = 0;
+        while (end < n && m_rest[end] != QLatin1Char('@') && m_rest[end] != QLatin1Char('/'))
+            ++end;
+        if (end >= n || m_rest[end] != QLatin1Char('@'))
+            return true;
+        const QString userInfo = m_rest.left(end);
         const qsizetype colon = userInfo.indexOf(QLatin1Char(':'));
-        if (!decoded(userInfo.left(colon), "user name", &out->user))
+        if (!decoded(userInfo.left(colon), "user name", &m_out->user))
             return false;
-        if (colon >= 0 && !decoded(userInfo.mid(colon + 1), "password", &out->password))
+        if (colon >= 0 && !decoded(userInfo.mid(colon + 1), "password", &m_out->password))
             return false;
-        p = at + 1;
+        m_p = end + 1;
+        return true;
     }
 
-    QStringList hosts;
-    QStringList ports;
-    auto stopsAt = [&](const char *stops) { return p >= n || QLatin1String(stops).contains(rest[p]); };
-    for (;;) {
-        QString host;
-        if (p < n && rest[p] == QLatin1Char('[')) {
-            const qsizetype close = rest.indexOf(QLatin1Char(']'), p);
-            if (close < 0 || close == p + 1) {
-                *error = QStringLiteral("an IPv6 address in the PostgreSQL address is empty or lacks its ']'");
-                return false;
-            }
-            host = rest.mid(p + 1, close - p - 1);
-            p = close + 1;
-            if (!stopsAt(":/?,")) {
-                *error = QStringLiteral("unexpected text after an IPv6 address in the PostgreSQL address");
-                return false;
-            }
+    // One host, bracketed when an IPv6 address, and its port if any.
+    bool readHost(QString *host, QString *port)
+    {
+        if (at(QLatin1Char('['))) {
+            const qsizetype close = m_rest.indexOf(QLatin1Char(']'), m_p);
+            if (close < 0 || close == m_p + 1)
+                return fail(QStringLiteral("an IPv6 address in the PostgreSQL address is empty or lacks its ']'"));
+            *host = m_rest.mid(m_p + 1, close - m_p - 1);
+            m_p = close + 1;
+            if (!stopsAt(":/?,"))
+                return fail(QStringLiteral("unexpected text after an IPv6 address in the PostgreSQL address"));
         } else {
-            const qsizetype start = p;
+            const qsizetype start = m_p;
             while (!stopsAt(":/?,"))
-                ++p;
-            host = rest.mid(start, p - start);
+                ++m_p;
+            *host = m_rest.mid(start, m_p - start);
         }
-        QString port;
-        if (p < n && rest[p] == QLatin1Char(':')) {
-            const qsizetype start = ++p;
+        if (at(QLatin1Char(':'))) {
+            const qsizetype start = ++m_p;
             while (!stopsAt("/?,"))
-                ++p;
-            port = rest.mid(start, p - start);
+                ++m_p;
+            *port = m_rest.mid(start, m_p - start);
         }
-        hosts << host;
-        ports << port;
-        if (p < n && rest[p] == QLatin1Char(',')) {
-            ++p;
-            continue;
-        }
-        break;
-    }
-    QString hostList;
-    QString portList;
-    if (!decoded(hosts.join(QLatin1Char(',')), "host", &hostList)
-        || !decoded(ports.join(QLatin1Char(',')), "port", &portList))
-        return false;
-    if (!QString(hostList).remove(QLatin1Char(',')).isEmpty())
-        out->host = hostList;
-    if (!QString(portList).remove(QLatin1Char(',')).isEmpty()) {
-        if (!setKeyword(out, QStringLiteral("port"), portList, error))
-            return false;
+        return true;
     }
 
-    if (p < n && rest[p] == QLatin1Char('/')) {
-        const qsizetype start = ++p;
-        while (p < n && rest[p] != QLatin1Char('?'))
-            ++p;
-        if (!decoded(rest.mid(start, p - start), "database name", &out->database))
+    bool readHosts()
+    {
+        QStringList hosts;
+        QStringList ports;
+        do {
+            QString host;
+            QString port;
+            if (!readHost(&host, &port))
+                return false;
+            hosts << host;
+            ports << port;
+        } while (at(QLatin1Char(',')) && ++m_p);
+        QString hostList;
+        QString portList;
+        if (!decoded(hosts.join(QLatin1Char(',')), "host", &hostList)
+            || !decoded(ports.join(QLatin1Char(',')), "port", &portList))
             return false;
+        if (!QString(hostList).remove(QLatin1Char(',')).isEmpty())
+            m_out->host = hostList;
+        if (QString(portList).remove(QLatin1Char(',')).isEmpty())
+            return true;
+        return setKeyword(m_out, QStringLiteral("port"), portList, m_error);
     }
-    if (p < n && rest[p] == QLatin1Char('?')) {
-        const QStringList params = rest.mid(p + 1).split(QLatin1Char('&'), Qt::SkipEmptyParts);
+
+    bool readDatabase()
+    {
+        if (!at(QLatin1Char('/')))
+            return true;
+        const qsizetype start = ++m_p;
+        while (m_p < m_rest.size() && m_rest[m_p] != QLatin1Char('?'))
+            ++m_p;
+        return decoded(m_rest.mid(start, m_p - start), "database name", &m_out->database);
+    }
+
+    bool readParameters()
+    {
+        if (!at(QLatin1Char('?')))
+            return true;
+        const QStringList params = m_rest.mid(m_p + 1).split(QLatin1Char('&'), Qt::SkipEmptyParts);
         for (const QString &param : params) {
             const qsizetype eq = param.indexOf(QLatin1Char('='));
-            if (eq < 0 || param.indexOf(QLatin1Char('='), eq + 1) >= 0) {
-                *error = QStringLiteral("a parameter of the PostgreSQL address is not keyword=value");
-                return false;
-            }
+            if (eq < 0 || param.indexOf(QLatin1Char('='), eq + 1) >= 0)
+                return fail(QStringLiteral("a parameter of the PostgreSQL address is not keyword=value"));
             QString key;
             QString value;
             if (!decoded(param.left(eq), "parameter name", &key) || !decoded(param.mid(eq + 1), "parameter", &value))
@@ -244,11 +268,21 @@ bool parseUri(const QString &rest, Location *out, QString *error)
                 key = QStringLiteral("sslmode");
                 value = QStringLiteral("require");
             }
-            if (!setKeyword(out, key, value, error))
+            if (!setKeyword(m_out, key, value, m_error))
                 return false;
         }
+        return true;
     }
-    return true;
+
+    const QString &m_rest;
+    Location *m_out;
+    QString *m_error;
+    qsizetype m_p = 0;
+};
+
+bool parseUri(const QString &rest, Location *out, QString *error)
+{
+    return UriReader(rest, out, error).read();
 }
 
 // libpq's "keyword = value …" syntax: values end at white space unless
