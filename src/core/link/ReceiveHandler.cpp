@@ -104,6 +104,50 @@ qsizetype ReceiveHandler::findMarker(const QByteArray &tail, const QByteArray &p
     return at < 0 ? -1 : tail.size() + at;
 }
 
+void ReceiveHandler::endAtPowerDown(const QByteArray &piece, qsizetype before)
+{
+    // Transfer text that shared its piece with the notice was received all
+    // the same: keep it, the notice itself is not data. When the notice
+    // began in an earlier piece (before < 0), its first characters are the
+    // ones held back; they are dropped. A failed write is reported, and the
+    // locator is still gone.
+    if (m_state.TransferActive) {
+        const QByteArray text
+            = before >= 0 ? m_held + piece.left(before) : m_held.left(qMax<qsizetype>(0, m_held.size() + before));
+        if (!text.isEmpty() && !m_file.write(text))
+            failWrite();
+    }
+    m_held.clear();
+    m_state.TransferActive = false;
+    m_state.TransferFileReady = true;
+    m_tail.clear();
+    m_view.onPowerDown(closeDataFile());
+}
+
+bool ReceiveHandler::beginTransfer(QByteArray *piece, const QByteArray &tail, qsizetype start)
+{
+    if (!m_file.isWriting()) {
+        // Nobody asked for this transfer (or its file is gone): start a
+        // file of its own rather than lose the text.
+        QString error;
+        const QString name = m_view.newDataFileName();
+        if (!openDataFile(name, &error)) {
+            m_view.onDataFileError(fullPath(name), error);
+            return false;
+        }
+    }
+    m_view.onTransferStart();
+    m_state.TransferActive = true;
+    m_abortInTransfer = false;
+    // A marker begun at the end of the previous piece starts the transfer
+    // at its first character, so the header line stays whole.
+    if (start < tail.size())
+        piece->prepend(tail.mid(start));
+    piece->prepend(m_commentBlock);
+    m_view.restartWatchdog();
+    return true;
+}
+
 void ReceiveHandler::handlePiece(QByteArray piece)
 {
     static const QByteArray powerDown(Protocol::PowerDownNotice);
@@ -119,23 +163,7 @@ void ReceiveHandler::handlePiece(QByteArray piece)
     const qsizetype tailSize = tail.size();
 
     if (const qsizetype pd = findMarker(tail, received, powerDown); pd >= 0) {
-        // Transfer text that shared its piece with the notice was received
-        // all the same: keep it, the notice itself is not data. When the
-        // notice began in an earlier piece, its first characters are the
-        // ones held back; they are dropped. A failed write is reported, and
-        // the locator is still gone.
-        const qsizetype before = pd - tailSize;
-        if (m_state.TransferActive) {
-            const QByteArray text
-                = before >= 0 ? m_held + piece.left(before) : m_held.left(qMax<qsizetype>(0, m_held.size() + before));
-            if (!text.isEmpty() && !m_file.write(text))
-                failWrite();
-        }
-        m_held.clear();
-        m_state.TransferActive = false;
-        m_state.TransferFileReady = true;
-        m_tail.clear();
-        m_view.onPowerDown(closeDataFile());
+        endAtPowerDown(piece, pd - tailSize);
         return;
     }
 
@@ -150,27 +178,8 @@ void ReceiveHandler::handlePiece(QByteArray piece)
         const qsizetype byDate = findMarker(tail, received, startByDate);
         start = all < 0 ? byDate : byDate < 0 ? all : qMin(all, byDate);
     }
-    if (start >= 0) {
-        if (!m_file.isWriting()) {
-            // Nobody asked for this transfer (or its file is gone): start a
-            // file of its own rather than lose the text.
-            QString error;
-            const QString name = m_view.newDataFileName();
-            if (!openDataFile(name, &error)) {
-                m_view.onDataFileError(fullPath(name), error);
-                return;
-            }
-        }
-        m_view.onTransferStart();
-        m_state.TransferActive = true;
-        m_abortInTransfer = false;
-        // A marker begun at the end of the previous piece starts the
-        // transfer at its first character, so the header line stays whole.
-        if (start < tailSize)
-            piece.prepend(tail.mid(start));
-        piece.prepend(m_commentBlock);
-        m_view.restartWatchdog();
-    }
+    if (start >= 0 && !beginTransfer(&piece, tail, start))
+        return;
 
     if (Protocol::IsLiveLine(piece)) {
         m_view.onLiveLine(piece, m_state.TransferFileReady);

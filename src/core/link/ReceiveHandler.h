@@ -70,6 +70,13 @@ private:
     static qsizetype findMarker(const QByteArray &tail, const QByteArray &piece, const QByteArray &marker);
     QString closeDataFile();
     void failWrite();
+    // The power-down notice, `before` characters into the piece (negative:
+    // begun in the previous one), ends the transfer keeping its text.
+    void endAtPowerDown(const QByteArray &piece, qsizetype before);
+    // A start marker at `start` (counted from the tail's first character):
+    // the file opened if nobody did, the comment block in front. False when
+    // no file could be made.
+    bool beginTransfer(QByteArray *piece, const QByteArray &tail, qsizetype start);
     // Writes transfer text, holding back an end that may begin a power-down
     // notice until the next piece tells; `last` writes everything.
     bool writeText(const QByteArray &text, bool last);
