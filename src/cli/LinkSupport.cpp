@@ -3,9 +3,9 @@
 #include "core/link/PacedWriter.h"
 #include "core/link/Pacing.h"
 #include "core/link/PortNaming.h"
+#include "core/link/PortSettings.h"
 #include "core/link/Probe.h"
 #include "core/link/SerialPort.h"
-#include "core/link/WorkingPort.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -126,7 +126,7 @@ std::optional<Protocol::ProbeResult> IdentifyLocator(Context &ctx, int port, boo
 
 bool OpenWorkingPort(Context &ctx, SerialPort &working, int port)
 {
-    const int opened = WorkingPort::Open(working, port);
+    const int opened = OpenLinkPort(working, port);
     if (opened == SerialPort::NoError)
         return true;
     ctx.fail(opened == SerialPort::InvalidPortNumber ? noSuchPort(port) : CannotOpenText(port, working));

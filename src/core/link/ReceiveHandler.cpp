@@ -104,6 +104,26 @@ qsizetype ReceiveHandler::findMarker(const QByteArray &tail, const QByteArray &p
     return at < 0 ? -1 : tail.size() + at;
 }
 
+void ReceiveHandler::endByPowerDown(const QByteArray &piece, qsizetype before)
+{
+    // Transfer text that shared its piece with the notice was received all
+    // the same: keep it, the notice itself is not data. When the notice began
+    // in an earlier piece (`before` < 0), its first characters are the ones
+    // held back; they are dropped. A failed write is reported, and the
+    // locator is still gone.
+    if (m_state.TransferActive) {
+        const QByteArray text
+            = before >= 0 ? m_held + piece.left(before) : m_held.left(qMax<qsizetype>(0, m_held.size() + before));
+        if (!text.isEmpty() && !m_file.write(text))
+            failWrite();
+    }
+    m_held.clear();
+    m_state.TransferActive = false;
+    m_state.TransferFileReady = true;
+    m_tail.clear();
+    m_view.onPowerDown(closeDataFile());
+}
+
 void ReceiveHandler::handlePiece(QByteArray piece)
 {
     static const QByteArray powerDown(Protocol::PowerDownNotice);
@@ -119,23 +139,7 @@ void ReceiveHandler::handlePiece(QByteArray piece)
     const qsizetype tailSize = tail.size();
 
     if (const qsizetype pd = findMarker(tail, received, powerDown); pd >= 0) {
-        // Transfer text that shared its piece with the notice was received
-        // all the same: keep it, the notice itself is not data. When the
-        // notice began in an earlier piece, its first characters are the
-        // ones held back; they are dropped. A failed write is reported, and
-        // the locator is still gone.
-        const qsizetype before = pd - tailSize;
-        if (m_state.TransferActive) {
-            const QByteArray text
-                = before >= 0 ? m_held + piece.left(before) : m_held.left(qMax<qsizetype>(0, m_held.size() + before));
-            if (!text.isEmpty() && !m_file.write(text))
-                failWrite();
-        }
-        m_held.clear();
-        m_state.TransferActive = false;
-        m_state.TransferFileReady = true;
-        m_tail.clear();
-        m_view.onPowerDown(closeDataFile());
+        endByPowerDown(piece, pd - tailSize);
         return;
     }
 

@@ -70,6 +70,9 @@ private:
     static qsizetype findMarker(const QByteArray &tail, const QByteArray &piece, const QByteArray &marker);
     QString closeDataFile();
     void failWrite();
+    // A power-down notice starts `before` characters into the piece (negative:
+    // in the held-back tail): keep the text in front of it, end the transfer.
+    void endByPowerDown(const QByteArray &piece, qsizetype before);
     // Writes transfer text, holding back an end that may begin a power-down
     // notice until the next piece tells; `last` writes everything.
     bool writeText(const QByteArray &text, bool last);

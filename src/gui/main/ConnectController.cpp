@@ -5,8 +5,8 @@
 #include "core/link/PacedWriter.h"
 #include "core/link/Pacing.h"
 #include "core/link/PortNaming.h"
+#include "core/link/PortSettings.h"
 #include "core/link/SerialPort.h"
-#include "core/link/WorkingPort.h"
 #include "gui/common/AppState.h"
 #include "gui/common/Folders.h"
 #include "gui/common/Interaction.h"
@@ -75,7 +75,7 @@ void ConnectController::loadChooser()
 void ConnectController::openWorkingPort(int port)
 {
     m_transfer.receiver().forgetPieces();
-    WorkingPort::Open(m_parts.working, port);
+    OpenLinkPort(m_parts.working, port);
 }
 
 bool ConnectController::anyPortOpen() const

@@ -6,8 +6,8 @@
 #include "core/datafile/DataFileHandle.h"
 #include "core/link/Pacing.h"
 #include "core/link/PortNaming.h"
+#include "core/link/PortSettings.h"
 #include "core/link/Protocol.h"
-#include "core/link/WorkingPort.h"
 #include "gui/common/AppState.h"
 #include "gui/common/Folders.h"
 #include "gui/common/Interaction.h"
@@ -154,10 +154,10 @@ bool frmTools::OpenToolsPort()
         return false;
     }
 
-    WorkingPort::Options options;
-    options.stopAtEndOfFile = true;
-    options.writeOnOpen = Protocol::Preamble;
-    const int rc = WorkingPort::Open(MSComm1, port, options);
+    PortSettings settings;
+    settings.stopAtEndOfFile = true;
+    settings.writeOnOpen = Protocol::Preamble;
+    const int rc = OpenLinkPort(MSComm1, port, settings);
     if (rc != SerialPort::NoError) {
         if (rc == SerialPort::InvalidPortNumber)
             setStatus(QStringLiteral("Port %1 does not exist. ").arg(port) + portHint(), true);
