@@ -24,25 +24,7 @@ QColor toColor(ModeTable::Rgb c)
 {
     return QColor(c.r, c.g, c.b);
 }
-
-void colourText(QWidget *w, const QColor &colour)
-{
-    QPalette p = w->palette();
-    p.setColor(QPalette::WindowText, colour);
-    w->setPalette(p);
-}
 }  // namespace
-
-void StyleAnalysisWindow(QWidget *window, QWidget *pieStatus, QWidget *usageCaption, QWidget *usageTime)
-{
-    QPalette p = window->palette();
-    p.setColor(QPalette::Window, QColor(64, 64, 64));
-    window->setPalette(p);
-    window->setAutoFillBackground(true);
-    colourText(pieStatus, Qt::white);
-    colourText(usageCaption, Qt::white);
-    colourText(usageTime, QColor(192, 192, 192));
-}
 
 UsagePie::UsagePie(QChartView *view)
     : m_view(view)

@@ -15,10 +15,6 @@ class QChart;
 class QChartView;
 class QGraphicsSimpleTextItem;
 class QPieSeries;
-class QWidget;
-
-// The analysis windows' dark grey ground and the colours of their texts on it.
-void StyleAnalysisWindow(QWidget *window, QWidget *pieStatus, QWidget *usageCaption, QWidget *usageTime);
 
 // The usage pie both analysis windows (and locator-cli chart) draw into their
 // chart view: the two-line caption, a legend titled "Mode", one slice per
