@@ -23,10 +23,10 @@ void Exchange(PacedWriter &writer, SerialPort &port, bool extraPause, std::funct
 {
     QPointer<SerialPort> probe(&port);
     auto readOnce = [probe, done](bool) { done(probe && probe->isOpen() ? probe->input() : QByteArray()); };
-    writer.send(port, Protocol::Preamble, Pacing::outputPauseMs());
-    writer.send(port, Protocol::Identify, Pacing::outputPauseMs(), [&writer, probe, extraPause, readOnce](bool) {
+    writer.send(port, Protocol::Preamble, Pacing::OutputPauseMs());
+    writer.send(port, Protocol::Identify, Pacing::OutputPauseMs(), [&writer, probe, extraPause, readOnce](bool) {
         if (extraPause && probe && probe->isOpen())
-            writer.wait(Pacing::outputPauseMs(), readOnce);
+            writer.wait(Pacing::OutputPauseMs(), readOnce);
         else
             readOnce(true);
     });

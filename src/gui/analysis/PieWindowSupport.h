@@ -53,8 +53,7 @@ public:
     // made if missing) carries it. The file gets the name exactly as the
     // dialog returns it, no extension added; a failed write is reported. An
     // empty dialogTitle leaves the dialog's own.
-    void saveImage(const QString &noChartText, const std::function<QString()> &imageName,
-                   const QString &dialogTitle);
+    void saveImage(const QString &noChartText, const std::function<QString()> &imageName, const QString &dialogTitle);
     // Opens the images folder in the desktop's file browser, making it first if missing.
     void openImagesFolder();
 

@@ -57,7 +57,7 @@ frmPortManage::frmPortManage(const QString &portListPath, QWidget *parent)
         PortListChanged = true;
         showDevice(item);
     });
-    applyLayoutMinimumSize(this);
+    ApplyLayoutMinimumSize(this);
 }
 
 frmPortManage::~frmPortManage()
@@ -98,7 +98,7 @@ void frmPortManage::showEvent(QShowEvent *event)
 void frmPortManage::showDevice(QTreeWidgetItem *item)
 {
     int number = 0;
-    const QString device = IsValidPort(item->text(kColPort), &number) ? PortNaming::deviceShownFor(number) : QString();
+    const QString device = IsValidPort(item->text(kColPort), &number) ? PortNaming::DeviceShownFor(number) : QString();
     const QSignalBlocker quiet(ui->lvPorts);  // not an edit of the list
     item->setText(kColDevice, QDir::toNativeSeparators(device));
 }

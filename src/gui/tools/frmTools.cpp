@@ -80,7 +80,7 @@ frmTools::frmTools(AppState &state, QWidget *parent)
     // cmdResetMem stays without an action; the form shows it disabled.
 
     setPortControls();
-    applyLayoutMinimumSize(this);
+    ApplyLayoutMinimumSize(this);
 }
 
 frmTools::~frmTools()
@@ -163,7 +163,7 @@ bool frmTools::OpenToolsPort()
             setStatus(QStringLiteral("Port %1 does not exist. ").arg(port) + portHint(), true);
         else if (MSComm1.accessRefused())
             setStatus(QStringLiteral("Port %1 could not be opened. ").arg(port)
-                          + PortNaming::refusalAdvice(MSComm1.devicePath()),
+                          + PortNaming::RefusalAdvice(MSComm1.devicePath()),
                       true);
         else
             setStatus(QStringLiteral("Port %1 could not be opened: %2. ").arg(port).arg(MSComm1.lastErrorText())
@@ -361,12 +361,12 @@ quint64 frmTools::sendPaced(const QByteArray &text, int pauseMs, std::function<v
 
 bool frmTools::SendQuery(const QByteArray &text, std::function<void(bool)> sent)
 {
-    return sendPaced(text, Pacing::toolsLongPauseMs(), std::move(sent)) != 0;
+    return sendPaced(text, Pacing::ToolsLongPauseMs(), std::move(sent)) != 0;
 }
 
 bool frmTools::SendCommand(const QByteArray &text, std::function<void(bool)> sent)
 {
-    return sendPaced(text, Pacing::shortPauseMs(), std::move(sent)) != 0;
+    return sendPaced(text, Pacing::ShortPauseMs(), std::move(sent)) != 0;
 }
 
 quint64 frmTools::runButton(const QString &first, const QByteArray &command, bool query, const QString &second)
@@ -378,7 +378,7 @@ quint64 frmTools::runButton(const QString &first, const QByteArray &command, boo
         else
             setStatus(QStringLiteral("The port closed before the command was sent. ") + portHint(), true);
     };
-    const quint64 sent = sendPaced(command, query ? Pacing::toolsLongPauseMs() : Pacing::shortPauseMs(), done);
+    const quint64 sent = sendPaced(command, query ? Pacing::ToolsLongPauseMs() : Pacing::ShortPauseMs(), done);
     if (sent == 0)
         done(false);
     return sent;
