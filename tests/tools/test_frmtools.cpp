@@ -72,7 +72,7 @@ private slots:
     {
         Pacing::SetShortPauseMs(0);
         delete m_window.data();
-        frmTools::CloseOpenFiles();
+        frmTools::closeOpenFiles();
         m_pty.reset();
         m_state.reset();
         m_ui.reset();

@@ -43,7 +43,7 @@ private slots:
     void cleanup()
     {
         delete m_window.data();
-        frmTools::CloseOpenFiles();
+        frmTools::closeOpenFiles();
         m_sim.reset();
         m_state.reset();
         m_ui.reset();

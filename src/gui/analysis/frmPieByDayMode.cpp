@@ -47,7 +47,7 @@ void frmPieByDayMode::Form_Load()
 void frmPieByDayMode::ShowDay(const QString &day, int month, const QString &year)
 {
     ChosenDate held{day, month, year};
-    held.RewriteForDay();
+    held.rewriteForDay();
     Chosen().ChosenDay = held.ChosenDay;
     Chosen().ChosenYear = held.ChosenYear;
     // The window's own copy names its image: later clicks change the

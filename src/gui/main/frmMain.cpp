@@ -311,7 +311,7 @@ void frmMain::cmdExit_Click()
     // At once: a scan or a command going out stops here, not a byte more is
     // written, and every file is flushed and closed.
     m_connect.shutDown();
-    frmTools::CloseOpenFiles();
+    frmTools::closeOpenFiles();
     Interaction::current().endProgram(0);
 }
 
@@ -381,7 +381,7 @@ void frmMain::txtUser_Change()
         }
         box->setCursorPosition(k - 1);
     }
-    m_ui->lblUserChars->setText(MainWindowParts::UserCharsCaption(int(box->text().size())));
+    m_ui->lblUserChars->setText(MainWindowParts::userCharsCaption(int(box->text().size())));
 }
 
 // ---- Opening data files ----------------------------------------------------

@@ -107,7 +107,7 @@ bool frmTools::Form_Load()
         = ask.input(parentWidget(), QStringLiteral("Enter your passwword"), QStringLiteral("Password"));
     if (password != QLatin1String("lampwick")) {
         // Ending at once must not leave a data file or the log half-written.
-        CloseOpenFiles();
+        closeOpenFiles();
         ask.endProgram(0);
         deleteLater();
         return false;
@@ -122,7 +122,7 @@ bool frmTools::Form_Load()
     return true;
 }
 
-bool frmTools::ParsePortNumber(const QString &text, int *number)
+bool frmTools::parsePortNumber(const QString &text, int *number)
 {
     bool ok = false;
     const double value = text.trimmed().toDouble(&ok);
@@ -147,7 +147,7 @@ bool frmTools::OpenToolsPort()
         setStatus(QStringLiteral("No port was entered. ") + portHint(), true);
         return false;
     }
-    if (!ParsePortNumber(typed, &port)) {
+    if (!parsePortNumber(typed, &port)) {
         setStatus(QStringLiteral("\"%1\" is not a port number from 1 to %2. ").arg(typed, QString::number(kMaxComPort))
                       + portHint(),
                   true);
@@ -293,7 +293,7 @@ void frmTools::cmdOpenFile_Click()
             this, QStringLiteral("The log file could not be opened:\n%1").arg(QDir::toNativeSeparators(log.path())));
 }
 
-void frmTools::CloseOpenFiles()
+void frmTools::closeOpenFiles()
 {
     ProcessDataFile().close();
     ProcessTroubleshootLog().close();
@@ -333,10 +333,10 @@ void frmTools::MSComm1_OnComm()
 
 void frmTools::txtUser_Change()
 {
-    ui->lblUserChars->setText(UserCharsCaption(ui->txtUser->text().size()));
+    ui->lblUserChars->setText(userCharsCaption(ui->txtUser->text().size()));
 }
 
-QString frmTools::UserCharsCaption(qsizetype length)
+QString frmTools::userCharsCaption(qsizetype length)
 {
     return QStringLiteral("-") + QString::number(kUserNameLength - length) + QStringLiteral(" left-");
 }
