@@ -171,7 +171,7 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
-    Pacing::setShortPauseMs(Pacing::kDefaultShortPauseMs);
+    Pacing::SetShortPauseMs(Pacing::kDefaultShortPauseMs);
     TimedYes ui;
     Interaction::install(&ui);
 
@@ -183,8 +183,8 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    std::printf("pacing: short pause %d ms, output pause %d ms; %d runs each\n", Pacing::shortPauseMs(),
-                Pacing::outputPauseMs(), runs);
+    std::printf("pacing: short pause %d ms, output pause %d ms; %d runs each\n", Pacing::ShortPauseMs(),
+                Pacing::OutputPauseMs(), runs);
     int failures = 0;
     LoopWatch watch;
     {

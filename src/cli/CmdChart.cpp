@@ -20,7 +20,7 @@ namespace Cli {
 
 namespace {
 
-int RunChart(Context &ctx, const QStringList &arguments);
+int runChart(Context &ctx, const QStringList &arguments);
 
 const char kHelp[] = "Usage: locator-cli chart FILE (--month MM/YYYY | --day DD/MM/YYYY) --out PATH\n"
                      "                         [--size WIDTHxHEIGHT]\n"
@@ -54,7 +54,7 @@ bool parseSize(const QString &text, QSize *size)
     return true;
 }
 
-int RunChart(Context &ctx, const QStringList &arguments)
+int runChart(Context &ctx, const QStringList &arguments)
 {
     CommandLine line(ctx, kHelp, {{"month", "MM/YYYY"}, {"day", "DD/MM/YYYY"}, {"out", "PATH"}, {"size", "WxH"}});
     if (!line.parse(arguments, CommandLine::Arguments::Any))
@@ -124,7 +124,7 @@ int RunChart(Context &ctx, const QStringList &arguments)
 
 void EnableChart()
 {
-    SetChartCommand(RunChart);
+    SetChartCommand(runChart);
 }
 
 int RunChartProgram(int argc, char *argv[])

@@ -39,11 +39,11 @@ void listPortEntries(Context &ctx)
     for (const QSerialPortInfo &info : ports)
         ctx.print(QStringLiteral("%1  %2\n").arg(info.portName(), info.description()));
 #else
-    const QString folder = PortNaming::portsFolder();
+    const QString folder = PortNaming::PortsFolder();
     const QDir dir(folder);
     ctx.print(QStringLiteral("Ports folder: %1%2\n")
                   .arg(Native(folder), dir.exists() ? QString() : QStringLiteral(" (does not exist)")));
-    ctx.print(QStringLiteral("Device folder: %1\n").arg(Native(PortNaming::deviceFolder())));
+    ctx.print(QStringLiteral("Device folder: %1\n").arg(Native(PortNaming::DeviceFolder())));
 
     // Ports 1 to 16 always (the table's or an entry's device), and any
     // further COM entry the folder holds.
@@ -61,13 +61,13 @@ void listPortEntries(Context &ctx)
     std::sort(numbers.begin(), numbers.end());
     for (int number : std::as_const(numbers)) {
         const QFileInfo entry(dir.filePath(QStringLiteral("COM%1").arg(number)));
-        const bool present = !PortNaming::devicePathFor(number).isEmpty();
+        const bool present = !PortNaming::DevicePathFor(number).isEmpty();
         QString note;
         if (entry.isSymLink() || entry.exists())
             note = present ? QStringLiteral(" (link)") : QStringLiteral(" (link, missing)");
         else if (!present)
             note = QStringLiteral(" (not present)");
-        ctx.print(QStringLiteral("COM%1 -> %2%3\n").arg(number).arg(Native(PortNaming::deviceShownFor(number)), note));
+        ctx.print(QStringLiteral("COM%1 -> %2%3\n").arg(number).arg(Native(PortNaming::DeviceShownFor(number)), note));
     }
 #endif
 }

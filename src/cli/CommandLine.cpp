@@ -159,7 +159,7 @@ std::optional<LinkOptions> CommandLine::linkOptions(PortCount count)
             m_ctx.usage(QStringLiteral("--pace-ms takes a whole number of milliseconds, not '%1'").arg(text));
             return std::nullopt;
         }
-        Pacing::setShortPauseMs(ms);
+        Pacing::SetShortPauseMs(ms);
     }
     return link;
 }

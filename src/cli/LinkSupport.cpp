@@ -3,9 +3,9 @@
 #include "core/link/PacedWriter.h"
 #include "core/link/Pacing.h"
 #include "core/link/PortNaming.h"
+#include "core/link/PortSettings.h"
 #include "core/link/Probe.h"
 #include "core/link/SerialPort.h"
-#include "core/link/WorkingPort.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -21,23 +21,23 @@ QString noSuchPort(int port)
 #ifdef Q_OS_WIN
     return QStringLiteral("%1 does not exist (no COM%2 on this computer)").arg(PortName(port)).arg(port);
 #else
-    const QFileInfo entry(QDir(PortNaming::portsFolder()).filePath(QStringLiteral("COM%1").arg(port)));
+    const QFileInfo entry(QDir(PortNaming::PortsFolder()).filePath(QStringLiteral("COM%1").arg(port)));
     if (entry.isSymLink()) {
         return QStringLiteral("%1 does not exist (COM%2 in %3 points to %4, which is not there)")
             .arg(PortName(port))
             .arg(port)
-            .arg(Native(PortNaming::portsFolder()), Native(entry.symLinkTarget()));
+            .arg(Native(PortNaming::PortsFolder()), Native(entry.symLinkTarget()));
     }
-    if (PortNaming::tableDeviceName(port).isEmpty()) {
+    if (PortNaming::TableDeviceName(port).isEmpty()) {
         return QStringLiteral("%1 does not exist (no COM%2 in %3)")
             .arg(PortName(port))
             .arg(port)
-            .arg(Native(PortNaming::portsFolder()));
+            .arg(Native(PortNaming::PortsFolder()));
     }
     return QStringLiteral("%1 does not exist (no COM%2 in %3, no %4)")
         .arg(PortName(port))
         .arg(port)
-        .arg(Native(PortNaming::portsFolder()), Native(PortNaming::deviceShownFor(port)));
+        .arg(Native(PortNaming::PortsFolder()), Native(PortNaming::DeviceShownFor(port)));
 #endif
 }
 
@@ -58,7 +58,7 @@ QString PortName(int port)
 QString CannotOpenText(int port, const SerialPort &serial)
 {
     if (serial.accessRefused()) {
-        QString advice = PortNaming::refusalAdvice(serial.devicePath());
+        QString advice = PortNaming::RefusalAdvice(serial.devicePath());
         advice[0] = advice[0].toLower();
         return QStringLiteral("%1 could not be opened: %2").arg(PortName(port), advice);
     }
@@ -126,7 +126,7 @@ std::optional<Protocol::ProbeResult> IdentifyLocator(Context &ctx, int port, boo
 
 bool OpenWorkingPort(Context &ctx, SerialPort &working, int port)
 {
-    const int opened = WorkingPort::Open(working, port);
+    const int opened = OpenLinkPort(working, port);
     if (opened == SerialPort::NoError)
         return true;
     ctx.fail(opened == SerialPort::InvalidPortNumber ? noSuchPort(port) : CannotOpenText(port, working));
@@ -136,7 +136,7 @@ bool OpenWorkingPort(Context &ctx, SerialPort &working, int port)
 bool SendShortPaced(Context &ctx, SerialPort &working, int port, const QByteArray &command)
 {
     // A command that did not reach the port must not be reported as sent.
-    if (SendPaced(working, command, Pacing::shortPauseMs()) && working.isOpen())
+    if (SendPaced(working, command, Pacing::ShortPauseMs()) && working.isOpen())
         return true;
     ctx.fail(QStringLiteral("%1 failed while sending %2").arg(PortName(port), QString::fromLatin1(command.left(3))));
     return false;

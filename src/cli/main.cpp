@@ -79,7 +79,7 @@ int main(int argc, char *argv[])
         return entry(argc, argv);
     }
 
-    Pacing::configure({});  // LOCATOR_PACE_MS; --pace-ms is an option of the link commands
+    Pacing::Configure({});  // LOCATOR_PACE_MS; --pace-ms is an option of the link commands
 #ifdef Q_OS_UNIX
     // Only these stop cleanly on request; Ctrl+C ends any other at once.
     if (Cli::StopsOnInterrupt(arguments))

@@ -446,7 +446,7 @@ void TestAnalysisWindows::saveMonthImage()
     QCOMPARE(image.size(), chart->size() * chart->devicePixelRatio());
     // Drawn as displayed: the chart's own ground to the very corner.
     const QColor corner = image.pixelColor(3, image.height() - 4);
-    const QColor ground = UsagePie::Background();
+    const QColor ground = UsagePie::background();
     QVERIFY2(qAbs(corner.red() - ground.red()) < 8 && qAbs(corner.green() - ground.green()) < 8
                  && qAbs(corner.blue() - ground.blue()) < 8,
              qPrintable(corner.name()));
@@ -571,7 +571,7 @@ void TestAnalysisWindows::longUserNameKeepsBothCaptionLines()
     const QFontMetricsF metrics(font);
     const QString caption = who + name + QStringLiteral("\r\nUsage by Mode for 02/03/11 to 28/03/11");
     for (qreal width = metrics.horizontalAdvance(who + name) + 1; width > 20; width -= 17) {
-        const QStringList lines = UsagePie::FitCaption(caption, font, width);
+        const QStringList lines = UsagePie::fitCaption(caption, font, width);
         QCOMPARE(lines.size(), 2);
         for (const QString &line : lines) {
             QVERIFY2(!line.isEmpty() && metrics.horizontalAdvance(line) <= width,

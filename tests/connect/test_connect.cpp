@@ -31,7 +31,7 @@ class TestConnect : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { Pacing::setShortPauseMs(kProbePaceMs); }
+    void initTestCase() { Pacing::SetShortPauseMs(kProbePaceMs); }
     void init()
     {
         m_env = std::make_unique<TestEnvironment>();

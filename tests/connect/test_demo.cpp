@@ -47,10 +47,10 @@ void TestDemo::options()
 
 void TestDemo::scanFindsDemoLocator()
 {
-    Pacing::setShortPauseMs(kProbePaceMs);
+    Pacing::SetShortPauseMs(kProbePaceMs);
     TestEnvironment env;
     ScriptedInteraction ui;
-    QVERIFY(PortNaming::devicePathFor(DemoLocator::kPort).isEmpty());  // no hardware here
+    QVERIFY(PortNaming::DevicePathFor(DemoLocator::kPort).isEmpty());  // no hardware here
 
     // Its private folder is made by the demo only, in the runtime folder.
     QTemporaryDir runtime;  // owner-only, as a runtime folder must be
@@ -64,7 +64,7 @@ void TestDemo::scanFindsDemoLocator()
     QVERIFY(demo.running());
     QCOMPARE(QDir(runtime.path()).entryList(demoDirs, QDir::Dirs).size(), 1);
     QCOMPARE(QDir(QDir::tempPath()).entryList(demoDirs, QDir::Dirs), inTempBefore);
-    QVERIFY(!PortNaming::devicePathFor(DemoLocator::kPort).isEmpty());
+    QVERIFY(!PortNaming::DevicePathFor(DemoLocator::kPort).isEmpty());
 
     {
         frmMain w;
@@ -83,8 +83,8 @@ void TestDemo::scanFindsDemoLocator()
     }
     demo.stop();
     QVERIFY(!demo.running());
-    PortNaming::setPortsFolder({});
-    PortNaming::setDeviceFolder({});
+    PortNaming::SetPortsFolder({});
+    PortNaming::SetDeviceFolder({});
 }
 
 QTEST_MAIN(TestDemo)

@@ -24,7 +24,7 @@ private slots:
 
 void TestJourney::scanTransferByDateDisconnect()
 {
-    Pacing::setShortPauseMs(kProbePaceMs);
+    Pacing::SetShortPauseMs(kProbePaceMs);
     TestEnvironment env;
     ScriptedInteraction ui;
     ui.clock.set(QDateTime(QDate(2026, 12, 6), QTime(19, 55, 1)));

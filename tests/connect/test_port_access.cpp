@@ -112,7 +112,7 @@ private:
 
 void TestPortAccess::initTestCase()
 {
-    Pacing::setShortPauseMs(kProbePaceMs);
+    Pacing::SetShortPauseMs(kProbePaceMs);
     // Root opens any file, so a refused device cannot be staged. CI runs as
     // root: the tests run with root's effective ids set aside (as nobody) so
     // that the kernel refuses for real, and get them back at the end, when
@@ -146,7 +146,7 @@ void TestPortAccess::tableNumbersStayFixed()
         {12, "ttyUSB3"}, {13, "ttyACM0"}, {16, "ttyACM3"}, {17, QString()},
     };
     for (const auto &[port, device] : table)
-        QCOMPARE(PortNaming::tableDeviceName(port), device);
+        QCOMPARE(PortNaming::TableDeviceName(port), device);
 
     // locator-cli ports shows where each number leads, present or not.
     QVERIFY(startDevice("ttyUSB1"));
@@ -200,10 +200,10 @@ void TestPortAccess::explicitEntryWinsOverTable()
     QVERIFY(QFile::link(QFileInfo(QDir(m_env->portsDir()).filePath("COM2")).symLinkTarget(), table3));
     QVERIFY(QFile::link(QDir(m_env->root()).filePath("unplugged"), QDir(m_env->portsDir()).filePath("COM3")));
 
-    QCOMPARE(PortNaming::devicePathFor(2), QDir(m_env->portsDir()).filePath("COM2"));
+    QCOMPARE(PortNaming::DevicePathFor(2), QDir(m_env->portsDir()).filePath("COM2"));
     // A link whose device is gone is the user's word too: no port, even though the table's device is there.
-    QCOMPARE(PortNaming::devicePathFor(3), QString());
-    QCOMPARE(PortNaming::deviceShownFor(3), QDir(m_env->root()).filePath("unplugged"));
+    QCOMPARE(PortNaming::DevicePathFor(3), QString());
+    QCOMPARE(PortNaming::DeviceShownFor(3), QDir(m_env->root()).filePath("unplugged"));
     const CliResult r = RunCli({"identify", "--port", "3"});
     QCOMPARE(r.errLines(),
              (QList<QByteArray>{"locator-cli identify: port 3 does not exist (COM3 in " + m_env->portsDir().toUtf8()

@@ -302,23 +302,23 @@ void TestProtocol::pacingConfigure()
     QFETCH(QStringList, args);
     QFETCH(int, expected);
 
-    Pacing::setShortPauseMs(13);
+    Pacing::SetShortPauseMs(13);
     if (env.isNull())
         qunsetenv("LOCATOR_PACE_MS");
     else
         qputenv("LOCATOR_PACE_MS", env);
-    Pacing::configure(args);
-    QCOMPARE(Pacing::shortPauseMs(), expected);
+    Pacing::Configure(args);
+    QCOMPARE(Pacing::ShortPauseMs(), expected);
 }
 
 void TestProtocol::pacingRatios()
 {
-    Pacing::setShortPauseMs(5);
-    QCOMPARE(Pacing::outputPauseMs(), 20);
-    QCOMPARE(Pacing::toolsLongPauseMs(), 200);
-    Pacing::setShortPauseMs(0);
-    QCOMPARE(Pacing::outputPauseMs(), 0);
-    QCOMPARE(Pacing::toolsLongPauseMs(), 0);
+    Pacing::SetShortPauseMs(5);
+    QCOMPARE(Pacing::OutputPauseMs(), 20);
+    QCOMPARE(Pacing::ToolsLongPauseMs(), 200);
+    Pacing::SetShortPauseMs(0);
+    QCOMPARE(Pacing::OutputPauseMs(), 0);
+    QCOMPARE(Pacing::ToolsLongPauseMs(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestProtocol)

@@ -134,7 +134,7 @@ private slots:
         m_env = std::make_unique<TestEnvironment>();
         m_ui = std::make_unique<ScriptedInteraction>();
         m_ui->clock.set(QDateTime(QDate(2026, 12, 6), QTime(19, 55, 1)));
-        Pacing::setShortPauseMs(0);
+        Pacing::SetShortPauseMs(0);
     }
     void cleanup()
     {
@@ -308,11 +308,11 @@ void TestFaults::portVanishesMidTransferThenReconnect()
     cfg.maxChunk = 512;
     m_sim = std::make_unique<sim::LocatorSimulator>(cfg);
     QVERIFY(m_sim->start((m_env->portsDir() + QStringLiteral("/COM%1").arg(kPtyCom)).toStdString()));
-    Pacing::setShortPauseMs(20);  // the probe reads once: give the locator time to answer
+    Pacing::SetShortPauseMs(20);  // the probe reads once: give the locator time to answer
     m_ui->answers.enqueue(true);
     w.ConnectToKnownPort(kPtyCom);
     waitForLink(w);
-    Pacing::setShortPauseMs(0);
+    Pacing::SetShortPauseMs(0);
     QVERIFY(w.MSComm1().isOpen());
     QVERIFY(QTest::qWaitFor([&] { return m_sim->waitForCommand("#FV", 0); }, 5000));
     w.cmdDownloadAll_Click();
@@ -654,7 +654,7 @@ void TestFaults::portClosedBeforeTransferStarts()
 
 void TestFaults::powerDownDuringScan()
 {
-    Pacing::setShortPauseMs(20);  // the probe reads once: give the locator time to answer
+    Pacing::SetShortPauseMs(20);  // the probe reads once: give the locator time to answer
     sim::SimConfig cfg;
     cfg.throttled = false;
     cfg.liveIntervalMs = 60000;
@@ -733,13 +733,13 @@ void TestFaults::linkLostMidCommandLeavesNoCommandPending()
     frmMain w;
     auto pty = connectPty(w);
     QVERIFY(pty);
-    Pacing::setShortPauseMs(20);
+    Pacing::SetShortPauseMs(20);
     w.cmdDownloadAll_Click();
     QCOMPARE(pty->receive(1), QByteArray("#"));
     pty->closeAll();
     QTRY_COMPARE_WITH_TIMEOUT(status(w), kLinkLost, kLong);
 
-    Pacing::setShortPauseMs(0);
+    Pacing::SetShortPauseMs(0);
     auto again = connectPty(w);
     QVERIFY(again);
     w.cmdDownloadAll_Click();
@@ -753,7 +753,7 @@ void TestFaults::secondCommandNeverMixesOnTheWire()
     frmMain w;
     auto pty = connectPty(w);
     QVERIFY(pty);
-    Pacing::setShortPauseMs(2);
+    Pacing::SetShortPauseMs(2);
     w.form()->dtpStart->setDate(QDate(2026, 12, 8));
     w.form()->dtpEnd->setDate(QDate(2026, 12, 8));
     // Both arrive while the first command's characters are going out.
@@ -774,7 +774,7 @@ void TestFaults::secondCommandNeverMixesOnTheWire()
 // command going out stops at the character it has reached.
 void TestFaults::exitStopsScanAndSendAtOnce()
 {
-    Pacing::setShortPauseMs(5);
+    Pacing::SetShortPauseMs(5);
     PtyPair port1(m_env->portsDir(), 1);
     PtyPair port2(m_env->portsDir(), 2);
     QVERIFY(port1.ok() && port2.ok());

@@ -60,7 +60,7 @@ class TestFrmTools : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { Pacing::setShortPauseMs(0); }
+    void initTestCase() { Pacing::SetShortPauseMs(0); }
     void init()
     {
         m_env = std::make_unique<TestEnvironment>();
@@ -70,9 +70,9 @@ private slots:
     }
     void cleanup()
     {
-        Pacing::setShortPauseMs(0);
+        Pacing::SetShortPauseMs(0);
         delete m_window.data();
-        frmTools::CloseOpenFiles();
+        frmTools::closeOpenFiles();
         m_pty.reset();
         m_state.reset();
         m_ui.reset();
@@ -366,7 +366,7 @@ void TestFrmTools::stopCutsShortACommandGoingOut()
     // A query takes seconds per character; Stop must not wait for it.
     frmTools *w = openWindow();
     QVERIFY(w);
-    Pacing::setShortPauseMs(50);  // 2 s after each character of the query
+    Pacing::SetShortPauseMs(50);  // 2 s after each character of the query
     w->form()->cmdReadDateTime->click();
     QCOMPARE(m_pty->receive(1), QByteArray("#"));
     QCOMPARE(w->form()->lblStatus->text(), QStringLiteral("Getting Date and Time"));
@@ -379,7 +379,7 @@ void TestFrmTools::stopCutsShortACommandGoingOut()
     QVERIFY(allEnabled(*w, true));
 
     // The rest of the query never goes: the next thing on the wire is the next command.
-    Pacing::setShortPauseMs(0);
+    Pacing::SetShortPauseMs(0);
     w->form()->txtSend->setText("Z");
     w->form()->cmdSend->click();
     QCOMPARE(m_pty->receive(1), QByteArray("Z"));

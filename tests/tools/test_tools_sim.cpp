@@ -32,7 +32,7 @@ class TestToolsSim : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { Pacing::setShortPauseMs(0); }
+    void initTestCase() { Pacing::SetShortPauseMs(0); }
     void init()
     {
         m_env = std::make_unique<TestEnvironment>();
@@ -43,7 +43,7 @@ private slots:
     void cleanup()
     {
         delete m_window.data();
-        frmTools::CloseOpenFiles();
+        frmTools::closeOpenFiles();
         m_sim.reset();
         m_state.reset();
         m_ui.reset();

@@ -8,12 +8,12 @@ namespace Pacing {
 
 static std::atomic<int> g_shortPause{kDefaultShortPauseMs};
 
-int shortPauseMs()
+int ShortPauseMs()
 {
     return g_shortPause.load();
 }
 
-void setShortPauseMs(int ms)
+void SetShortPauseMs(int ms)
 {
     g_shortPause.store(ms < 0 ? 0 : ms);
 }
@@ -28,19 +28,19 @@ static bool parseMs(const QString &text, int *out)
     return true;
 }
 
-void configure(const QStringList &arguments)
+void Configure(const QStringList &arguments)
 {
     int ms;
     if (parseMs(qEnvironmentVariable("LOCATOR_PACE_MS"), &ms))
-        setShortPauseMs(ms);
+        SetShortPauseMs(ms);
     for (int i = 0; i < arguments.size(); ++i) {
         const QString &a = arguments[i];
         if (a == QLatin1String("--pace-ms") && i + 1 < arguments.size()) {
             if (parseMs(arguments[i + 1], &ms))
-                setShortPauseMs(ms);
+                SetShortPauseMs(ms);
         } else if (a.startsWith(QLatin1String("--pace-ms="))) {
             if (parseMs(a.mid(10), &ms))
-                setShortPauseMs(ms);
+                SetShortPauseMs(ms);
         }
     }
 }

@@ -11,18 +11,18 @@ namespace Pacing {
 
 inline constexpr int kDefaultShortPauseMs = 10;
 
-int shortPauseMs();
-void setShortPauseMs(int ms);
-inline int outputPauseMs()
+int ShortPauseMs();
+void SetShortPauseMs(int ms);
+inline int OutputPauseMs()
 {
-    return 4 * shortPauseMs();
+    return 4 * ShortPauseMs();
 }  // main window's long pause
-inline int toolsLongPauseMs()
+inline int ToolsLongPauseMs()
 {
-    return 40 * shortPauseMs();
+    return 40 * ShortPauseMs();
 }  // service window's long pause
 
 // Reads LOCATOR_PACE_MS, then "--pace-ms N" / "--pace-ms=N" from the arguments.
-void configure(const QStringList &arguments);
+void Configure(const QStringList &arguments);
 
 }  // namespace Pacing

@@ -26,7 +26,7 @@ static QString &overrideDeviceFolder()
     return folder;
 }
 
-QString portsFolder()
+QString PortsFolder()
 {
     if (!overrideFolder().isEmpty())
         return overrideFolder();
@@ -36,12 +36,12 @@ QString portsFolder()
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/korvex/ports");
 }
 
-void setPortsFolder(const QString &folder)
+void SetPortsFolder(const QString &folder)
 {
     overrideFolder() = folder;
 }
 
-QString deviceFolder()
+QString DeviceFolder()
 {
     if (!overrideDeviceFolder().isEmpty())
         return overrideDeviceFolder();
@@ -51,12 +51,12 @@ QString deviceFolder()
     return QStringLiteral("/dev");
 }
 
-void setDeviceFolder(const QString &folder)
+void SetDeviceFolder(const QString &folder)
 {
     overrideDeviceFolder() = folder;
 }
 
-QString tableDeviceName(int portNumber)
+QString TableDeviceName(int portNumber)
 {
     struct Block
     {
@@ -80,17 +80,17 @@ QString tableDeviceName(int portNumber)
 #ifndef Q_OS_WIN
 static QString comEntry(int portNumber)
 {
-    return QDir(portsFolder()).filePath(QStringLiteral("COM%1").arg(portNumber));
+    return QDir(PortsFolder()).filePath(QStringLiteral("COM%1").arg(portNumber));
 }
 
 static QString tableDevicePath(int portNumber)
 {
-    const QString name = tableDeviceName(portNumber);
-    return name.isEmpty() ? QString() : QDir(deviceFolder()).filePath(name);
+    const QString name = TableDeviceName(portNumber);
+    return name.isEmpty() ? QString() : QDir(DeviceFolder()).filePath(name);
 }
 #endif
 
-QString devicePathFor(int portNumber)
+QString DevicePathFor(int portNumber)
 {
     if (portNumber < 1)
         return {};
@@ -110,7 +110,7 @@ QString devicePathFor(int portNumber)
 #endif
 }
 
-QString deviceShownFor(int portNumber)
+QString DeviceShownFor(int portNumber)
 {
     if (portNumber < 1)
         return {};
@@ -126,7 +126,7 @@ QString deviceShownFor(int portNumber)
 #endif
 }
 
-bool accessRefused(const QString &path)
+bool AccessRefused(const QString &path)
 {
 #ifdef Q_OS_WIN
     Q_UNUSED(path);
@@ -139,7 +139,7 @@ bool accessRefused(const QString &path)
 #endif
 }
 
-QString refusalAdvice(const QString &path)
+QString RefusalAdvice(const QString &path)
 {
     const QString canonical = QFileInfo(path).canonicalFilePath();
     const QString device = QDir::toNativeSeparators(canonical.isEmpty() ? path : canonical);

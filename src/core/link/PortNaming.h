@@ -15,32 +15,32 @@
 namespace PortNaming {
 
 // $LOCATOR_PORTS_DIR when set, otherwise <AppData>/korvex/ports.
-QString portsFolder();
+QString PortsFolder();
 // Overrides the folder for this process (the demonstration locator uses a private one).
-void setPortsFolder(const QString &folder);
+void SetPortsFolder(const QString &folder);
 
 // Where the table's devices live: $LOCATOR_DEVICE_DIR when set, otherwise /dev.
 // Tests point it at a temporary folder of pseudo-terminals.
-QString deviceFolder();
+QString DeviceFolder();
 // Overrides the device folder for this process.
-void setDeviceFolder(const QString &folder);
+void SetDeviceFolder(const QString &folder);
 
 // The device name the table gives port n ("rfcomm0"), or empty outside the table.
-QString tableDeviceName(int portNumber);
+QString TableDeviceName(int portNumber);
 
 // The device to open for port n, or an empty text if the port does not exist.
-QString devicePathFor(int portNumber);
+QString DevicePathFor(int portNumber);
 
 // Where port n leads for a person reading it: the device an explicit COMn
 // entry points to, or the table's device, whether present or not. Empty
 // when the number leads nowhere.
-QString deviceShownFor(int portNumber);
+QString DeviceShownFor(int portNumber);
 
 // True when `path` exists but this user may not open it for reading and writing.
-bool accessRefused(const QString &path);
+bool AccessRefused(const QString &path);
 
 // One sentence saying that `path` may not be opened and how to be allowed:
 // membership of the group that owns the device (usually dialout).
-QString refusalAdvice(const QString &path);
+QString RefusalAdvice(const QString &path);
 
 }  // namespace PortNaming

@@ -2,6 +2,7 @@
 
 #include "core/link/PacedWriter.h"
 #include "core/link/Pacing.h"
+#include "core/link/PortSettings.h"
 #include "core/link/Protocol.h"
 #include "core/link/SerialPort.h"
 
@@ -13,27 +14,19 @@ int OpenProbePort(SerialPort &port, int number)
 {
     if (port.isOpen())
         port.close();  // left open by an earlier test: start from a closed port
-    port.setRThreshold(0);  // polled: the reply is read once, not delivered by events
-    port.setSThreshold(1);
-    port.setOutBufferSize(50);
-    port.setInBufferSize(30000);
-    port.setSettings(QStringLiteral("115200,n,8,1"));
-    port.setCommPort(number);
-    port.setHandshakingNone();
-    port.setInputLen(0);
-    port.setNullDiscard(true);
-    port.setEOFEnable(false);
-    return port.open();
+    PortSettings probe;
+    probe.role = PortSettings::Role::Probe;
+    return OpenLinkPort(port, number, probe);
 }
 
 void Exchange(PacedWriter &writer, SerialPort &port, bool extraPause, std::function<void(const QByteArray &reply)> done)
 {
     QPointer<SerialPort> probe(&port);
     auto readOnce = [probe, done](bool) { done(probe && probe->isOpen() ? probe->input() : QByteArray()); };
-    writer.send(port, Protocol::Preamble, Pacing::outputPauseMs());
-    writer.send(port, Protocol::Identify, Pacing::outputPauseMs(), [&writer, probe, extraPause, readOnce](bool) {
+    writer.send(port, Protocol::Preamble, Pacing::OutputPauseMs());
+    writer.send(port, Protocol::Identify, Pacing::OutputPauseMs(), [&writer, probe, extraPause, readOnce](bool) {
         if (extraPause && probe && probe->isOpen())
-            writer.wait(Pacing::outputPauseMs(), readOnce);
+            writer.wait(Pacing::OutputPauseMs(), readOnce);
         else
             readOnce(true);
     });

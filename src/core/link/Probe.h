@@ -11,7 +11,8 @@ class SerialPort;
 // driven, and the reply is read once, right after the paced commands.
 namespace Probe {
 
-// Configures the port with the probe settings and opens it on `number`.
+// Closes the port if an earlier test left it open, then opens it on
+// `number` with the probe settings.
 // Returns 0 or the serial layer's open error (8002: no such port).
 int OpenProbePort(SerialPort &port, int number);
 

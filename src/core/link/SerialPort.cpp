@@ -103,7 +103,7 @@ void SerialPort::setDTREnable(bool on)
 
 QString SerialPort::devicePath() const
 {
-    return PortNaming::devicePathFor(m_portNumber);
+    return PortNaming::DevicePathFor(m_portNumber);
 }
 
 int SerialPort::open()
@@ -129,7 +129,7 @@ int SerialPort::open()
         m_lastError = err == QSerialPort::DeviceNotFoundError ? InvalidPortNumber : PortUnavailable;
         // Qt reports a device in use and one we may not open alike; only
         // the second has a fix the user can make, so tell them apart.
-        m_accessRefused = m_lastError == PortUnavailable && PortNaming::accessRefused(path);
+        m_accessRefused = m_lastError == PortUnavailable && PortNaming::AccessRefused(path);
         m_port.clearError();
         return m_lastError;
     }

@@ -44,13 +44,14 @@ public:
         InvalidPortNumber = 8002,  // no such port on this computer
         PortAlreadyOpen = 8005,
         PortUnavailable = 8010,  // exists but cannot be opened (in use, no permission, ...)
-        BadSettings = 8015,
     };
 
     explicit SerialPort(QObject *parent = nullptr);
     ~SerialPort() override;
 
     // Configuration, applied at the next open (or at once where the port is open).
+    // Output queues without a size limit and flow control is always off, so
+    // neither has a setting.
     void setCommPort(int number) { m_portNumber = number; }
     int commPort() const { return m_portNumber; }
     bool setSettings(const QString &settings);  // "115200,n,8,1"
@@ -58,8 +59,6 @@ public:
     void setRThreshold(int n) { m_rThreshold = n; }
     void setSThreshold(int n) { m_sThreshold = n; }
     void setInBufferSize(int n) { m_inBufferSize = n; }
-    void setOutBufferSize(int n) { m_outBufferSize = n; }
-    void setHandshakingNone() { }
     void setInputLen(int n) { m_inputLen = n; }
     void setNullDiscard(bool on) { m_nullDiscard = on; }
     void setEOFEnable(bool on) { m_eofEnable = on; }
@@ -151,7 +150,6 @@ private:
     int m_rThreshold = 0;
     int m_sThreshold = 0;
     int m_inBufferSize = kDefaultInBuffer;
-    int m_outBufferSize = 512;
     int m_inputLen = 0;
     bool m_nullDiscard = false;
     bool m_eofEnable = false;

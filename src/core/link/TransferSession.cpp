@@ -112,7 +112,7 @@ void TransferSession::stop()
     if (!m_state.AbortAcknowledged) {
         m_abortTimer.stop();
         m_abortTimer.start();
-        holdDtr(m_writer.send(m_port, Protocol::Abort, Pacing::shortPauseMs(), [this](bool) { releaseDtr(); }));
+        holdDtr(m_writer.send(m_port, Protocol::Abort, Pacing::ShortPauseMs(), [this](bool) { releaseDtr(); }));
         return;
     }
     m_abortTimer.stop();
@@ -176,6 +176,6 @@ void TransferSession::onDataFileError(const QString &path, const QString &reason
     // The locator is still sending a transfer nobody can keep: ask it once
     // to stop, before the front end tells the user.
     if (m_port.isOpen())
-        m_writer.send(m_port, Protocol::Abort, Pacing::shortPauseMs());
+        m_writer.send(m_port, Protocol::Abort, Pacing::ShortPauseMs());
     m_view.onDataFileError(path, reason);
 }

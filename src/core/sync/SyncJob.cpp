@@ -68,7 +68,7 @@ bool SyncJob::start(SerialPort &working, int port, const LocatorIdentity &identi
     emit message(QStringLiteral("Reading the locator's clock"));
     working.input();
     m_clockInput = connect(&working, &SerialPort::OnComm, this, [this] { onClockInput(); });
-    m_writer->send(working, Protocol::ReadDateTime, Pacing::shortPauseMs(), [this](bool sent) {
+    m_writer->send(working, Protocol::ReadDateTime, Pacing::ShortPauseMs(), [this](bool sent) {
         if (!sent)
             return end(QStringLiteral("port %1 failed while asking the locator's clock").arg(m_result.port));
         if (m_clockInput)

@@ -151,13 +151,13 @@ bool TransferRun::start(const TransferJob::Request &request, QString *error)
     m_session.receiver().setDataFolder(request.folder);
     QByteArray command = Protocol::TransferAll;
     QString kind = QStringLiteral("DA");
-    int pause = Pacing::outputPauseMs();
+    int pause = Pacing::OutputPauseMs();
     if (request.range == TransferJob::Range::ByDate) {
         m_state.RangeStart = DataFileFormat::RangeDateText(request.from);
         m_state.RangeEnd = DataFileFormat::RangeDateText(request.to);
         command = Protocol::TransferByDateCommand(m_state.RangeStart, m_state.RangeEnd);
         kind = QStringLiteral("DD");
-        pause = Pacing::shortPauseMs();  // as the window sends the range
+        pause = Pacing::ShortPauseMs();  // as the window sends the range
     }
     const QString name = fileName(kind);
     m_path = m_session.receiver().fullPath(name);

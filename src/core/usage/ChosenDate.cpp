@@ -1,6 +1,6 @@
 #include "core/usage/ChosenDate.h"
 
-void ChosenDate::RewriteForDay()
+void ChosenDate::rewriteForDay()
 {
     ChosenYear = ChosenYear.mid(2, 2);
     if (ChosenDay.size() == 1)

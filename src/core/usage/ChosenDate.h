@@ -12,7 +12,7 @@ struct ChosenDate
 
     // What the day window does as it opens: the year becomes its third and
     // fourth characters and a one-character day gains a leading "0".
-    void RewriteForDay();
+    void rewriteForDay();
 };
 
 ChosenDate &Chosen();

@@ -39,7 +39,7 @@ inline bool ReadRecordStamp(QByteArrayView line, RecordStamp *stamp)
         int v = TwoDigitsAt(line, i);
         if (v < 0) {
             const double d = DateField(line, int(i) + 1);
-            if (!isWhole(d, 0, high))
+            if (!IsWhole(d, 0, high))
                 return false;
             v = int(d);
         }
@@ -65,7 +65,7 @@ RecordLinesReading ReadRecordLines(DataFileHandle &slot, const QString &path, On
 {
     using namespace detail;
     RecordLinesReading out;
-    static_cast<ReadOutcome &>(out) = openForReading(slot, path);
+    static_cast<ReadOutcome &>(out) = OpenForReading(slot, path);
     if (!out.ok())
         return out;
     CloseSlot closer{slot};
@@ -74,13 +74,13 @@ RecordLinesReading ReadRecordLines(DataFileHandle &slot, const QString &path, On
         slot.file(),
         [&](QByteArrayView line) LOCATOR_ALWAYS_INLINE {
             if (inHead) {
-                inHead = startsWith(line, "//");
+                inHead = StartsWith(line, "//");
                 if (!inHead)
                     out.headerLine
                         = line.first(std::min(line.size(), DataFileHeader::MaxHeaderLineLength)).toByteArray();
                 return true;
             }
-            if (isSkippedLine(line)) {
+            if (IsSkippedLine(line)) {
                 ++out.skipped;
                 return true;
             }

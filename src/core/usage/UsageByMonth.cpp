@@ -19,7 +19,7 @@ constexpr char kEndMarker = '\x1a';
 AllMonthsReading ReadAllMonths(DataFileHandle &slot, const QString &path)
 {
     AllMonthsReading out;
-    static_cast<ReadOutcome &>(out) = openForReading(slot, path);
+    static_cast<ReadOutcome &>(out) = OpenForReading(slot, path);
     if (!out.ok())
         return out;
     CloseSlot closer{slot};
@@ -45,10 +45,10 @@ AllMonthsReading ReadAllMonths(DataFileHandle &slot, const QString &path)
             }
         }
         if (inHead) {
-            inHead = startsWith(line, "//");
+            inHead = StartsWith(line, "//");
             return true;
         }
-        if (isSkippedLine(line))
+        if (IsSkippedLine(line))
             return true;
         // Nearly every record writes its date as digits; the general rule
         // reads any other form to the same values.
@@ -57,7 +57,7 @@ AllMonthsReading ReadAllMonths(DataFileHandle &slot, const QString &path)
         if (month < 0 || year < 0) {
             const double m = DateField(line, 4);
             const double y = DateField(line, 7);
-            const bool calendar = isWhole(m, 1, 12) && isWhole(y, 0, kYears - 1);
+            const bool calendar = IsWhole(m, 1, 12) && IsWhole(y, 0, kYears - 1);
             month = calendar ? int(m) : 0;
             year = calendar ? int(y) : 0;
         }

@@ -39,7 +39,7 @@ double readNumber(const Ch *p, qsizetype n)
 PeriodReading readPeriod(DataFileHandle &slot, const QString &path, bool byDay, int day, int month, int year)
 {
     PeriodReading out;
-    static_cast<ReadOutcome &>(out) = openForReading(slot, path);
+    static_cast<ReadOutcome &>(out) = OpenForReading(slot, path);
     if (!out.ok())
         return out;
     CloseSlot closer{slot};
@@ -49,10 +49,10 @@ PeriodReading readPeriod(DataFileHandle &slot, const QString &path, bool byDay, 
     const bool readOk = ForEachLinePrefix(slot.file(), [&](QByteArrayView line) {
         if (inHead) {
             // The line after the "//" block is the header line, never a record.
-            inHead = startsWith(line, "//");
+            inHead = StartsWith(line, "//");
             return true;
         }
-        if (isSkippedLine(line))
+        if (IsSkippedLine(line))
             return true;
         if (DateField(line, 4) != month || DateField(line, 7) != year)
             return true;
@@ -83,7 +83,7 @@ double ReadNumber(QStringView text)
 
 double FieldNumber(QByteArrayView line, int first, int last)
 {
-    return ReadNumber(mid(line, first, last));
+    return ReadNumber(Mid(line, first, last));
 }
 
 QList<int> PeriodRecords::days() const
@@ -136,7 +136,7 @@ PeriodReading ReadDayRecords(DataFileHandle &slot, const QString &path, int day,
 FirstRecordMonth ReadFirstRecordMonth(DataFileHandle &slot, const QString &path)
 {
     FirstRecordMonth out;
-    static_cast<ReadOutcome &>(out) = openForReading(slot, path);
+    static_cast<ReadOutcome &>(out) = OpenForReading(slot, path);
     if (!out.ok())
         return out;
     CloseSlot closer{slot};
@@ -149,13 +149,13 @@ FirstRecordMonth ReadFirstRecordMonth(DataFileHandle &slot, const QString &path)
     };
     auto candidate = [](QByteArrayView line) {
         Candidate c;
-        if (isSkippedLine(line))
+        if (IsSkippedLine(line))
             return c;
-        c.monthText = mid(line, 4, 5).toByteArray();
-        c.yearText = mid(line, 7, 8).toByteArray();
+        c.monthText = Mid(line, 4, 5).toByteArray();
+        c.yearText = Mid(line, 7, 8).toByteArray();
         const double m = ReadNumber(c.monthText);
         const double y = ReadNumber(c.yearText);
-        c.usable = isWhole(m, 1, 12) && isWhole(y, 0, 99);
+        c.usable = IsWhole(m, 1, 12) && IsWhole(y, 0, 99);
         c.month = int(m);
         c.year = int(y);
         return c;
@@ -167,7 +167,7 @@ FirstRecordMonth ReadFirstRecordMonth(DataFileHandle &slot, const QString &path)
     Candidate fallback;  // the first usable line, for when the second one is not
     const bool readOk = ForEachLinePrefix(slot.file(), [&](QByteArrayView line) {
         if (inHead) {
-            inHead = startsWith(line, "//");
+            inHead = StartsWith(line, "//");
             return true;
         }
         ++afterHeader;

@@ -23,7 +23,7 @@
 
 namespace Usage::detail {
 
-inline bool isWhole(double v, int low, int high)
+inline bool IsWhole(double v, int low, int high)
 {
     return v >= low && v <= high && v == std::floor(v);
 }
@@ -36,7 +36,7 @@ struct CloseSlot
     ~CloseSlot() { slot.close(); }
 };
 
-inline ReadOutcome openForReading(DataFileHandle &slot, const QString &path)
+inline ReadOutcome OpenForReading(DataFileHandle &slot, const QString &path)
 {
     // The exclusive-open test closes the slot, which would cut short a
     // transfer writing through it; such a file is not read until it is done.
@@ -62,7 +62,7 @@ inline void SetReadingEnd(ReadOutcome &out, bool readOk, bool inHead, DataFileHa
 }
 
 // Characters first..last of a line, counted from 1; those past its end are absent.
-inline QByteArrayView mid(QByteArrayView line, int first, int last)
+inline QByteArrayView Mid(QByteArrayView line, int first, int last)
 {
     const qsizetype from = first - 1;
     if (from >= line.size() || last < first)
@@ -84,15 +84,15 @@ inline double DateField(QByteArrayView line, int first)
     return FieldNumber(line, first, first + 1);
 }
 
-inline bool startsWith(QByteArrayView line, const char (&two)[3])
+inline bool StartsWith(QByteArrayView line, const char (&two)[3])
 {
     return line.size() >= 2 && line[0] == two[0] && line[1] == two[1];
 }
 
 // Lines after the header line that never count: empty ones and "FF" fillers.
-inline bool isSkippedLine(QByteArrayView line)
+inline bool IsSkippedLine(QByteArrayView line)
 {
-    return line.isEmpty() || startsWith(line, "FF");
+    return line.isEmpty() || StartsWith(line, "FF");
 }
 
 // Characters i + 1 and i + 2 of a line (i counted from 0) when both are
@@ -132,7 +132,7 @@ struct PeriodBuilder
     void add(QByteArrayView line, double dayNumber)
     {
         addRecord(line);
-        if (isWhole(dayNumber, 1, 31))
+        if (IsWhole(dayNumber, 1, 31))
             dayMask |= 1u << int(dayNumber);
     }
     // The same, for a day field of two digits (0 to 99).

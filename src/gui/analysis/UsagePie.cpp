@@ -24,25 +24,7 @@ QColor toColor(ModeTable::Rgb c)
 {
     return QColor(c.r, c.g, c.b);
 }
-
-void colourText(QWidget *w, const QColor &colour)
-{
-    QPalette p = w->palette();
-    p.setColor(QPalette::WindowText, colour);
-    w->setPalette(p);
-}
 }  // namespace
-
-void StyleAnalysisWindow(QWidget *window, QWidget *pieStatus, QWidget *usageCaption, QWidget *usageTime)
-{
-    QPalette p = window->palette();
-    p.setColor(QPalette::Window, QColor(64, 64, 64));
-    window->setPalette(p);
-    window->setAutoFillBackground(true);
-    colourText(pieStatus, Qt::white);
-    colourText(usageCaption, Qt::white);
-    colourText(usageTime, QColor(192, 192, 192));
-}
 
 UsagePie::UsagePie(QChartView *view)
     : m_view(view)
@@ -51,7 +33,7 @@ UsagePie::UsagePie(QChartView *view)
 {
     // A chart grabbed for an image must be the finished drawing, not a frame of an animation.
     m_chart->setAnimationOptions(QChart::NoAnimation);
-    m_chart->setBackgroundBrush(Background());
+    m_chart->setBackgroundBrush(background());
     m_chart->setBackgroundPen(Qt::NoPen);
     m_chart->setBackgroundRoundness(0);
     m_chart->layout()->setContentsMargins(0, 0, 0, 0);
@@ -74,7 +56,7 @@ UsagePie::UsagePie(QChartView *view)
     m_series->setPieSize(0.8);
 
     m_view->setRenderHint(QPainter::Antialiasing);
-    m_view->setBackgroundBrush(Background());
+    m_view->setBackgroundBrush(background());
     m_view->setFrameShape(QFrame::NoFrame);
     // The chart takes no keys: as a tab stop it would only be an invisible one.
     m_view->setFocusPolicy(Qt::NoFocus);
@@ -125,7 +107,7 @@ void UsagePie::draw(const QString &caption, const Usage::ModeCounts &counts)
     markLegendTitle();
 }
 
-QStringList UsagePie::FitCaption(const QString &caption, const QFont &font, qreal width)
+QStringList UsagePie::fitCaption(const QString &caption, const QFont &font, qreal width)
 {
     const QFontMetricsF metrics(font);
     QStringList lines = caption.split(kLineBreak);
@@ -151,7 +133,7 @@ void UsagePie::layoutCaption()
 {
     const QMargins margins = m_chart->margins();
     const qreal width = m_chart->size().width() - margins.left() - margins.right();
-    const QStringList lines = FitCaption(m_caption, m_captionLines[0]->font(), width);
+    const QStringList lines = fitCaption(m_caption, m_captionLines[0]->font(), width);
     qreal y = margins.top() - kCaptionGap;
     for (std::size_t i = m_captionLines.size(); i-- > 0;) {
         QGraphicsSimpleTextItem *item = m_captionLines[i];

@@ -15,10 +15,6 @@ class QChart;
 class QChartView;
 class QGraphicsSimpleTextItem;
 class QPieSeries;
-class QWidget;
-
-// The analysis windows' dark grey ground and the colours of their texts on it.
-void StyleAnalysisWindow(QWidget *window, QWidget *pieStatus, QWidget *usageCaption, QWidget *usageTime);
 
 // The usage pie both analysis windows (and locator-cli chart) draw into their
 // chart view: the two-line caption, a legend titled "Mode", one slice per
@@ -57,11 +53,11 @@ public:
     bool shown() const;
     QChart *chart() const { return m_chart; }
 
-    static QColor Background() { return QColor(255, 239, 213); }
+    static QColor background() { return QColor(255, 239, 213); }
 
     // The caption's lines as they fit a width in a font: the user name
     // shortened first, any line still too wide cut at its end.
-    static QStringList FitCaption(const QString &caption, const QFont &font, qreal width);
+    static QStringList fitCaption(const QString &caption, const QFont &font, qreal width);
 
 private:
     void markLegendTitle();

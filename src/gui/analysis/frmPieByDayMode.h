@@ -11,6 +11,7 @@ namespace Ui {
 class frmPieByDayMode;
 }
 struct AppState;
+class PieWindowSupport;
 class UsagePie;
 
 // The usage per mode of the one day clicked in the Analyse Data calendar
@@ -25,7 +26,7 @@ public:
     ~frmPieByDayMode() override;
 
     Ui::frmPieByDayMode *form() const { return ui; }
-    const UsagePie &pie() const { return *m_pie; }
+    const UsagePie &pie() const;
     // The day the chart shows, as the window holds it: "07", 3, "11".
     QString dayText() const { return m_dayText; }
     int month() const { return m_month; }
@@ -39,12 +40,9 @@ public:
     void cmdOpenImageFolder_Click();
 
 private:
-    void showFailure(const Usage::ReadOutcome &outcome);
-
     Ui::frmPieByDayMode *ui;
     AppState &m_state;
-    AnalysisHooks m_hooks;
-    std::unique_ptr<UsagePie> m_pie;
+    std::unique_ptr<PieWindowSupport> m_support;
     Usage::PeriodReading m_records;  // the day's records, gone with the window
     QString m_dayText;
     int m_month = 0;

@@ -4,12 +4,10 @@
 #include "core/clock/Clock.h"
 #include "core/usage/ChosenDate.h"
 #include "core/usage/UsageTexts.h"
-#include "gui/analysis/ChartImage.h"
-#include "gui/analysis/UsagePie.h"
+#include "gui/analysis/PieWindowSupport.h"
 #include "gui/analysis/frmPieByDayMode.h"
 #include "gui/common/AppState.h"
 #include "gui/common/Folders.h"
-#include "gui/common/Interaction.h"
 #include "gui/common/WindowHelpers.h"
 
 #include <QPointer>
@@ -24,16 +22,11 @@ frmPieByMonthMode2::frmPieByMonthMode2(AppState &state, AnalysisHooks hooks, QWi
     : QWidget(parent, Qt::Window)
     , ui(new Ui::frmPieByMonthMode2)
     , m_state(state)
-    , m_hooks(std::move(hooks))
 {
     ui->setupUi(this);
-    setAttribute(Qt::WA_DeleteOnClose);
-    // Never smaller than its controls need, so none overlaps another.
-    layout()->setSizeConstraint(QLayout::SetMinimumSize);
-    CloseOnEscape(this);
-    EnterPressesFocusedButton(this);
-    m_pie = std::make_unique<UsagePie>(ui->pie);
-    StyleAnalysisWindow(this, ui->lblPieStatus, ui->lblUsageCaption, ui->lblUsageTime);
+    m_support = std::make_unique<PieWindowSupport>(
+        this, PieWindowSupport::Controls{ui->pie, ui->lblPieStatus, ui->lblUsageCaption, ui->lblUsageTime}, state,
+        std::move(hooks));
 
     // Years are 2000 plus two digits; a page outside that century would show
     // another century's records.
@@ -57,6 +50,11 @@ frmPieByMonthMode2::~frmPieByMonthMode2()
     delete ui;
 }
 
+const UsagePie &frmPieByMonthMode2::pie() const
+{
+    return m_support->pie();
+}
+
 frmPieByDayMode *frmPieByMonthMode2::dayWindow()
 {
     return s_dayWindow.data();
@@ -72,7 +70,7 @@ void frmPieByMonthMode2::Form_Load()
         // Open on today's month, so the calendar is there to try again.
         const QDate today = Clock::now().date();
         setPage(today.month(), today.year() % 100);
-        showFailure(first);
+        m_support->showFailure(first);
         return;
     }
     int month = first.month;
@@ -117,29 +115,11 @@ void frmPieByMonthMode2::ShowMonth(int month, int year)
 void frmPieByMonthMode2::DrawMonthPie(int month, int year)
 {
     if (!m_records.ok()) {
-        showFailure(m_records);
+        m_support->showFailure(m_records);
         return;
     }
-    const Usage::PeriodRecords &set = m_records.records;
-    if (set.n == 0) {
-        ui->lblPieStatus->setText(Usage::NoDataForMonthText(month, year));
-        m_pie->setShown(false);
-        return;
-    }
-    m_pie->setShown(true);
-    ui->lblPieStatus->clear();
-    const Usage::ModeCounts counts = Usage::CountModes(set);
-    ui->lblUsageTime->setText(Usage::PieDurationText(counts.total));
-    m_pie->draw(Usage::MonthCaption(m_state.Identity, set, month, year), counts);
-}
-
-void frmPieByMonthMode2::showFailure(const Usage::ReadOutcome &outcome)
-{
-    const QString text = Usage::ReadFailureText(outcome, m_state.currentDataFilePath());
-    ui->lblPieStatus->setText(text);
-    ui->lblUsageTime->clear();
-    m_pie->setShown(false);
-    Interaction::current().message(this, text);
+    m_support->draw(m_records.records, Usage::NoDataForMonthText(month, year),
+                    [&] { return Usage::MonthCaption(m_state.Identity, m_records.records, month, year); });
 }
 
 void frmPieByMonthMode2::MonthView1_Click()
@@ -161,7 +141,7 @@ void frmPieByMonthMode2::MonthView1_DateClick(const QDate &date)
     if (!s_dayWindow) {
         // Parented like this window, so it outlives it when this one closes first.
         QWidget *owner = parentWidget() ? parentWidget() : this;
-        s_dayWindow = new frmPieByDayMode(m_state, m_hooks, owner);
+        s_dayWindow = new frmPieByDayMode(m_state, m_support->hooks(), owner);
     }
     s_dayWindow->show();
     s_dayWindow->raise();
@@ -175,18 +155,13 @@ void frmPieByMonthMode2::Close_Click()
 
 void frmPieByMonthMode2::cmdSaveAsImage_Click()
 {
-    if (!m_pie->shown()) {
-        // A hidden chart still holds an earlier month's drawing.
-        Interaction::current().message(this, QStringLiteral("There is no chart to save for this month."));
-        return;
-    }
-    if (m_hooks.refreshIdentity)
-        m_hooks.refreshIdentity();
-    ChartImage::SaveChart(this, ui->pie, m_state.ImagesFolder, Usage::MonthImageName(m_state.Identity, Clock::now()),
-                          QStringLiteral("Save Graph as an Image"));
+    m_support->saveImage(
+        QStringLiteral("There is no chart to save for this month."),
+        [this] { return Usage::MonthImageName(m_state.Identity, Clock::now()); },
+        QStringLiteral("Save Graph as an Image"));
 }
 
 void frmPieByMonthMode2::cmdOpenImageFolder_Click()
 {
-    ChartImage::OpenImagesFolder(this, m_state.ImagesFolder);
+    m_support->openImagesFolder();
 }

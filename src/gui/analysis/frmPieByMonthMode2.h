@@ -11,6 +11,7 @@ namespace Ui {
 class frmPieByMonthMode2;
 }
 struct AppState;
+class PieWindowSupport;
 class QDate;
 class UsagePie;
 class frmPieByDayMode;
@@ -29,7 +30,7 @@ public:
     ~frmPieByMonthMode2() override;
 
     Ui::frmPieByMonthMode2 *form() const { return ui; }
-    const UsagePie &pie() const { return *m_pie; }
+    const UsagePie &pie() const;
     int shownMonth() const { return m_month; }
     int shownYear() const { return m_year; }  // two digits
     // The day window opened from a calendar click, while it is open.
@@ -45,13 +46,11 @@ public:
     void cmdOpenImageFolder_Click();
 
 private:
-    void showFailure(const Usage::ReadOutcome &outcome);
     void setPage(int month, int year);
 
     Ui::frmPieByMonthMode2 *ui;
     AppState &m_state;
-    AnalysisHooks m_hooks;
-    std::unique_ptr<UsagePie> m_pie;
+    std::unique_ptr<PieWindowSupport> m_support;
     Usage::PeriodReading m_records;  // the month last read
     int m_month = 0;
     int m_year = 0;

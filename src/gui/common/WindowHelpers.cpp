@@ -112,7 +112,7 @@ private:
 
 }  // namespace
 
-void applyLayoutMinimumSize(QWidget *window)
+void ApplyLayoutMinimumSize(QWidget *window)
 {
     QLayout *layout = window->layout();
     if (!layout)

@@ -14,7 +14,7 @@ void BringForward(QWidget *window);
 // The window cannot be made smaller than its layout's preferred size, where
 // every control shows its whole text. Call once the window's contents are
 // set up (texts that widen it later do not move the limit).
-void applyLayoutMinimumSize(QWidget *window);
+void ApplyLayoutMinimumSize(QWidget *window);
 
 // Escape closes the window.
 void CloseOnEscape(QWidget *window);

@@ -57,7 +57,7 @@ frmPortManage::frmPortManage(const QString &portListPath, QWidget *parent)
         PortListChanged = true;
         showDevice(item);
     });
-    applyLayoutMinimumSize(this);
+    ApplyLayoutMinimumSize(this);
 }
 
 frmPortManage::~frmPortManage()
@@ -65,7 +65,7 @@ frmPortManage::~frmPortManage()
     delete ui;
 }
 
-bool frmPortManage::IsValidPort(const QString &text, int *number)
+bool frmPortManage::isValidPort(const QString &text, int *number)
 {
     const QString t = text.trimmed();
     if (t.isEmpty() || t.size() > 3)
@@ -82,7 +82,7 @@ bool frmPortManage::IsValidPort(const QString &text, int *number)
     return true;
 }
 
-bool frmPortManage::IsValidSerialNo(const QString &text)
+bool frmPortManage::isValidSerialNo(const QString &text)
 {
     return PortList::IsValidSerialNo(text);
 }
@@ -98,7 +98,7 @@ void frmPortManage::showEvent(QShowEvent *event)
 void frmPortManage::showDevice(QTreeWidgetItem *item)
 {
     int number = 0;
-    const QString device = IsValidPort(item->text(kColPort), &number) ? PortNaming::deviceShownFor(number) : QString();
+    const QString device = isValidPort(item->text(kColPort), &number) ? PortNaming::DeviceShownFor(number) : QString();
     const QSignalBlocker quiet(ui->lvPorts);  // not an edit of the list
     item->setText(kColDevice, QDir::toNativeSeparators(device));
 }
@@ -130,13 +130,13 @@ void frmPortManage::cmdAdd_Click()
     if (port.isEmpty() && serialNo.isEmpty())
         return;  // nothing typed: nothing to add
     int number = 0;
-    if (!IsValidPort(port, &number)) {
+    if (!isValidPort(port, &number)) {
         Interaction::current().message(
             this, QStringLiteral("The port must be a whole number from 1 to %1.").arg(kMaxComPort));
         ui->txtPort->setFocus();
         return;
     }
-    if (!IsValidSerialNo(serialNo)) {
+    if (!isValidSerialNo(serialNo)) {
         Interaction::current().message(this,
                                        QStringLiteral("Please enter the locator's serial number (without commas)."));
         ui->txtSerialNo->setFocus();
@@ -177,7 +177,7 @@ bool frmPortManage::cmdSave_Click()
     QList<PortEntry> entries = rows();
     for (int i = 0; i < entries.size(); ++i) {
         int number = 0;
-        if (!IsValidPort(entries[i].port, &number)) {
+        if (!isValidPort(entries[i].port, &number)) {
             ui->lvPorts->setCurrentItem(ui->lvPorts->topLevelItem(i));
             Interaction::current().message(
                 this,

@@ -40,9 +40,9 @@ public:
     QList<PortEntry> rows() const;
 
     // Port text accepted for a row: a whole number 1 to 256 (the COM range).
-    static bool IsValidPort(const QString &text, int *number = nullptr);
+    static bool isValidPort(const QString &text, int *number = nullptr);
     // A serial number that reads back as written: not empty, no comma, no line break.
-    static bool IsValidSerialNo(const QString &text);
+    static bool isValidSerialNo(const QString &text);
 
 signals:
     // The file now holds exactly these entries, in this order.

@@ -16,7 +16,7 @@ static void registerArtwork()
 
 namespace Artwork {
 
-QPixmap logo(int size, qreal devicePixelRatio)
+QPixmap Logo(int size, qreal devicePixelRatio)
 {
     registerArtwork();
     QSvgRenderer renderer(QStringLiteral(":/artwork/locator-toolkit.svg"));
@@ -33,11 +33,11 @@ QPixmap logo(int size, qreal devicePixelRatio)
     return pix;
 }
 
-QIcon windowIcon()
+QIcon WindowIcon()
 {
     QIcon icon;
     for (int size : {16, 24, 32, 48, 64, 128, 256})
-        icon.addPixmap(logo(size));
+        icon.addPixmap(Logo(size));
     return icon;
 }
 

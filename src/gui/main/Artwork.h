@@ -8,9 +8,9 @@
 namespace Artwork {
 
 // The logo, `size` device-independent pixels square, sharp at `devicePixelRatio`.
-QPixmap logo(int size, qreal devicePixelRatio = 1.0);
+QPixmap Logo(int size, qreal devicePixelRatio = 1.0);
 
 // The windows' icon, drawn at the usual sizes (no icon-engine plugin needed).
-QIcon windowIcon();
+QIcon WindowIcon();
 
 }  // namespace Artwork

@@ -5,8 +5,8 @@
 #include "core/link/PacedWriter.h"
 #include "core/link/Pacing.h"
 #include "core/link/PortNaming.h"
+#include "core/link/PortSettings.h"
 #include "core/link/SerialPort.h"
-#include "core/link/WorkingPort.h"
 #include "gui/common/AppState.h"
 #include "gui/common/Folders.h"
 #include "gui/common/Interaction.h"
@@ -42,7 +42,7 @@ void fillChooser(QComboBox *cbo, const QList<PortEntry> &entries)
 QString refusedPortText(int port)
 {
     return QStringLiteral("Port %1 could not be opened. ").arg(port)
-        + PortNaming::refusalAdvice(PortNaming::devicePathFor(port));
+        + PortNaming::RefusalAdvice(PortNaming::DevicePathFor(port));
 }
 
 QString useConnectionQuestion(const Protocol::ProbeResult &probe, const QString &serialCaption)
@@ -75,7 +75,7 @@ void ConnectController::loadChooser()
 void ConnectController::openWorkingPort(int port)
 {
     m_transfer.receiver().forgetPieces();
-    WorkingPort::Open(m_parts.working, port);
+    OpenLinkPort(m_parts.working, port);
 }
 
 bool ConnectController::anyPortOpen() const
@@ -121,7 +121,7 @@ bool ConnectController::openWorkingPortOrReport(int port)
     if (working.isOpen())
         return true;
     const QString reason
-        = working.accessRefused() ? PortNaming::refusalAdvice(working.devicePath()) : working.lastErrorText();
+        = working.accessRefused() ? PortNaming::RefusalAdvice(working.devicePath()) : working.lastErrorText();
     m_parts.setConnectedState(false);
     // No port was open, so the step above left the accepted identity showing.
     m_parts.showIdentity({});
@@ -159,7 +159,7 @@ void ConnectController::onScanFinished()
         const bool opened = openWorkingPortOrReport(state.CurrentPort);
         state.LocatorFound = false;
         if (opened)
-            m_parts.writer.send(m_parts.working, Protocol::StartLive, Pacing::outputPauseMs());
+            m_parts.writer.send(m_parts.working, Protocol::StartLive, Pacing::OutputPauseMs());
         return;
     }
     // "Search again?" starts a fresh scan; however often the user says Yes,
@@ -299,7 +299,7 @@ bool ConnectController::acceptKnownPort(int port, const Protocol::ProbeResult &p
     if (!openWorkingPortOrReport(port))
         return true;
     m_parts.setConnectedState(true);
-    m_parts.writer.send(m_parts.working, Protocol::StartLive, Pacing::outputPauseMs());
+    m_parts.writer.send(m_parts.working, Protocol::StartLive, Pacing::OutputPauseMs());
     return true;
 }
 

@@ -34,9 +34,9 @@ bool DemoLocator::start(QString *error)
         return false;
     }
     QDir().mkpath(portsFolder());
-    PortNaming::setPortsFolder(portsFolder());
+    PortNaming::SetPortsFolder(portsFolder());
     // Only the simulated unit: the system's serial devices stay out of a demonstration.
-    PortNaming::setDeviceFolder(portsFolder());
+    PortNaming::SetDeviceFolder(portsFolder());
 #ifndef Q_OS_WIN
     // The per-user configuration folder holds the port list.
     qputenv("XDG_CONFIG_HOME", (m_dir->path() + QStringLiteral("/config")).toLocal8Bit());

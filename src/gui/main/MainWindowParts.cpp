@@ -31,7 +31,7 @@ void MainWindowParts::showIdentity(const LocatorIdentity &identity) const
         const QSignalBlocker quiet(ui.txtUser);
         ui.txtUser->setText(identity.user);
     }
-    ui.lblUserChars->setText(UserCharsCaption(int(ui.txtUser->text().size())));
+    ui.lblUserChars->setText(userCharsCaption(int(ui.txtUser->text().size())));
 }
 
 void MainWindowParts::refreshIdentity() const
@@ -61,7 +61,7 @@ void MainWindowParts::setTextColor(QLabel *label, const QColor &color)
     label->setPalette(pal);
 }
 
-QString MainWindowParts::UserCharsCaption(int length)
+QString MainWindowParts::userCharsCaption(int length)
 {
     const int left = 32 - length;
     return QStringLiteral("-") + (left >= 0 ? QStringLiteral(" ") : QString()) + QString::number(left)

@@ -51,5 +51,5 @@ struct MainWindowParts
 
     static void setTextColor(QLabel *label, const QColor &color);
     // "- 20 -" for a 12-character user name.
-    static QString UserCharsCaption(int length);
+    static QString userCharsCaption(int length);
 };

@@ -100,7 +100,7 @@ void TransferController::start(const QString &kind, const QByteArray &command, i
 void TransferController::transferAll()
 {
     if (commandMayStart(true))
-        start(QStringLiteral("DA"), Protocol::TransferAll, Pacing::outputPauseMs());
+        start(QStringLiteral("DA"), Protocol::TransferAll, Pacing::OutputPauseMs());
 }
 
 void TransferController::transferByDate()
@@ -111,7 +111,7 @@ void TransferController::transferByDate()
     state.RangeStart = DataFileFormat::RangeDateText(m_parts.ui.dtpStart->date());
     state.RangeEnd = DataFileFormat::RangeDateText(m_parts.ui.dtpEnd->date());
     start(QStringLiteral("DD"), Protocol::TransferByDateCommand(state.RangeStart, state.RangeEnd),
-          Pacing::shortPauseMs());
+          Pacing::ShortPauseMs());
 }
 
 void TransferController::stop()

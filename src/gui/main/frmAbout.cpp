@@ -12,15 +12,15 @@ frmAbout::frmAbout(const AppState &state, QWidget *parent)
     , m_state(state)
 {
     ui->setupUi(this);
-    ui->Picture1->setPixmap(Artwork::logo(64, devicePixelRatioF()));
-    setWindowIcon(Artwork::windowIcon());
+    ui->Picture1->setPixmap(Artwork::Logo(64, devicePixelRatioF()));
+    setWindowIcon(Artwork::WindowIcon());
     connect(ui->Command1, &QPushButton::clicked, this, &frmAbout::Command1_Click);
     connect(ui->cmdClose, &QPushButton::clicked, this, &QWidget::close);
     CloseOnEscape(this);
     EnterPressesFocusedButton(this);
     ui->cmdClose->setFocus();
     Form_Load();
-    applyLayoutMinimumSize(this);
+    ApplyLayoutMinimumSize(this);
 }
 
 frmAbout::~frmAbout()

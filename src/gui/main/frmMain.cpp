@@ -83,8 +83,8 @@ void frmMain::setUpControls()
     EnterPressesFocusedButton(this);
     SelectSectionOnClick(ui.dtpStart);
     SelectSectionOnClick(ui.dtpEnd);
-    ui.Picture1->setPixmap(Artwork::logo(kLogoSize, devicePixelRatioF()));
-    setWindowIcon(Artwork::windowIcon());
+    ui.Picture1->setPixmap(Artwork::Logo(kLogoSize, devicePixelRatioF()));
+    setWindowIcon(Artwork::WindowIcon());
     // The monitor shows whole pieces; its size must not follow their length.
     ui.lblMonitor->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // The end-date message takes two lines at the window's least width; a
@@ -242,17 +242,17 @@ void frmMain::handLinkToTools()
 
 void frmMain::output_string1(const QByteArray &text, PacedWriter::Done sent)
 {
-    m_writer.send(m_working, text, Pacing::outputPauseMs(), std::move(sent));
+    m_writer.send(m_working, text, Pacing::OutputPauseMs(), std::move(sent));
 }
 
 void frmMain::output_string2(const QByteArray &text, PacedWriter::Done sent)
 {
-    m_writer.send(m_probe, text, Pacing::outputPauseMs(), std::move(sent));
+    m_writer.send(m_probe, text, Pacing::OutputPauseMs(), std::move(sent));
 }
 
 void frmMain::output_string3(const QByteArray &text, PacedWriter::Done sent)
 {
-    m_writer.send(m_working, text, Pacing::shortPauseMs(), std::move(sent));
+    m_writer.send(m_working, text, Pacing::ShortPauseMs(), std::move(sent));
 }
 
 // ---- Window controls -------------------------------------------------------
@@ -311,7 +311,7 @@ void frmMain::cmdExit_Click()
     // At once: a scan or a command going out stops here, not a byte more is
     // written, and every file is flushed and closed.
     m_connect.shutDown();
-    frmTools::CloseOpenFiles();
+    frmTools::closeOpenFiles();
     Interaction::current().endProgram(0);
 }
 
@@ -381,7 +381,7 @@ void frmMain::txtUser_Change()
         }
         box->setCursorPosition(k - 1);
     }
-    m_ui->lblUserChars->setText(MainWindowParts::UserCharsCaption(int(box->text().size())));
+    m_ui->lblUserChars->setText(MainWindowParts::userCharsCaption(int(box->text().size())));
 }
 
 // ---- Opening data files ----------------------------------------------------

@@ -58,7 +58,7 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     LaunchOptions::nameApplication();
-    QApplication::setWindowIcon(Artwork::windowIcon());
+    QApplication::setWindowIcon(Artwork::WindowIcon());
     // The installed menu entry's name: Wayland shells match the window to it
     // (its icon and name in the task bar).
     QGuiApplication::setDesktopFileName(QStringLiteral("org.example.locator_toolkit"));
@@ -69,9 +69,9 @@ int main(int argc, char *argv[])
                      qPrintable(options.error));
         return 2;
     }
-    Pacing::configure({});  // LOCATOR_PACE_MS
+    Pacing::Configure({});  // LOCATOR_PACE_MS
     if (options.paceMs >= 0)
-        Pacing::setShortPauseMs(options.paceMs);
+        Pacing::SetShortPauseMs(options.paceMs);
 
 #ifdef LOCATOR_HAVE_DEMO
     DemoLocator demo;  // outlives the window, which closes its ports first

@@ -6,8 +6,8 @@
 #include "core/datafile/DataFileHandle.h"
 #include "core/link/Pacing.h"
 #include "core/link/PortNaming.h"
+#include "core/link/PortSettings.h"
 #include "core/link/Protocol.h"
-#include "core/link/WorkingPort.h"
 #include "gui/common/AppState.h"
 #include "gui/common/Folders.h"
 #include "gui/common/Interaction.h"
@@ -80,7 +80,7 @@ frmTools::frmTools(AppState &state, QWidget *parent)
     // cmdResetMem stays without an action; the form shows it disabled.
 
     setPortControls();
-    applyLayoutMinimumSize(this);
+    ApplyLayoutMinimumSize(this);
 }
 
 frmTools::~frmTools()
@@ -107,7 +107,7 @@ bool frmTools::Form_Load()
         = ask.input(parentWidget(), QStringLiteral("Enter your passwword"), QStringLiteral("Password"));
     if (password != QLatin1String("lampwick")) {
         // Ending at once must not leave a data file or the log half-written.
-        CloseOpenFiles();
+        closeOpenFiles();
         ask.endProgram(0);
         deleteLater();
         return false;
@@ -122,7 +122,7 @@ bool frmTools::Form_Load()
     return true;
 }
 
-bool frmTools::ParsePortNumber(const QString &text, int *number)
+bool frmTools::parsePortNumber(const QString &text, int *number)
 {
     bool ok = false;
     const double value = text.trimmed().toDouble(&ok);
@@ -147,23 +147,23 @@ bool frmTools::OpenToolsPort()
         setStatus(QStringLiteral("No port was entered. ") + portHint(), true);
         return false;
     }
-    if (!ParsePortNumber(typed, &port)) {
+    if (!parsePortNumber(typed, &port)) {
         setStatus(QStringLiteral("\"%1\" is not a port number from 1 to %2. ").arg(typed, QString::number(kMaxComPort))
                       + portHint(),
                   true);
         return false;
     }
 
-    WorkingPort::Options options;
-    options.stopAtEndOfFile = true;
-    options.writeOnOpen = Protocol::Preamble;
-    const int rc = WorkingPort::Open(MSComm1, port, options);
+    PortSettings settings;
+    settings.stopAtEndOfFile = true;
+    settings.writeOnOpen = Protocol::Preamble;
+    const int rc = OpenLinkPort(MSComm1, port, settings);
     if (rc != SerialPort::NoError) {
         if (rc == SerialPort::InvalidPortNumber)
             setStatus(QStringLiteral("Port %1 does not exist. ").arg(port) + portHint(), true);
         else if (MSComm1.accessRefused())
             setStatus(QStringLiteral("Port %1 could not be opened. ").arg(port)
-                          + PortNaming::refusalAdvice(MSComm1.devicePath()),
+                          + PortNaming::RefusalAdvice(MSComm1.devicePath()),
                       true);
         else
             setStatus(QStringLiteral("Port %1 could not be opened: %2. ").arg(port).arg(MSComm1.lastErrorText())
@@ -293,7 +293,7 @@ void frmTools::cmdOpenFile_Click()
             this, QStringLiteral("The log file could not be opened:\n%1").arg(QDir::toNativeSeparators(log.path())));
 }
 
-void frmTools::CloseOpenFiles()
+void frmTools::closeOpenFiles()
 {
     ProcessDataFile().close();
     ProcessTroubleshootLog().close();
@@ -333,10 +333,10 @@ void frmTools::MSComm1_OnComm()
 
 void frmTools::txtUser_Change()
 {
-    ui->lblUserChars->setText(UserCharsCaption(ui->txtUser->text().size()));
+    ui->lblUserChars->setText(userCharsCaption(ui->txtUser->text().size()));
 }
 
-QString frmTools::UserCharsCaption(qsizetype length)
+QString frmTools::userCharsCaption(qsizetype length)
 {
     return QStringLiteral("-") + QString::number(kUserNameLength - length) + QStringLiteral(" left-");
 }
@@ -361,12 +361,12 @@ quint64 frmTools::sendPaced(const QByteArray &text, int pauseMs, std::function<v
 
 bool frmTools::SendQuery(const QByteArray &text, std::function<void(bool)> sent)
 {
-    return sendPaced(text, Pacing::toolsLongPauseMs(), std::move(sent)) != 0;
+    return sendPaced(text, Pacing::ToolsLongPauseMs(), std::move(sent)) != 0;
 }
 
 bool frmTools::SendCommand(const QByteArray &text, std::function<void(bool)> sent)
 {
-    return sendPaced(text, Pacing::shortPauseMs(), std::move(sent)) != 0;
+    return sendPaced(text, Pacing::ShortPauseMs(), std::move(sent)) != 0;
 }
 
 quint64 frmTools::runButton(const QString &first, const QByteArray &command, bool query, const QString &second)
@@ -378,7 +378,7 @@ quint64 frmTools::runButton(const QString &first, const QByteArray &command, boo
         else
             setStatus(QStringLiteral("The port closed before the command was sent. ") + portHint(), true);
     };
-    const quint64 sent = sendPaced(command, query ? Pacing::toolsLongPauseMs() : Pacing::shortPauseMs(), done);
+    const quint64 sent = sendPaced(command, query ? Pacing::ToolsLongPauseMs() : Pacing::ShortPauseMs(), done);
     if (sent == 0)
         done(false);
     return sent;

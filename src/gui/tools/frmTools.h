@@ -71,13 +71,13 @@ public:
     bool isSending() const { return m_writer.isBusy(); }
 
     // "-" + (32 - length) + " left-".
-    static QString UserCharsCaption(qsizetype length);
+    static QString userCharsCaption(qsizetype length);
     // A whole COM port number 1 to 256, rounded to the nearest whole number.
-    static bool ParsePortNumber(const QString &text, int *number);
+    static bool parsePortNumber(const QString &text, int *number);
 
     // Closes every file the program may hold open (the data file slot and
     // the troubleshooting log) so that ending at once loses nothing.
-    static void CloseOpenFiles();
+    static void closeOpenFiles();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

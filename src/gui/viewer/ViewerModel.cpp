@@ -24,15 +24,15 @@ void ViewerModel::setRecords(RecordStore records)
     endResetModel();
 }
 
-QColor ViewerModel::ModeColour(int mode)
+QColor ViewerModel::modeColour(int mode)
 {
     if (mode < 0 || mode >= ModeTable::Count)
-        return NoModeColour();
+        return noModeColour();
     const ModeTable::Rgb c = ModeTable::Modes[std::size_t(mode)].colour;
     return QColor(c.r, c.g, c.b);
 }
 
-void ViewerModel::ColumnClick(int column)
+void ViewerModel::columnClick(int column)
 {
     if (column < 0 || column >= ColumnCount)
         return;
@@ -100,7 +100,7 @@ QVariant ViewerModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         return m_records.cellText(record, index.column());
     case Qt::ForegroundRole:
-        return ModeColour(m_records.colourMode(record));
+        return modeColour(m_records.colourMode(record));
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(alignmentOf(index.column()));
     default:

@@ -30,10 +30,10 @@ public:
     // A click on a column header: the direction comes from the header images,
     // then the rows are reordered. A failure (no memory for the keys) leaves
     // the rows as they were.
-    void ColumnClick(int column);
+    void columnClick(int column);
 
-    static QColor NoModeColour() { return QColor(0, 0, 0); }
-    static QColor ModeColour(int mode);
+    static QColor noModeColour() { return QColor(0, 0, 0); }
+    static QColor modeColour(int mode);
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;

@@ -218,7 +218,7 @@ void frmViewData::lvwList_ColumnClick(int column)
     BusyCursor busy;
     QTableView *list = ui->lvwList;
     list->setUpdatesEnabled(false);
-    m_model->ColumnClick(column);
+    m_model->columnClick(column);
     list->setUpdatesEnabled(true);
     list->viewport()->update();
 }
