@@ -14,15 +14,15 @@ bool ReadLocatorSummaries(const QSqlDatabase &db, QList<LocatorSummary> *locator
     q.setForwardOnly(true);
     // Each figure by the table's key: the usage totals per locator, the last
     // record by (locator, t); the file list is one row per imported file.
-    const bool ok = q.exec(QStringLiteral(
-        "SELECT l.serial, l.model,"
-        " (SELECT MIN(d.day) FROM usage_days d WHERE d.locator = l.id),"
-        " (SELECT MAX(d.day) FROM usage_days d WHERE d.locator = l.id),"
-        " (SELECT SUM(d.seconds) FROM usage_days d WHERE d.locator = l.id),"
-        " (SELECT u.name FROM records r JOIN users u ON u.id = r.user_id WHERE r.locator = l.id"
-        "  ORDER BY r.t DESC LIMIT 1),"
-        " (SELECT MAX(f.imported_at) FROM imported_files f WHERE f.serial = l.serial)"
-        " FROM locators l ORDER BY l.serial"));
+    const bool ok
+        = q.exec(QStringLiteral("SELECT l.serial, l.model,"
+                                " (SELECT MIN(d.day) FROM usage_days d WHERE d.locator = l.id),"
+                                " (SELECT MAX(d.day) FROM usage_days d WHERE d.locator = l.id),"
+                                " (SELECT SUM(d.seconds) FROM usage_days d WHERE d.locator = l.id),"
+                                " (SELECT u.name FROM records r JOIN users u ON u.id = r.user_id WHERE r.locator = l.id"
+                                "  ORDER BY r.t DESC LIMIT 1),"
+                                " (SELECT MAX(f.imported_at) FROM imported_files f WHERE f.serial = l.serial)"
+                                " FROM locators l ORDER BY l.serial"));
     if (!ok) {
         *error = q.lastError().text();
         return false;

@@ -74,7 +74,6 @@ QString UsageCsv(const QList<GroupBy> &by, const QList<UsageGroup> &groups, cons
     return text;
 }
 
-
 namespace {
 
 QString esc(const QString &s)

@@ -15,8 +15,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-ArchiveSettingsDialog::ArchiveSettingsDialog(ArchiveThread &thread, const Archive::Location &current,
-                                             QWidget *parent)
+ArchiveSettingsDialog::ArchiveSettingsDialog(ArchiveThread &thread, const Archive::Location &current, QWidget *parent)
     : QDialog(parent)
     , m_thread(thread)
     , m_sqlite(new QRadioButton(QStringLiteral("SQLite file on this PC"), this))
@@ -54,9 +53,9 @@ ArchiveSettingsDialog::ArchiveSettingsDialog(ArchiveThread &thread, const Archiv
     auto *pgForm = new QFormLayout;
     pgForm->addRow(QStringLiteral("Connection:"), m_connection);
     pgForm->addRow(QStringLiteral("Password:"), m_password);
-    pgForm->addRow(QString(),
-                   new QLabel(QStringLiteral("The password is kept in the desktop's keyring, never in a settings file."),
-                              this));
+    pgForm->addRow(
+        QString(),
+        new QLabel(QStringLiteral("The password is kept in the desktop's keyring, never in a settings file."), this));
     layout->addLayout(pgForm);
     auto *testRow = new QHBoxLayout;
     testRow->addWidget(m_test);
@@ -103,8 +102,7 @@ bool ArchiveSettingsDialog::formLocation(Archive::Location *location, QString *e
     if (!Archive::ParseLocation(text, location, error))
         return false;
     if (location->kind != Archive::Location::Postgres) {
-        *error = QStringLiteral("'%1' names no PostgreSQL server: write host=… dbname=… or postgresql://…")
-                     .arg(text);
+        *error = QStringLiteral("'%1' names no PostgreSQL server: write host=… dbname=… or postgresql://…").arg(text);
         return false;
     }
     // A password written into the connection string moves to the keyring too.

@@ -128,8 +128,8 @@ QVariant LocatorModel::headerData(int section, Qt::Orientation orientation, int 
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
-    static const char *titles[Columns] = {"Serial No.", "Model",    "Last User",  "First Day",
-                                          "Last Day",   "Records", "Last Synced"};
+    static const char *titles[Columns]
+        = {"Serial No.", "Model", "Last User", "First Day", "Last Day", "Records", "Last Synced"};
     return section >= 0 && section < Columns ? QString::fromLatin1(titles[section]) : QString();
 }
 

@@ -81,8 +81,8 @@ ImportDialog::ImportDialog(ArchiveThread &thread, QWidget *parent)
     m_status->setObjectName(QStringLiteral("lblImportStatus"));
 
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(QStringLiteral("Data files to import (add them, or drop files and folders here):"),
-                                 this));
+    layout->addWidget(
+        new QLabel(QStringLiteral("Data files to import (add them, or drop files and folders here):"), this));
     layout->addWidget(m_list);
     auto *adding = new QHBoxLayout;
     adding->addWidget(m_addFiles);

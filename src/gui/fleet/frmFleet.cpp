@@ -40,8 +40,8 @@
 #include <QStandardPaths>
 #include <QTabWidget>
 #include <QTableView>
-#include <QValueAxis>
 #include <QVBoxLayout>
+#include <QValueAxis>
 
 struct frmFleet::UsageData
 {
@@ -191,7 +191,7 @@ void frmFleet::buildWindow()
     });
 
     // Usage.
-    auto *usageTab = new QWidget(this);
+    auto *usageTab = m_usageTab = new QWidget(this);
     auto *usageLayout = new QVBoxLayout(usageTab);
     auto *range = new QHBoxLayout;
     const QDate today = Clock::today();
@@ -297,7 +297,7 @@ void frmFleet::setArchive(const Archive::Location &location)
     m_location = location;
     m_locationError.clear();
     m_archiveLabel->setText(location.kind == Archive::Location::Sqlite ? QDir::toNativeSeparators(location.path)
-                                                                        : location.display());
+                                                                       : location.display());
     if (location.kind == Archive::Location::Postgres && location.password.isEmpty())
         readPasswordThenRefresh();
     else
@@ -345,7 +345,8 @@ void frmFleet::loadLocators()
         [location]() -> Answer {
             Answer a;
             Archive::Store store;
-            if (openForReading(store, location, &a.first) && !Archive::ReadLocatorSummaries(store.database(), &a.second, &a.first))
+            if (openForReading(store, location, &a.first)
+                && !Archive::ReadLocatorSummaries(store.database(), &a.second, &a.first))
                 a.first = QStringLiteral("cannot read the archive %1: %2").arg(location.display(), a.first);
             return a;
         },
@@ -419,8 +420,8 @@ void frmFleet::usageRead(const UsageData &d)
     m_days = d.days;
     m_whole = d.whole;
     m_usage.setGroups(d.by, d.groups);
-    m_total->setText(QStringLiteral("%1: %2 in all").arg(Archive::PeriodText(d.from, d.to),
-                                                          Usage::PieDurationText(d.whole.total)));
+    m_total->setText(
+        QStringLiteral("%1: %2 in all").arg(Archive::PeriodText(d.from, d.to), Usage::PieDurationText(d.whole.total)));
     showBars(d.months);
     showPie();
     if (!d.error.isEmpty())
@@ -475,10 +476,9 @@ void frmFleet::showPie()
     if (rows.isEmpty())
         sum = m_whole;
     auto *chart = new QChart;
-    chart->setTitle(rows.isEmpty() ? QStringLiteral("All rows: %1").arg(Usage::PieDurationText(sum.total))
-                                   : QStringLiteral("%1 chosen rows: %2")
-                                         .arg(rows.size())
-                                         .arg(Usage::PieDurationText(sum.total)));
+    chart->setTitle(rows.isEmpty()
+                        ? QStringLiteral("All rows: %1").arg(Usage::PieDurationText(sum.total))
+                        : QStringLiteral("%1 chosen rows: %2").arg(rows.size()).arg(Usage::PieDurationText(sum.total)));
     auto *series = new QPieSeries;
     for (int i = 0; i < ModeTable::Count; ++i) {
         const qint64 s = sum.seconds[std::size_t(i)];
@@ -520,9 +520,9 @@ void frmFleet::openSettings()
 void frmFleet::writeExport(const QString &caption, const QString &suffix, const QString &filter, bool html)
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    const QString name = QStringLiteral("fleet-usage-%1-%2.%3")
-                             .arg(m_from.toString(QStringLiteral("yyyyMMdd")), m_to.toString(QStringLiteral("yyyyMMdd")),
-                                  suffix);
+    const QString name
+        = QStringLiteral("fleet-usage-%1-%2.%3")
+              .arg(m_from.toString(QStringLiteral("yyyyMMdd")), m_to.toString(QStringLiteral("yyyyMMdd")), suffix);
     const QString path = Interaction::current().saveFileName(this, caption, QDir(folder).filePath(name), filter);
     if (path.isEmpty())
         return;
@@ -580,7 +580,10 @@ void frmFleet::saveChart()
     const bool jpeg = suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg");
     if (!jpeg && suffix != QLatin1String("png"))
         path += QStringLiteral(".png");
-    if (!m_charts->grab().save(path, jpeg ? "JPG" : "PNG", jpeg ? 90 : -1)) {
+    // The charts as shown on their tab (laid out once it is shown).
+    m_tabs->setCurrentWidget(m_usageTab);
+    const QPixmap picture = m_charts->grab();
+    if (picture.isNull() || !picture.save(path, jpeg ? "JPG" : "PNG", jpeg ? 90 : -1)) {
         showStatus(QStringLiteral("Could not write the chart to %1.").arg(QDir::toNativeSeparators(path)), true);
         return;
     }

@@ -112,6 +112,7 @@ private:
     QComboBox *m_groupBy = nullptr;
     QTableView *m_usageView = nullptr;
     QLabel *m_total = nullptr;
+    QWidget *m_usageTab = nullptr;
     QWidget *m_charts = nullptr;
     QChartView *m_bars = nullptr;
     QChartView *m_pie = nullptr;
