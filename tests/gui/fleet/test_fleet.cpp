@@ -111,12 +111,12 @@ void TestFleet::initTestCase()
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.filePath(QStringLiteral("config")));
     qunsetenv("LOCATOR_ARCHIVE");
     m_db = m_dir.filePath(QStringLiteral("fleet.sqlite"));
-    const QStringList files = {
-        writeFile(m_dir.filePath(QStringLiteral("f/a.csv")), "1001", "BOB", QDateTime({2026, 1, 30}, {23, 0}), 9000),
-        writeFile(m_dir.filePath(QStringLiteral("f/b.csv")), "1001", "ANN", QDateTime({2026, 3, 2}, {8, 0}), 5000),
-        writeFile(m_dir.filePath(QStringLiteral("f/c.csv")), "2002", "BOB", QDateTime({2026, 2, 14}, {9, 0}), 7000),
-        writeFile(m_dir.filePath(QStringLiteral("f/d.csv")), "3003", "CAROL, JR", QDateTime({2026, 2, 1}, {7, 0}),
-                  3000)};
+    const QStringList files
+        = {writeFile(m_dir.filePath(QStringLiteral("f/a.csv")), "1001", "BOB", QDateTime({2026, 1, 30}, {23, 0}), 9000),
+           writeFile(m_dir.filePath(QStringLiteral("f/b.csv")), "1001", "ANN", QDateTime({2026, 3, 2}, {8, 0}), 5000),
+           writeFile(m_dir.filePath(QStringLiteral("f/c.csv")), "2002", "BOB", QDateTime({2026, 2, 14}, {9, 0}), 7000),
+           writeFile(m_dir.filePath(QStringLiteral("f/d.csv")), "3003", "CAROL, JR", QDateTime({2026, 2, 1}, {7, 0}),
+                     3000)};
     const CliResult r = RunCli(QStringList{"archive", "import", "--database", m_db} + files);
     QVERIFY2(r.status == 0, r.err.constData());
 }
@@ -127,12 +127,12 @@ void TestFleet::importCancelKeepsFinishedFiles()
 {
     const QString db = m_dir.filePath(QStringLiteral("import.sqlite"));
     const QDateTime start({2026, 4, 1}, {0, 0});
-    const QStringList files = {
-        writeFile(m_dir.filePath(QStringLiteral("i/1.csv")), "501", "BOB", start, 1000),
-        writeFile(m_dir.filePath(QStringLiteral("i/2.csv")), "502", "BOB", start, 1500),
-        // Long enough to be under way when Cancel comes.
-        writeFile(m_dir.filePath(QStringLiteral("i/3.csv")), "501", "BOB", start.addDays(2), 800000),
-        writeFile(m_dir.filePath(QStringLiteral("i/4.csv")), "503", "ANN", start, 200)};
+    const QStringList files
+        = {writeFile(m_dir.filePath(QStringLiteral("i/1.csv")), "501", "BOB", start, 1000),
+           writeFile(m_dir.filePath(QStringLiteral("i/2.csv")), "502", "BOB", start, 1500),
+           // Long enough to be under way when Cancel comes.
+           writeFile(m_dir.filePath(QStringLiteral("i/3.csv")), "501", "BOB", start.addDays(2), 800000),
+           writeFile(m_dir.filePath(QStringLiteral("i/4.csv")), "503", "ANN", start, 200)};
     frmFleet w(db);
     w.show();
     // A folder stands for its .csv files, in name order; each is listed once.
@@ -179,7 +179,8 @@ void TestFleet::importCancelKeepsFinishedFiles()
     QCOMPARE(dialog->outcomes().at(2).counts.added, 800000);
     QCOMPARE(dialog->outcomes().at(3).state, O::Imported);
     QCOMPARE(dialog->progressBar()->value(), dialog->progressBar()->maximum());
-    QCOMPARE(dialog->summaryText(), QStringLiteral("4 of 4 files imported: 800200 new, 2500 duplicate, 0 skipped, 0 conflicts"));
+    QCOMPARE(dialog->summaryText(),
+             QStringLiteral("4 of 4 files imported: 800200 new, 2500 duplicate, 0 skipped, 0 conflicts"));
     QTRY_COMPARE_WITH_TIMEOUT(w.locatorModel().rowCount(), 3, kWaitMs);
 }
 
@@ -227,9 +228,10 @@ void TestFleet::usageAsCliReportsIt()
     m_ui.saveFiles.enqueue(html);
     w.exportHtml();
     QVERIFY(exported.wait(kWaitMs));
-    QCOMPARE(readAll(html), RunCli({"archive", "report", "--database", m_db, "--by", "day", "--from", "31/01/2026",
-                                    "--to", "01/03/2026", "--format", "html"})
-                                .out);
+    QCOMPARE(readAll(html),
+             RunCli({"archive", "report", "--database", m_db, "--by", "day", "--from", "31/01/2026", "--to",
+                     "01/03/2026", "--format", "html"})
+                 .out);
 
     // The pie follows the chosen rows.
     w.showUsage(from, to, Archive::GroupBy::Locator);
