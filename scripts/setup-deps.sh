@@ -9,7 +9,9 @@ pkgs=(cmake g++ make ninja-build qt6-base-dev qt6-serialport-dev qt6-charts-dev 
       libgl-dev xvfb xauth dpkg-dev help2man perl gzip lintian appstream clang-format
       # The usage archive: Qt SQL's SQLite and PostgreSQL drivers, the SQLite C
       # API for its import, and a PostgreSQL server the tests start themselves.
-      libqt6sql6-sqlite libqt6sql6-psql libsqlite3-dev sqlite3 postgresql postgresql-common)
+      libqt6sql6-sqlite libqt6sql6-psql libsqlite3-dev sqlite3 postgresql postgresql-common
+      # The Fleet window keeps the archive's password in the desktop's keyring.
+      qtkeychain-qt6-dev)
 if [ "${1:-}" = "--fuzz" ]; then
   pkgs+=(clang libclang-rt-14-dev)
 fi

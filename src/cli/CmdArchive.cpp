@@ -1,9 +1,9 @@
 // locator-cli archive: the fleet usage archive (import data files, report usage).
 #include "cli/ArchiveSupport.h"
 
-#include "cli/ArchiveHtml.h"
 #include "cli/CommandLine.h"
 #include "core/archive/ArchiveUsage.h"
+#include "core/archive/UsageReport.h"
 #include "core/usage/ModeTable.h"
 #include "core/usage/UsageTexts.h"
 
@@ -166,18 +166,6 @@ QString groupLabel(const Archive::UsageGroup &g, const QList<Archive::GroupBy> &
     return parts.join(QStringLiteral(", "));
 }
 
-QString periodText(const QDate &from, const QDate &to)
-{
-    const QString f = QStringLiteral("dd/MM/yyyy");
-    if (from.isValid() && to.isValid())
-        return QStringLiteral("Usage from %1 to %2").arg(from.toString(f), to.toString(f));
-    if (from.isValid())
-        return QStringLiteral("Usage from %1").arg(from.toString(f));
-    if (to.isValid())
-        return QStringLiteral("Usage up to %1").arg(to.toString(f));
-    return QStringLiteral("All archived usage");
-}
-
 void printText(Context &ctx, const QString &period, const QList<Archive::GroupBy> &by,
                const QList<Archive::UsageGroup> &groups, const Archive::UsageGroup &whole)
 {
@@ -199,41 +187,6 @@ void printText(Context &ctx, const QString &period, const QList<Archive::GroupBy
             block(groupLabel(g, by), g);
     }
     block(QStringLiteral("All"), whole);
-    ctx.print(text);
-}
-
-void printCsv(Context &ctx, const QList<Archive::GroupBy> &by, const QList<Archive::UsageGroup> &groups,
-              const Archive::UsageGroup &whole)
-{
-    QStringList head;
-    for (Archive::GroupBy b : by) {
-        head << Archive::GroupByName(b);
-        if (b == Archive::GroupBy::Locator)
-            head << QStringLiteral("model");
-    }
-    head << QStringLiteral("mode") << QStringLiteral("seconds") << QStringLiteral("duration");
-    QString text = head.join(QLatin1Char(',')) + QLatin1Char('\n');
-    auto rows = [&](const Archive::UsageGroup &g, bool isWhole) {
-        QString keys;
-        for (Archive::GroupBy b : by) {
-            keys += isWhole ? QString() : CsvField(g.keyText(b));
-            keys += QLatin1Char(',');
-            if (b == Archive::GroupBy::Locator)
-                keys += (isWhole ? QString() : CsvField(g.model)) + QLatin1Char(',');
-        }
-        auto row = [&](const QString &mode, qint64 seconds) {
-            text += keys + mode + QLatin1Char(',') + QString::number(seconds) + QLatin1Char(',')
-                + Usage::PieDurationText(seconds) + QLatin1Char('\n');
-        };
-        for (int i = 0; i < ModeTable::Count; ++i)
-            row(ModeName(i), g.seconds[std::size_t(i)]);
-        row(QStringLiteral("Total"), g.total);
-    };
-    if (!by.isEmpty()) {
-        for (const Archive::UsageGroup &g : groups)
-            rows(g, false);
-    }
-    rows(whole, true);
     ctx.print(text);
 }
 
@@ -286,12 +239,12 @@ int runReport(Context &ctx, const QString &database, const QStringList &argument
         return ctx.fail(QStringLiteral("cannot read the archive %1: %2").arg(store.location().display(), error));
     const QList<Archive::UsageGroup> groups = Archive::GroupUsage(days, by);
     const Archive::UsageGroup whole = Archive::GroupUsage(days, {}).value(0);
-    const QString period = periodText(from, to);
+    const QString period = Archive::PeriodText(from, to);
 
     if (format == Format::Text) {
         printText(ctx, period, by, groups, whole);
     } else if (format == Format::Csv) {
-        printCsv(ctx, by, groups, whole);
+        ctx.print(Archive::UsageCsv(by, groups, whole));
     } else if (format == Format::Json) {
         QJsonArray byArray;
         for (Archive::GroupBy b : by)
@@ -314,7 +267,7 @@ int runReport(Context &ctx, const QString &database, const QStringList &argument
                          {QStringLiteral("total"), jsonUsage(whole)}};
         ctx.write(QJsonDocument(root).toJson(QJsonDocument::Indented));
     } else {
-        ctx.print(ArchiveHtmlPage(period, by, by.isEmpty() ? QList<Archive::UsageGroup>{whole} : groups, days));
+        ctx.print(Archive::UsageHtmlPage(period, by, by.isEmpty() ? QList<Archive::UsageGroup>{whole} : groups, days));
     }
     return Success;
 }

@@ -39,6 +39,10 @@ void TestDemo::options()
     QVERIFY(!parse({"--pace-ms", "-1"}).error.isEmpty());
     QCOMPARE(parse({"--pace-ms=0"}).paceMs, 0);
     QVERIFY(!parse({"stray"}).error.isEmpty());
+    o = parse({"--fleet", "--database", "host=db dbname=fleet"});
+    QVERIFY(o.fleet && o.error.isEmpty());
+    QCOMPARE(o.database, QStringLiteral("host=db dbname=fleet"));
+    QVERIFY(!parse({"--database", "a.sqlite"}).error.isEmpty());  // only with --fleet
     // Answered before a window system is asked for, beside options Qt reads later.
     QVERIFY(parse({"--version"}).version);
     o = parse({"-platform", "offscreen", "--help"});

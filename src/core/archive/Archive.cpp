@@ -146,14 +146,14 @@ bool Store::open(const Location &location, QString *error, OpenMode mode)
     return false;
 }
 
-ImportResult Store::importFile(const QString &path)
+ImportResult Store::importFile(const QString &path, ImportControl *control)
 {
     if (!isOpen()) {
         ImportResult result;
         result.error = QStringLiteral("the archive is not open");
         return result;
     }
-    return ImportRun(m_db, m_location.kind, path).run();
+    return ImportRun(m_db, m_location.kind, path, control).run();
 }
 
 std::optional<QDateTime> Store::lastArchivedSecond(const QString &serial, QString *error)

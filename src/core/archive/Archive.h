@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <array>
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -37,6 +38,13 @@ struct ImportCounts
     }
 };
 
+// Lets another thread follow an import and stop it part-way.
+struct ImportControl
+{
+    std::atomic<bool> cancel{false};  // set: the file in progress is rolled back
+    std::atomic<qint64> bytesRead{0};  // of the file's record lines, roughly: for a progress bar
+};
+
 struct ImportResult
 {
     enum Status {
@@ -48,6 +56,7 @@ struct ImportResult
     ImportCounts counts;  // for AlreadyImported: what the first import of the file counted
     LocatorIdentity identity;
     QString error;
+    bool cancelled = false;  // Failed because ImportControl::cancel was set
 };
 
 // Seconds of one locator, user and day, per mode.
@@ -96,8 +105,9 @@ public:
 
     // Adds a data file's records, in one transaction: a failure part-way
     // leaves the archive as it was. A file whose bytes were imported before
-    // is recognised by a hash and not read again.
-    ImportResult importFile(const QString &path);
+    // is recognised by a hash and not read again. `control` (when given)
+    // counts the bytes read and cancels: the file's rows are rolled back.
+    ImportResult importFile(const QString &path, ImportControl *control = nullptr);
 
     // The last second archived for a locator, for fetching only what is new.
     // Empty when none of its records is archived (or on failure: *error set).

@@ -151,11 +151,12 @@ void DayOfLastDate::remember(QByteArrayView line, int day)
     m_day = day;
 }
 
-ImportRun::ImportRun(QSqlDatabase &db, Location::Kind kind, const QString &path)
+ImportRun::ImportRun(QSqlDatabase &db, Location::Kind kind, const QString &path, ImportControl *control)
     : m_db(db)
     , m_kind(kind)
     , m_path(path)
     , m_name(QDir::toNativeSeparators(path))
+    , m_control(control)
     , m_query(db)
 { }
 
@@ -291,6 +292,13 @@ bool ImportRun::read()
 // One candidate record line; false stops the reading (a failure).
 bool ImportRun::takeLine(QByteArrayView line)
 {
+    if (m_control) {
+        if (m_control->cancel.load(std::memory_order_relaxed)) {
+            m_result.cancelled = true;
+            return fail(QStringLiteral("the import of %1 was cancelled").arg(m_name));
+        }
+        m_control->bytesRead.fetch_add(line.size() + 2, std::memory_order_relaxed);
+    }
     if (!line.isEmpty() && line.back() == kEndMarker && line == QByteArrayView(m_end.markerLine)) {
         line.chop(1);
         if (line.isEmpty())

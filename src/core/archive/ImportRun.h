@@ -72,7 +72,7 @@ private:
 class ImportRun
 {
 public:
-    ImportRun(QSqlDatabase &db, Location::Kind kind, const QString &path);
+    ImportRun(QSqlDatabase &db, Location::Kind kind, const QString &path, ImportControl *control = nullptr);
     ~ImportRun();  // rolls back what was not committed
     ImportRun(const ImportRun &) = delete;
     ImportRun &operator=(const ImportRun &) = delete;
@@ -102,6 +102,7 @@ private:
     const Location::Kind m_kind;
     const QString m_path;
     const QString m_name;  // as the user writes it
+    ImportControl *const m_control;
     ImportResult m_result;
     ImportCounts m_counts;
 

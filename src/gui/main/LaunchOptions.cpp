@@ -28,8 +28,16 @@ struct Parser
                             QStringLiteral("The short pause after each command character, in milliseconds "
                                            "(default 10, or $LOCATOR_PACE_MS). 0 is allowed."),
                             QStringLiteral("MS")};
+    QCommandLineOption fleet{QStringLiteral("fleet"),
+                             QStringLiteral("Open the Fleet window (usage of every locator in the usage archive) "
+                                            "instead of the main window.")};
+    QCommandLineOption database{QStringLiteral("database"),
+                                QStringLiteral("With --fleet: the archive, an SQLite file or a PostgreSQL connection "
+                                               "string (default: the one chosen in the Fleet window's Settings, "
+                                               "else $LOCATOR_ARCHIVE, else the per-user file)."),
+                                QStringLiteral("DB")};
     QCommandLineOption screenshot{QStringLiteral("screenshot"),
-                                  QStringLiteral("Save a picture of the main window to PATH once it has settled."),
+                                  QStringLiteral("Save a picture of the window opened to PATH once it has settled."),
                                   QStringLiteral("PATH")};
     QCommandLineOption exitAfter{QStringLiteral("exit-after"),
                                  QStringLiteral("End the program after SECONDS (for unattended runs)."),
@@ -43,7 +51,7 @@ struct Parser
             "Port n is the entry COMn of the ports folder ($LOCATOR_PORTS_DIR, or ~/.config/korvex/ports); "
             "without one, COM1-COM8 are /dev/rfcomm0-7, COM9-COM12 /dev/ttyUSB0-3 and COM13-COM16 "
             "/dev/ttyACM0-3."));
-        parser.addOptions({demo, pace, screenshot, exitAfter});
+        parser.addOptions({demo, fleet, database, pace, screenshot, exitAfter});
     }
 };
 
@@ -73,6 +81,14 @@ LaunchOptions LaunchOptions::parse(const QStringList &arguments)
         return o;
     }
     o.demo = p.parser.isSet(p.demo);
+    o.fleet = p.parser.isSet(p.fleet);
+    if (p.parser.isSet(p.database)) {
+        o.database = p.parser.value(p.database);
+        if (!o.fleet)
+            o.error = QStringLiteral("--database goes with --fleet");
+        else if (o.database.isEmpty())
+            o.error = QStringLiteral("--database needs an archive");
+    }
     if (p.parser.isSet(p.pace)) {
         bool valid = false;
         const int ms = p.parser.value(p.pace).toInt(&valid);

@@ -8,12 +8,15 @@ class QWidget;
 // The program's command line (read with QCommandLineParser):
 //   --demo                 talk to a simulated locator instead of hardware
 //   --pace-ms MS           the short pause between command characters
-//   --screenshot PATH      save a picture of the main window once it has settled
+//   --fleet [--database DB] open the Fleet window (on that archive) instead of the main window
+//   --screenshot PATH      save a picture of the window opened once it has settled
 //   --exit-after SECONDS   end the program after that time (for unattended runs)
 //   --help, --version      answered without opening a window
 struct LaunchOptions
 {
     bool demo = false;
+    bool fleet = false;
+    QString database;  // with --fleet: the archive, as locator-cli's --database takes it
     int paceMs = -1;  // negative: LOCATOR_PACE_MS or the default
     QString screenshotPath;
     double exitAfterSeconds = -1;  // negative: run until the user exits
@@ -31,7 +34,7 @@ struct LaunchOptions
     // What --version prints.
     static QString versionText();
 
-    // Arms the screenshot and exit timers for the shown main window.
+    // Arms the screenshot and exit timers for the window shown.
     void schedule(QWidget *mainWindow) const;
 
     static constexpr int kSettleMs = 1500;  // layout, first paints and demo start-up

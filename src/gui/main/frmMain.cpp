@@ -13,6 +13,7 @@
 #include "gui/common/Interaction.h"
 #include "gui/common/Lamp.h"
 #include "gui/common/WindowHelpers.h"
+#include "gui/fleet/frmFleet.h"
 #include "gui/main/Artwork.h"
 #include "gui/main/frmAbout.h"
 #include "gui/main/frmMainLook.h"
@@ -117,6 +118,7 @@ void frmMain::connectHandlers()
     connect(ui.cmdOpenExistingFile, &QAbstractButton::clicked, this, &frmMain::cmdOpenExistingFile_Click);
     connect(ui.cmdOpenFile, &QAbstractButton::clicked, this, &frmMain::cmdOpenFile_Click);
     connect(ui.cmdAnalyse, &QPushButton::clicked, this, &frmMain::cmdAnalyse_Click);
+    connect(ui.cmdFleet, &QPushButton::clicked, this, &frmMain::cmdFleet_Click);
     connect(this, &frmMain::aboutWindowRequested, this, &frmMain::showAbout);
     connect(this, &frmMain::toolsWindowRequested, this, &frmMain::showTools);
     connect(this, &frmMain::dataViewerRequested, this, &frmMain::showDataViewer);
@@ -503,6 +505,11 @@ void frmMain::cmdAnalyse_Click()
     hooks.setStatus = [this](const QString &text) { m_parts.setStatus(text); };
     m_analyse = new frmPieByMonthMode2(m_state, hooks, this);
     m_analyse->show();
+}
+
+void frmMain::cmdFleet_Click()
+{
+    frmFleet::showFor(this);
 }
 
 void frmMain::showDataViewer()

@@ -94,6 +94,7 @@ public:
     void showTools();
     QWidget *toolsWindow() const;
     void cmdAnalyse_Click();
+    void cmdFleet_Click();
     void showDataViewer();
     QWidget *dataViewer() const;
 

@@ -1,4 +1,5 @@
 #include "core/link/Pacing.h"
+#include "gui/fleet/frmFleet.h"
 #include "gui/main/Artwork.h"
 #include "gui/main/LaunchOptions.h"
 #include "gui/main/frmMain.h"
@@ -87,6 +88,12 @@ int main(int argc, char *argv[])
     }
 #endif
 
+    if (options.fleet) {
+        frmFleet fleet(options.database);
+        fleet.show();
+        options.schedule(&fleet);
+        return app.exec();
+    }
     frmMain window;
     window.show();
     options.schedule(&window);

@@ -1,12 +1,78 @@
-#include "cli/ArchiveHtml.h"
+#include "core/archive/UsageReport.h"
 
-#include "cli/CliSupport.h"
 #include "core/usage/ModeTable.h"
 #include "core/usage/UsageTexts.h"
 
 #include <QtMath>
 
-namespace Cli {
+namespace Archive {
+
+namespace {
+
+// A CSV field, quoted when it holds a comma, a quote or a line end.
+QString csvField(const QString &text)
+{
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\r'))
+        && !text.contains(QLatin1Char('\n')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+}  // namespace
+
+QString PeriodText(const QDate &from, const QDate &to)
+{
+    const QString f = QStringLiteral("dd/MM/yyyy");
+    if (from.isValid() && to.isValid())
+        return QStringLiteral("Usage from %1 to %2").arg(from.toString(f), to.toString(f));
+    if (from.isValid())
+        return QStringLiteral("Usage from %1").arg(from.toString(f));
+    if (to.isValid())
+        return QStringLiteral("Usage up to %1").arg(to.toString(f));
+    return QStringLiteral("All archived usage");
+}
+
+QString ModeNameText(int mode)
+{
+    const std::string_view name = ModeTable::Modes[std::size_t(mode)].name;
+    return QString::fromLatin1(name.data(), qsizetype(name.size()));
+}
+
+QString UsageCsv(const QList<GroupBy> &by, const QList<UsageGroup> &groups, const UsageGroup &whole)
+{
+    QStringList head;
+    for (GroupBy b : by) {
+        head << GroupByName(b);
+        if (b == GroupBy::Locator)
+            head << QStringLiteral("model");
+    }
+    head << QStringLiteral("mode") << QStringLiteral("seconds") << QStringLiteral("duration");
+    QString text = head.join(QLatin1Char(',')) + QLatin1Char('\n');
+    auto rows = [&](const UsageGroup &g, bool isWhole) {
+        QString keys;
+        for (GroupBy b : by) {
+            keys += isWhole ? QString() : csvField(g.keyText(b));
+            keys += QLatin1Char(',');
+            if (b == GroupBy::Locator)
+                keys += (isWhole ? QString() : csvField(g.model)) + QLatin1Char(',');
+        }
+        auto row = [&](const QString &mode, qint64 seconds) {
+            text += keys + mode + QLatin1Char(',') + QString::number(seconds) + QLatin1Char(',')
+                + Usage::PieDurationText(seconds) + QLatin1Char('\n');
+        };
+        for (int i = 0; i < ModeTable::Count; ++i)
+            row(ModeNameText(i), g.seconds[std::size_t(i)]);
+        row(QStringLiteral("Total"), g.total);
+    };
+    if (!by.isEmpty()) {
+        for (const UsageGroup &g : groups)
+            rows(g, false);
+    }
+    rows(whole, true);
+    return text;
+}
 
 namespace {
 
@@ -26,31 +92,31 @@ QString num(double v)
     return QString::number(v, 'f', 2);
 }
 
-QString groupLabel(const Archive::UsageGroup &g, Archive::GroupBy by)
+QString groupLabel(const UsageGroup &g, GroupBy by)
 {
     switch (by) {
-    case Archive::GroupBy::Locator:
+    case GroupBy::Locator:
         return g.model.isEmpty() ? g.serial : g.serial + QStringLiteral(" (") + g.model + QLatin1Char(')');
-    case Archive::GroupBy::User:
+    case GroupBy::User:
         return g.user;
-    case Archive::GroupBy::Month:
+    case GroupBy::Month:
         return Usage::MonthName(g.month.month()) + QLatin1Char(' ') + QString::number(g.month.year());
-    case Archive::GroupBy::Day:
+    case GroupBy::Day:
         return g.day.toString(QStringLiteral("dd/MM/yyyy"));
     }
     return {};
 }
 
-QString columnTitle(Archive::GroupBy by)
+QString columnTitle(GroupBy by)
 {
     switch (by) {
-    case Archive::GroupBy::Locator:
+    case GroupBy::Locator:
         return QStringLiteral("Locator");
-    case Archive::GroupBy::User:
+    case GroupBy::User:
         return QStringLiteral("User");
-    case Archive::GroupBy::Month:
+    case GroupBy::Month:
         return QStringLiteral("Month");
-    case Archive::GroupBy::Day:
+    case GroupBy::Day:
         return QStringLiteral("Day");
     }
     return {};
@@ -60,11 +126,11 @@ QString legend()
 {
     QString s = QStringLiteral("<p class=\"legend\">");
     for (int i = 0; i < ModeTable::Count; ++i)
-        s += QStringLiteral("<span><i style=\"background:%1\"></i>%2</span>").arg(colour(i), esc(ModeName(i)));
+        s += QStringLiteral("<span><i style=\"background:%1\"></i>%2</span>").arg(colour(i), esc(ModeNameText(i)));
     return s + QStringLiteral("</p>\n");
 }
 
-QString pie(const Archive::UsageGroup &g)
+QString pie(const UsageGroup &g)
 {
     constexpr double r = 80, cx = 90, cy = 90;
     QString svg = QStringLiteral("<svg width=\"180\" height=\"180\" viewBox=\"0 0 180 180\" role=\"img\">");
@@ -77,7 +143,7 @@ QString pie(const Archive::UsageGroup &g)
             if (s <= 0)
                 continue;
             const QString title
-                = QStringLiteral("<title>%1: %2</title>").arg(esc(ModeName(i)), Usage::PieDurationText(s));
+                = QStringLiteral("<title>%1: %2</title>").arg(esc(ModeNameText(i)), Usage::PieDurationText(s));
             if (s == g.total) {
                 svg += QStringLiteral("<circle cx=\"90\" cy=\"90\" r=\"80\" fill=\"%1\">%2</circle>")
                            .arg(colour(i), title);
@@ -96,11 +162,11 @@ QString pie(const Archive::UsageGroup &g)
     return svg + QStringLiteral("</svg>");
 }
 
-QString bars(const QList<Archive::UsageGroup> &months)
+QString bars(const QList<UsageGroup> &months)
 {
     constexpr int height = 240, barWidth = 36, gap = 14, left = 50, bottom = 40, top = 10;
     qint64 most = 1;
-    for (const Archive::UsageGroup &m : months)
+    for (const UsageGroup &m : months)
         most = std::max(most, m.total);
     const double hours = double(most) / 3600.0;
     const int width = left + int(months.size()) * (barWidth + gap) + gap;
@@ -114,7 +180,7 @@ QString bars(const QList<Archive::UsageGroup> &months)
     svg += QStringLiteral("<text x=\"4\" y=\"%1\" font-size=\"11\">%2 h</text>").arg(top + 10).arg(num(hours));
     svg += QStringLiteral("<text x=\"4\" y=\"%1\" font-size=\"11\">0 h</text>").arg(top + height);
     int x = left + gap;
-    for (const Archive::UsageGroup &m : months) {
+    for (const UsageGroup &m : months) {
         double y = top + height;
         for (int i = 0; i < ModeTable::Count; ++i) {
             const qint64 s = m.seconds[std::size_t(i)];
@@ -128,7 +194,7 @@ QString bars(const QList<Archive::UsageGroup> &months)
                        .arg(num(y))
                        .arg(barWidth)
                        .arg(num(h))
-                       .arg(colour(i), esc(groupLabel(m, Archive::GroupBy::Month)), esc(ModeName(i)),
+                       .arg(colour(i), esc(groupLabel(m, GroupBy::Month)), esc(ModeNameText(i)),
                             Usage::PieDurationText(s));
         }
         svg += QStringLiteral("<text x=\"%1\" y=\"%2\" font-size=\"10\" text-anchor=\"middle\">%3</text>")
@@ -142,8 +208,8 @@ QString bars(const QList<Archive::UsageGroup> &months)
 
 }  // namespace
 
-QString ArchiveHtmlPage(const QString &period, const QList<Archive::GroupBy> &by,
-                        const QList<Archive::UsageGroup> &groups, const QList<Archive::UsageDay> &days)
+QString UsageHtmlPage(const QString &period, const QList<GroupBy> &by, const QList<UsageGroup> &groups,
+                      const QList<UsageDay> &days)
 {
     QString page = QStringLiteral(
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>Locator usage</title>\n"
@@ -156,21 +222,21 @@ QString ArchiveHtmlPage(const QString &period, const QList<Archive::GroupBy> &by
     page += legend();
 
     page += QStringLiteral("<table><tr>");
-    for (Archive::GroupBy b : by)
+    for (GroupBy b : by)
         page += QStringLiteral("<th>%1</th>").arg(columnTitle(b));
     for (int i = 0; i < ModeTable::Count; ++i)
-        page += QStringLiteral("<th>%1</th>").arg(esc(ModeName(i)));
+        page += QStringLiteral("<th>%1</th>").arg(esc(ModeNameText(i)));
     page += QStringLiteral("<th>Total</th></tr>\n");
-    for (const Archive::UsageGroup &g : groups) {
+    for (const UsageGroup &g : groups) {
         page += QStringLiteral("<tr>");
-        for (Archive::GroupBy b : by)
+        for (GroupBy b : by)
             page += QStringLiteral("<td>%1</td>").arg(esc(groupLabel(g, b)));
         for (int i = 0; i < ModeTable::Count; ++i)
             page += QStringLiteral("<td class=\"n\">%1</td>").arg(Usage::PieDurationText(g.seconds[std::size_t(i)]));
         page += QStringLiteral("<td class=\"n\">%1</td></tr>\n").arg(Usage::PieDurationText(g.total));
     }
     if (!by.isEmpty()) {
-        const Archive::UsageGroup whole = Archive::GroupUsage(days, {}).value(0);
+        const UsageGroup whole = GroupUsage(days, {}).value(0);
         page += QStringLiteral("<tr><th colspan=\"%1\">All</th>").arg(by.size());
         for (int i = 0; i < ModeTable::Count; ++i)
             page
@@ -180,15 +246,15 @@ QString ArchiveHtmlPage(const QString &period, const QList<Archive::GroupBy> &by
     page += QStringLiteral("</table>\n");
 
     page += QStringLiteral("<h2>Usage per locator</h2>\n<div class=\"pies\">\n");
-    for (const Archive::UsageGroup &g : Archive::GroupUsage(days, {Archive::GroupBy::Locator})) {
+    for (const UsageGroup &g : GroupUsage(days, {GroupBy::Locator})) {
         if (g.serial.isEmpty() && g.records == 0)
             continue;
         page += QStringLiteral("<figure>%1<figcaption>%2<br>%3</figcaption></figure>\n")
-                    .arg(pie(g), esc(groupLabel(g, Archive::GroupBy::Locator)), Usage::PieDurationText(g.total));
+                    .arg(pie(g), esc(groupLabel(g, GroupBy::Locator)), Usage::PieDurationText(g.total));
     }
     page += QStringLiteral("</div>\n<h2>Usage per month</h2>\n");
-    page += bars(Archive::GroupUsage(days, {Archive::GroupBy::Month})) + QStringLiteral("\n</body></html>\n");
+    page += bars(GroupUsage(days, {GroupBy::Month})) + QStringLiteral("\n</body></html>\n");
     return page;
 }
 
-}  // namespace Cli
+}  // namespace Archive
