@@ -143,7 +143,8 @@ QString bars(const QList<Archive::UsageGroup> &months)
 }  // namespace
 
 QString ArchiveHtmlPage(const QString &period, const QList<Archive::GroupBy> &by,
-                        const QList<Archive::UsageGroup> &groups, const QList<Archive::UsageDay> &days)
+                        const QList<Archive::UsageGroup> &groups, const QList<Archive::UsageDay> &days,
+                        const QString &note)
 {
     QString page = QStringLiteral(
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>Locator usage</title>\n"
@@ -153,6 +154,8 @@ QString ArchiveHtmlPage(const QString &period, const QList<Archive::GroupBy> &by
         ".legend span{margin-right:1.2em}.legend i{display:inline-block;width:12px;height:12px;margin-right:4px;"
         "vertical-align:middle}</style>\n</head><body>\n");
     page += QStringLiteral("<h1>Locator usage</h1>\n<p>%1</p>\n").arg(esc(period));
+    if (!note.isEmpty())
+        page += QStringLiteral("<p>%1</p>\n").arg(esc(note));
     page += legend();
 
     page += QStringLiteral("<table><tr>");
