@@ -39,7 +39,7 @@ const char kHelp[] = "Usage: locator-cli archive import FILE|DIR... [--database 
                      "         the others go on.\n"
                      "report   usage per mode and in total, grouped by each --by in turn, and how\n"
                      "         many seconds have conflicting records.\n"
-                     "conflicts  the conflicting records kept: serial, date, time, the archived\n"
+                     "conflicts the conflicting records kept: serial, date, time, the archived\n"
                      "         record, the conflicting one, the file it came from.\n"
                      "check    verifies that the daily totals are what the records say (exit\n"
                      "         status 1, naming the first difference, when not).\n"

@@ -367,6 +367,7 @@ private:
         bool sent = true;
         for (std::size_t i = 0; i < batch.size() && sent; ++i) {
             m_rows += std::to_string(batch.t[i]);
+            m_rows += '\t';
             for (char c : batch.content(i)) {
                 if (c == FieldSeparator)
                     m_rows += '\t';
@@ -514,7 +515,10 @@ std::unique_ptr<RecordTable> MakeSqliteRecordTable(QSqlDatabase &db, const QStri
 
 std::unique_ptr<RecordTable> MakeCopyRecordTable(QSqlDatabase &db, const QString &file)
 {
+    // Qt names the type after libpq's struct.
     PGconn *conn = driverHandle<PGconn>(db, "PGconn*");
+    if (!conn)
+        conn = driverHandle<PGconn>(db, "pg_conn*");
     if (!conn || PQstatus(conn) != CONNECTION_OK)
         return nullptr;
     return std::make_unique<CopyRecordTable>(conn, file);
