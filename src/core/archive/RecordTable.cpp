@@ -307,10 +307,11 @@ private:
     bool m_conflictPrepared = false;
 };
 
-// PostgreSQL: the server finds what is new, duplicate or in conflict. A
-// batch is copied into a temporary table (COPY: the server's fastest way in),
-// then one statement adds the new seconds, keeps the conflicting records and
-// answers with the counts and the added seconds per day and usage mode.
+// PostgreSQL, through COPY (the server's fastest way in). A batch of seconds
+// the archive holds none of is copied into the records; any other batch is
+// copied into a temporary table, and the server finds what is new, duplicate
+// or in conflict: one statement adds the new seconds, keeps the conflicting
+// records and answers with the counts and the added seconds per day and mode.
 class CopyRecordTable : public RecordTable
 {
 public:
@@ -327,6 +328,23 @@ public:
     {
         if (batch.size() == 0)
             return true;
+        // Seconds the archive holds none of (new records, the common case)
+        // are copied straight in; the locator's row, locked by this import,
+        // keeps any other import of the locator from adding some meanwhile.
+        bool held = false;
+        if (!holdsAny(locator, batch.t.front(), batch.t.back(), &held))
+            return false;
+        if (!held) {
+            const std::string lead = std::to_string(locator) + '\t';
+            const std::string afterT = '\t' + std::to_string(user) + '\t';
+            if (!copy("COPY records (locator, t, user_id, mode, frequency, measurement, depth, signal) FROM STDIN",
+                      batch, lead, afterT))
+                return false;
+            for (std::size_t i = 0; i < batch.size(); ++i)
+                usage->add(int(batch.t[i] / SecondsPerDay), UsageModeOf(batch.content(i)));
+            counts->added += qint64(batch.size());
+            return true;
+        }
         // Dropped with the transaction, whether it commits or not.
         if (!m_staged
             && !command("CREATE TEMPORARY TABLE archive_staging (t BIGINT NOT NULL, mode TEXT NOT NULL,"
@@ -336,7 +354,7 @@ public:
         if (m_staged && !command("TRUNCATE archive_staging"))
             return false;
         m_staged = true;
-        if (!copy(batch))
+        if (!copy("COPY archive_staging FROM STDIN", batch, {}, "\t"))
             return false;
         return merge(locator, user, batch, counts, usage);
     }
@@ -352,9 +370,26 @@ private:
         return ok;
     }
 
-    bool copy(const RecordBatch &batch)
+    bool holdsAny(qint64 locator, qint64 from, qint64 to, bool *held)
     {
-        PGresult *r = PQexec(m_conn, "COPY archive_staging FROM STDIN");
+        const QByteArray values[] = {QByteArray::number(locator), QByteArray::number(from), QByteArray::number(to)};
+        const char *params[] = {values[0].constData(), values[1].constData(), values[2].constData()};
+        PGresult *r = PQexecParams(
+            m_conn, "SELECT 1 FROM records WHERE locator = $1::bigint AND t BETWEEN $2::bigint AND $3::bigint LIMIT 1",
+            3, nullptr, params, nullptr, nullptr, 0);
+        const bool ok = PQresultStatus(r) == PGRES_TUPLES_OK;
+        if (ok)
+            *held = PQntuples(r) > 0;
+        else
+            fail(r);
+        PQclear(r);
+        return ok;
+    }
+
+    // Each row: lead, the second, afterT, the content's fields.
+    bool copy(const char *sql, const RecordBatch &batch, const std::string &lead, const std::string &afterT)
+    {
+        PGresult *r = PQexec(m_conn, sql);
         const bool started = PQresultStatus(r) == PGRES_COPY_IN;
         if (!started)
             fail(r);
@@ -366,8 +401,9 @@ private:
         m_rows.clear();
         bool sent = true;
         for (std::size_t i = 0; i < batch.size() && sent; ++i) {
+            m_rows += lead;
             m_rows += std::to_string(batch.t[i]);
-            m_rows += '\t';
+            m_rows += afterT;
             for (char c : batch.content(i)) {
                 if (c == FieldSeparator)
                     m_rows += '\t';

@@ -130,8 +130,9 @@ protected:
 // Null when the connection is not an SQLite one.
 std::unique_ptr<RecordTable> MakeSqliteRecordTable(QSqlDatabase &db, const QString &file);
 // PostgreSQL through libpq on the connection Qt opened: each batch is copied
-// (COPY) into a temporary table and merged into the records by the server in
-// one statement. Null when the connection is not a PostgreSQL one.
+// (COPY) into the records, or, where the archive holds some of its seconds,
+// into a temporary table merged into the records by the server in one
+// statement. Null when the connection is not a PostgreSQL one.
 std::unique_ptr<RecordTable> MakeCopyRecordTable(QSqlDatabase &db, const QString &file);
 // Any Qt SQL driver: statements of many rows each, so a server far away costs
 // one round trip per few hundred records.
