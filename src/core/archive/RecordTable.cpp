@@ -438,7 +438,8 @@ private:
         // The staged seconds that the archive holds with other content are
         // found before the new ones are added (one snapshot for the whole
         // statement); the range lets the server read the records' key only
-        // over the batch's seconds.
+        // over the batch's seconds. Seconds it holds are left out before the
+        // insert: a conflict found by the insert costs far more.
         if (m_merge.isEmpty()) {
             m_merge = QStringLiteral(
                           "WITH clash AS (SELECT s.* FROM archive_staging s JOIN records r"
@@ -449,8 +450,10 @@ private:
                           " file) SELECT $1::bigint, t, mode, frequency, measurement, depth, signal, $3 FROM clash"
                           " ON CONFLICT DO NOTHING),"
                           " added AS (INSERT INTO records (locator, t, user_id, mode, frequency, measurement, depth,"
-                          " signal) SELECT $1::bigint, t, $2::bigint, mode, frequency, measurement, depth, signal"
-                          " FROM archive_staging ON CONFLICT (locator, t) DO NOTHING RETURNING t, mode)"
+                          " signal) SELECT $1::bigint, s.t, $2::bigint, s.mode, s.frequency, s.measurement, s.depth,"
+                          " s.signal FROM archive_staging s WHERE NOT EXISTS (SELECT FROM records r"
+                          " WHERE r.locator = $1::bigint AND r.t = s.t AND r.t BETWEEN $4::bigint AND $5::bigint)"
+                          " ON CONFLICT (locator, t) DO NOTHING RETURNING t, mode)"
                           " SELECT -1, -1, COUNT(*) FROM clash UNION ALL"
                           " SELECT t / %1, %2, COUNT(*) FROM added GROUP BY 1, 2")
                           .arg(SecondsPerDay)
