@@ -8,8 +8,9 @@ set -euo pipefail
 pkgs=(cmake g++ make ninja-build qt6-base-dev qt6-serialport-dev qt6-charts-dev qt6-svg-dev libqt6opengl6-dev
       libgl-dev xvfb xauth dpkg-dev help2man perl gzip lintian appstream clang-format
       # The usage archive: Qt SQL's SQLite and PostgreSQL drivers, the SQLite C
-      # API for its import, and a PostgreSQL server the tests start themselves.
-      libqt6sql6-sqlite libqt6sql6-psql libsqlite3-dev sqlite3 postgresql postgresql-common
+      # API for its import, libpq for its PostgreSQL import (COPY), and a
+      # PostgreSQL server the tests start themselves.
+      libqt6sql6-sqlite libqt6sql6-psql libsqlite3-dev sqlite3 libpq-dev pkg-config postgresql postgresql-common
       # The Fleet window keeps the archive's password in the desktop's keyring.
       qtkeychain-qt6-dev)
 if [ "${1:-}" = "--fuzz" ]; then

@@ -7,7 +7,9 @@
 //    imported files are written straight into the archive's tables, as an
 //    import would write them, to save hours of generating files);
 //  - archive size per million records, SQLite and, when the run has a
-//    PostgreSQL server (PGHOST set: run it under pg_virtualenv), PostgreSQL.
+//    PostgreSQL server (PGHOST set: run it under pg_virtualenv), PostgreSQL,
+//    with the import of the same month against psql's \copy of the same
+//    records into a plain table.
 //   Usage: bench_archive [--no-sizes] [folder for the files (default: a temporary one)]
 // --no-sizes leaves out the three archive sizes (the part that takes minutes).
 // Needs about 3 GB of disk and some minutes. Linux.
@@ -264,6 +266,7 @@ int main(int argc, char *argv[])
     std::printf("  data file %.1f MB\n", mb(QFileInfo(month).size()));
 
     // The reference: the sqlite3 shell's .import into a plain table.
+    double sqliteReference = 0;
     {
         QProcess p;
         QElapsedTimer t;
@@ -281,6 +284,7 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "sqlite3 .import failed: %s\n", p.readAllStandardError().constData());
             return 1;
         }
+        sqliteReference = s;
         const double used = cpuSeconds(RUSAGE_CHILDREN) - cpu;
         std::printf("Reference, sqlite3 shell .import into a plain table: %.2f s, %.0f records/s"
                     " (CPU %.2f s: %.0f records per CPU second), %.1f MB\n",
@@ -298,8 +302,9 @@ int main(int argc, char *argv[])
     double s = 0;
     Archive::ImportResult r = timedImport(store, month, &s);
     std::printf("Import into a new SQLite archive: %.2f s, %.0f records/s (CPU %.2f s: %.0f records per CPU"
-                " second; %lld new)\n",
-                s, double(r.counts.added) / s, g_lastCpu, double(r.counts.added) / g_lastCpu, r.counts.added);
+                " second; %lld new); %.2fx the sqlite3 shell's .import\n",
+                s, double(r.counts.added) / s, g_lastCpu, double(r.counts.added) / g_lastCpu, r.counts.added,
+                s / sqliteReference);
     store.close();
     std::printf("  SQLite archive size: %.1f MB, %.1f MB per million records\n", mb(QFileInfo(db).size()),
                 mb(QFileInfo(db).size()) / (double(kMonthRecords) / 1e6));
@@ -361,15 +366,51 @@ int main(int argc, char *argv[])
             q.exec(QStringLiteral("SELECT pg_database_size(current_database())"));
             return q.next() ? q.value(0).toLongLong() : 0;
         };
+        // The reference: psql's \copy of the same records (as CSV) into a
+        // plain table, best of 3.
+        double pgReference = 1e9;
+        for (int i = 0; i < 3; ++i) {
+            auto psql = [](const QString &command) {
+                QProcess p;
+                p.start(QStringLiteral("psql"),
+                        {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-v"),
+                         QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-c"), command});
+                p.waitForFinished(-1);
+                if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+                    std::fprintf(stderr, "psql failed: %s\n", p.readAllStandardError().constData());
+                    return false;
+                }
+                return true;
+            };
+            if (!psql(QStringLiteral("DROP TABLE IF EXISTS reference_records; CREATE TABLE reference_records"
+                                     " (date TEXT, time TEXT, mode TEXT, frequency TEXT, measurement TEXT,"
+                                     " depth TEXT, signal TEXT)")))
+                return 1;
+            QElapsedTimer t;
+            t.start();
+            if (!psql(QStringLiteral("\\copy reference_records FROM '%1' WITH (FORMAT csv)").arg(plain)))
+                return 1;
+            pgReference = std::min(pgReference, seconds(t));
+        }
+        std::printf("Reference, psql \\copy into a plain table: %.2f s, %.0f records/s\n", pgReference,
+                    double(kMonthRecords) / pgReference);
+        QSqlQuery(store.database()).exec(QStringLiteral("DROP TABLE reference_records"));
+        QSqlQuery(store.database()).exec(QStringLiteral("CHECKPOINT"));
+
         const qint64 before = dbSize();
         r = timedImport(store, month, &s);
-        std::printf("PostgreSQL import: %.2f s, %.0f records/s (CPU of this program %.2f s)\n", s,
-                    double(r.counts.added) / s, g_lastCpu);
+        std::printf("PostgreSQL import: %.2f s, %.0f records/s (CPU of this program %.2f s; %lld new);"
+                    " %.2fx psql's \\copy\n",
+                    s, double(r.counts.added) / s, g_lastCpu, r.counts.added, s / pgReference);
         QSqlQuery(store.database()).exec(QStringLiteral("VACUUM ANALYZE"));
         std::printf("  PostgreSQL archive size: %.1f MB per million records\n",
                     mb(dbSize() - before) / (double(r.counts.added) / 1e6));
         r = timedImport(store, month, &s);
         std::printf("  re-import: %.3f s\n", s);
+        // Mostly seconds the archive holds: the server sorts them out.
+        r = timedImport(store, grown, &s);
+        std::printf("  import of the file grown by a day: %.2f s (%lld new, %lld duplicate)\n", s, r.counts.added,
+                    r.counts.duplicates);
         store.close();
     } else {
         std::printf("PostgreSQL: no server (run under pg_virtualenv for its figures)\n");

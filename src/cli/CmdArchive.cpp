@@ -22,6 +22,8 @@ const char kHelp[]
       "       locator-cli archive report [--from DD/MM/YYYY] [--to DD/MM/YYYY]\n"
       "                                  [--by locator|user|month|day]...\n"
       "                                  [--format text|csv|json|html] [--database DB]\n"
+      "       locator-cli archive conflicts [--format text|csv] [--database DB]\n"
+      "       locator-cli archive check [--database DB]\n"
       "\n"
       "The usage archive keeps every record of the data files imported into it\n"
       "once, keyed by the locator's serial number and the record's date and time,\n"
@@ -31,16 +33,28 @@ const char kHelp[]
       "         Prints per file the records new to the archive, those it already\n"
       "         held (duplicate), the lines that are no record (skipped) and the\n"
       "         records it held for the same second with other content (conflicts;\n"
-      "         the first one stays). A file imported before is recognised at once.\n"
-      "         A file that cannot be read is reported and the others go on.\n"
-      "report   usage per mode and in total, grouped by each --by in turn.\n"
+      "         the first one stays and counts; the other is kept). A file imported\n"
+      "         before is recognised at once. A file of several transfers one after\n"
+      "         the other files each under its own locator. A file a transfer is\n"
+      "         still writing is refused. A file that cannot be read is reported and\n"
+      "         the others go on.\n"
+      "report   usage per mode and in total, grouped by each --by in turn, and how\n"
+      "         many seconds have conflicting records.\n"
+      "conflicts the conflicting records kept: serial, date, time, the archived\n"
+      "         record, the conflicting one, the file it came from.\n"
+      "check    verifies that the daily totals are what the records say (exit\n"
+      "         status 1, naming the first difference, when not).\n"
       "\n"
       "Options:\n" LOCATOR_DATABASE_HELP "  --from, --to      the first and last day reported (years 2000 to 2099)\n"
       "  --by G            locator, user, month or day; repeat to group further\n"
-      "  --format F        text (the default), csv, json or html (one page with charts)\n"
+      "  --format F        text (the default), csv, json or html (one page with charts);\n"
+      "                    conflicts: text or csv\n"
       "\n"
       "CSV columns: the --by columns (locator adds model), then mode, seconds,\n"
-      "duration; the last rows, with empty group columns, are the whole period.\n";
+      "duration; the last rows, with empty group columns, are the whole period.\n"
+      "Conflicts CSV columns: serial, date, time, archived, conflicting, file.\n"
+      "Text in CSV that begins with =, +, - or @ is written after a ' so that a\n"
+      "spreadsheet shows it rather than running it.\n";
 
 enum class Format { Text, Csv, Json, Html };  // as --format names them, in this order
 
@@ -85,6 +99,12 @@ bool ImportDataFile(Context &ctx, Archive::Store &store, const QString &file, Ar
         counts->duplicates += counts->added;
         counts->added = 0;
         note = QStringLiteral(" (already imported)");
+    }
+    if (r.transfers.size() > 1) {
+        QStringList serials;
+        for (const LocatorIdentity &id : r.transfers)
+            serials << Printable(id.serialNo);
+        note += QStringLiteral(" (%1 transfers: serial no. %2)").arg(r.transfers.size()).arg(serials.join(", "));
     }
     ctx.endProgress();
     ctx.print(lead + QStringLiteral("%1: %2%3\n").arg(Native(file), countsText(*counts), note));
@@ -139,9 +159,75 @@ int runImport(Context &ctx, const QString &database, const QStringList &argument
                   .arg(files.size() - failed)
                   .arg(files.size())
                   .arg(countsText(sum)));
+    if (sum.conflicts > 0)
+        ctx.print(QStringLiteral("%1 records are in conflict with archived ones: the archived ones count, the others "
+                                 "are kept (locator-cli archive conflicts lists them)\n")
+                      .arg(sum.conflicts));
     if (failed > 0)
         return ctx.fail(QStringLiteral("%1 of %2 files could not be imported").arg(failed).arg(files.size()));
     return Success;
+}
+
+QString conflictsNote(qint64 seconds)
+{
+    return QStringLiteral("%1 seconds have conflicting records; the archived ones are counted (locator-cli archive "
+                          "conflicts lists them)")
+        .arg(seconds);
+}
+
+int runConflicts(Context &ctx, const QString &database, const QStringList &arguments)
+{
+    CommandLine line(ctx, kHelp, {{"format", "F", "text"}});
+    if (!line.parse(arguments, CommandLine::Arguments::None))
+        return ctx.status();
+    const std::optional<int> chosen = line.choice("format", {"text", "csv"});
+    if (!chosen)
+        return ctx.status();
+    Archive::Store store;
+    if (!OpenArchive(ctx, database, &store, Archive::Store::ExistingOnly))
+        return ctx.status();
+    QList<Archive::Conflict> conflicts;
+    QString error;
+    if (!store.conflicts(&conflicts, &error))
+        return ctx.fail(QStringLiteral("cannot read the archive %1: %2").arg(store.location().display(), error));
+    QString text;
+    if (Format(*chosen) == Format::Csv) {
+        text = QStringLiteral("serial,date,time,archived,conflicting,file\n");
+        for (const Archive::Conflict &c : conflicts) {
+            text += CsvText(c.serial) + QLatin1Char(',') + c.second.toString(QStringLiteral("dd/MM/yyyy,HH:mm:ss"))
+                + QLatin1Char(',') + CsvText(c.archived) + QLatin1Char(',') + CsvText(c.conflicting) + QLatin1Char(',')
+                + CsvText(c.file) + QLatin1Char('\n');
+        }
+    } else if (conflicts.isEmpty()) {
+        text = QStringLiteral("No conflicting records in the archive\n");
+    } else {
+        for (const Archive::Conflict &c : conflicts) {
+            text += QStringLiteral("Serial no. %1 %2: archived %3, conflicting %4 (from %5)\n")
+                        .arg(Printable(c.serial), c.second.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")),
+                             Printable(c.archived), Printable(c.conflicting), Printable(c.file));
+        }
+    }
+    ctx.print(text);
+    return Success;
+}
+
+int runCheck(Context &ctx, const QString &database, const QStringList &arguments)
+{
+    CommandLine line(ctx, kHelp, {});
+    if (!line.parse(arguments, CommandLine::Arguments::None))
+        return ctx.status();
+    Archive::Store store;
+    if (!OpenArchive(ctx, database, &store, Archive::Store::ExistingOnly))
+        return ctx.status();
+    QString mismatch, error;
+    if (store.checkTotals(&mismatch, &error)) {
+        const qint64 records = store.recordCount(&error);
+        ctx.print(QStringLiteral("The daily totals agree with the %1 records\n").arg(records));
+        return Success;
+    }
+    if (!error.isEmpty())
+        return ctx.fail(QStringLiteral("cannot read the archive %1: %2").arg(store.location().display(), error));
+    return ctx.fail(Printable(mismatch));
 }
 
 QString groupLabel(const Archive::UsageGroup &g, const QList<Archive::GroupBy> &by)
@@ -240,11 +326,19 @@ int runReport(Context &ctx, const QString &database, const QStringList &argument
     const QList<Archive::UsageGroup> groups = Archive::GroupUsage(days, by);
     const Archive::UsageGroup whole = Archive::GroupUsage(days, {}).value(0);
     const QString period = Archive::PeriodText(from, to);
+    const qint64 conflicts = store.conflictSeconds(from, to, &error);
+    if (conflicts < 0)
+        return ctx.fail(QStringLiteral("cannot read the archive %1: %2").arg(store.location().display(), error));
 
     if (format == Format::Text) {
         printText(ctx, period, by, groups, whole);
+        if (conflicts > 0)
+            ctx.print(conflictsNote(conflicts) + QLatin1Char('\n'));
     } else if (format == Format::Csv) {
         ctx.print(Archive::UsageCsv(by, groups, whole));
+        // The table stays a table: the note goes beside it.
+        if (conflicts > 0)
+            ctx.warn(conflictsNote(conflicts));
     } else if (format == Format::Json) {
         QJsonArray byArray;
         for (Archive::GroupBy b : by)
@@ -264,10 +358,12 @@ int runReport(Context &ctx, const QString &database, const QStringList &argument
                          {QStringLiteral("to"), to.isValid() ? to.toString(Qt::ISODate) : QString()},
                          {QStringLiteral("by"), byArray},
                          {QStringLiteral("groups"), by.isEmpty() ? QJsonArray() : groupArray},
-                         {QStringLiteral("total"), jsonUsage(whole)}};
+                         {QStringLiteral("total"), jsonUsage(whole)},
+                         {QStringLiteral("conflictSeconds"), double(conflicts)}};
         ctx.write(QJsonDocument(root).toJson(QJsonDocument::Indented));
     } else {
-        ctx.print(Archive::UsageHtmlPage(period, by, by.isEmpty() ? QList<Archive::UsageGroup>{whole} : groups, days));
+        ctx.print(Archive::UsageHtmlPage(period, by, by.isEmpty() ? QList<Archive::UsageGroup>{whole} : groups, days,
+                                         conflicts > 0 ? conflictsNote(conflicts) : QString()));
     }
     return Success;
 }
@@ -284,7 +380,7 @@ int RunArchive(Context &ctx, const QStringList &arguments)
     const QString action = rest->value(0);
     if (action.isEmpty() || action == QLatin1String("--help") || action == QLatin1String("-h")) {
         if (action.isEmpty())
-            return ctx.usage(QStringLiteral("give import or report"));
+            return ctx.usage(QStringLiteral("give import, report, conflicts or check"));
         ctx.print(QString::fromLatin1(kHelp));
         return Success;
     }
@@ -298,7 +394,11 @@ int RunArchive(Context &ctx, const QStringList &arguments)
     }
     if (action == QLatin1String("report"))
         return runReport(ctx, database, rest->mid(1));
-    return ctx.usage(QStringLiteral("unknown archive action '%1' (import or report)").arg(action));
+    if (action == QLatin1String("conflicts"))
+        return runConflicts(ctx, database, rest->mid(1));
+    if (action == QLatin1String("check"))
+        return runCheck(ctx, database, rest->mid(1));
+    return ctx.usage(QStringLiteral("unknown archive action '%1' (import, report, conflicts or check)").arg(action));
 }
 
 }  // namespace Cli

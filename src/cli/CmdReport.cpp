@@ -197,9 +197,9 @@ void printText(Context &ctx, const Block &b, int fileCount)
 
 void printCsv(Context &ctx, const Block &b)
 {
-    const QString who = CsvField(b.file.isEmpty() ? QString() : Native(b.file)) + QLatin1Char(',')
-        + CsvField(b.identity.model) + QLatin1Char(',') + CsvField(b.identity.serialNo) + QLatin1Char(',')
-        + CsvField(b.identity.user) + QLatin1Char(',');
+    const QString who = CsvText(b.file.isEmpty() ? QString() : Native(b.file)) + QLatin1Char(',')
+        + CsvText(b.identity.model) + QLatin1Char(',') + CsvText(b.identity.serialNo) + QLatin1Char(',')
+        + CsvText(b.identity.user) + QLatin1Char(',');
     QString text;
     for (const Period &p : b.periods) {
         auto row = [&](const QString &mode, qint64 seconds) {

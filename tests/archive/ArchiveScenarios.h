@@ -4,6 +4,7 @@
 #include "core/archive/Archive.h"
 #include "core/archive/ArchiveSchema.h"
 #include "core/archive/ArchiveUsage.h"
+#include "core/datafile/DataFileHandle.h"
 
 #include <QProcess>
 #include <QSqlError>
@@ -87,7 +88,16 @@ private slots:
         QString error;
         QVERIFY2(store.open(freshArchive(), &error), qPrintable(error));
     }
-    void cleanup() { store.close(); }
+    // Whatever a scenario did, the daily totals are what the records say.
+    void cleanup()
+    {
+        if (store.isOpen()) {
+            QString mismatch, error;
+            const bool agree = store.checkTotals(&mismatch, &error);
+            store.close();
+            QVERIFY2(agree, qPrintable(mismatch + error));
+        }
+    }
 
     // A logged second is stored once however many files hold it, and a file
     // seen before costs nothing.
@@ -120,7 +130,8 @@ private slots:
         QCOMPARE(r.counts.conflicts, 0);
         QCOMPARE(totalSeconds(), 100);
 
-        // The same seconds with other content: the first stays, counted as conflicts.
+        // The same seconds with other content: the first stays and counts;
+        // the others are kept, with the file they came from.
         QList<QByteArray> other = ArchiveFiles::Seconds(start, 10);
         for (QByteArray &line : other)
             line[18] = 'X';
@@ -128,6 +139,34 @@ private slots:
         QCOMPARE(r.counts.conflicts, 10);
         QCOMPARE(r.counts.added, 0);
         QCOMPARE(totalSeconds(), 100);
+        // Met again in another file: kept once.
+        r = import(file("c-again.csv", other + ArchiveFiles::Seconds(start.addDays(2), 1)));
+        QCOMPARE(r.counts.conflicts, 10);
+        QCOMPARE(r.counts.added, 1);
+        QList<Archive::Conflict> kept;
+        QString why;
+        QVERIFY2(store.conflicts(&kept, &why), qPrintable(why));
+        QCOMPARE(kept.size(), 10);
+        QCOMPARE(kept[0].serial, QStringLiteral("1234"));
+        QCOMPARE(kept[0].second, start);
+        QCOMPARE(kept[0].archived, QStringLiteral("A,33KHz,D,1.25,17"));
+        QCOMPARE(kept[0].conflicting, QStringLiteral("X,33KHz,D,1.25,17"));
+        QCOMPARE(kept[0].file, QStringLiteral("c.csv"));
+        // A clock set back an hour within one file (the autumn change): the
+        // hour's second records are conflicts too, the first ones count.
+        const QDateTime autumn(QDate(2026, 10, 25), QTime(2, 0, 0));
+        QList<QByteArray> twiceAnHour = ArchiveFiles::Seconds(autumn, 6);
+        for (QByteArray line : ArchiveFiles::Seconds(autumn.addSecs(2), 4)) {
+            line[18] = 'X';
+            twiceAnHour << line;
+        }
+        r = import(file("autumn.csv", twiceAnHour));
+        QCOMPARE(r.counts.added, 6);
+        QCOMPARE(r.counts.conflicts, 4);
+        QCOMPARE(store.conflictSeconds(autumn.date(), autumn.date(), &why), 4);
+        QCOMPARE(store.conflictSeconds({}, {}, &why), 14);
+        QCOMPARE(store.conflictSeconds(start.date().addDays(1), autumn.date().addDays(-1), &why), 0);
+        QCOMPARE(totalSeconds(), 107);
 
         // A clock set back within a file: repeated seconds are duplicates,
         // also when their fields hold quotes, backslashes and Latin-1 text.
@@ -142,7 +181,7 @@ private slots:
         r = import(file("e.csv", ArchiveFiles::Seconds(start, 5), "777"));
         QCOMPARE(r.counts.added, 5);
 
-        QCOMPARE(store.lastArchivedSecond(QStringLiteral("1234")), std::optional(start.addDays(1).addSecs(19)));
+        QCOMPARE(store.lastArchivedSecond(QStringLiteral("1234")), std::optional(autumn.addSecs(5)));
         QCOMPARE(store.lastArchivedSecond(QStringLiteral("555")), std::nullopt);
 
         QList<Archive::UsageDay> days;
@@ -198,7 +237,7 @@ private slots:
     void failurePartWayLeavesArchiveAsBefore()
     {
         QVERIFY(import(file("a.csv", ArchiveFiles::Seconds(start, 10))).status == Archive::ImportResult::Imported);
-        const int n = 20000;  // more than one batch reaches the server before the failure
+        const int n = 70000;  // more than one batch reaches the server before the failure
         const QString big = file("big.csv", ArchiveFiles::Seconds(start, n));
         injectFailureAt(Archive::SecondKey(start.date(), 8 * 3600 + n - 100));
         const Archive::ImportResult r = store.importFile(big);
@@ -211,6 +250,53 @@ private slots:
         QCOMPARE(again.status, Archive::ImportResult::Imported);
         QCOMPARE(again.counts.added, n - 10);
         QCOMPARE(totalSeconds(), n);
+    }
+
+    // What a file may hold besides one whole transfer.
+    void severalTransfersAndFilesBeingWritten()
+    {
+        // Transfers of two locators written one after the other into one
+        // file, each with its comment block and header line, the first
+        // ending with its end marker: each files under its own locator.
+        const QByteArray first
+            = ArchiveFiles::DataFile(ArchiveFiles::Seconds(start, 30), ArchiveFiles::Header("1234", "ANN"));
+        const QByteArray second
+            = ArchiveFiles::DataFile(ArchiveFiles::Seconds(start.addSecs(10), 40), ArchiveFiles::Header("777"));
+        Archive::ImportResult r
+            = import(ArchiveFiles::Write(files.filePath(QStringLiteral("two.csv")), first + second + first));
+        QCOMPARE(r.status, Archive::ImportResult::Imported);
+        QCOMPARE(r.transfers.size(), 3);
+        QCOMPARE(r.transfers[1].serialNo, QStringLiteral("777"));
+        QCOMPARE(r.identity.serialNo, QStringLiteral("1234"));
+        QCOMPARE(r.counts.added, 70);
+        QCOMPARE(r.counts.duplicates, 30);
+        QCOMPARE(r.counts.skipped, 0);
+        QCOMPARE(store.lastArchivedSecond(QStringLiteral("1234")), std::optional(start.addSecs(29)));
+        QCOMPARE(store.lastArchivedSecond(QStringLiteral("777")), std::optional(start.addSecs(49)));
+        QList<Archive::UsageDay> days;
+        QString error;
+        QVERIFY(store.usage({}, {}, &days, &error));
+        QCOMPARE(days.size(), 2);
+        QCOMPARE(days[0].user, QStringLiteral("ANN"));
+        QCOMPARE(days[0].records, 30);
+        QCOMPARE(days[1].user, QStringLiteral("BOB"));
+        QCOMPARE(days[1].records, 40);
+
+        // A file a transfer is still writing (it holds the file locked) is
+        // refused, and imported once the transfer has ended.
+        DataFileHandle transfer;
+        const QString path = files.filePath(QStringLiteral("writing.csv"));
+        QVERIFY(transfer.openForWrite(path));
+        QVERIFY(transfer.write(
+            ArchiveFiles::DataFile(ArchiveFiles::Seconds(start.addDays(1), 5), ArchiveFiles::Header("1234"))
+                .chopped(1)));
+        r = store.importFile(path);
+        QCOMPARE(r.status, Archive::ImportResult::Failed);
+        QVERIFY2(r.error.contains(QStringLiteral("still being written")), qPrintable(r.error));
+        QCOMPARE(store.recordCount(), 70);
+        QVERIFY(transfer.write("\x1a"));
+        transfer.close();
+        QCOMPARE(import(path).counts.added, 5);
     }
 
     // Several programs opening a new archive at once (a fleet's PCs syncing
@@ -269,6 +355,17 @@ private slots:
                  qPrintable(error));
         QVERIFY(q.exec(QStringLiteral("SELECT version FROM archive_schema")) && q.next());
         QCOMPARE(q.value(0).toInt(), 0);
+
+        // Opened for adding, an archive of the first layout gains the
+        // conflicts table and keeps its records.
+        QVERIFY(q.exec(QStringLiteral("UPDATE archive_schema SET version = 1")));
+        QVERIFY(q.exec(QStringLiteral("DROP TABLE conflicts")));
+        const Archive::Location where = store.location();
+        store.close();
+        QVERIFY2(store.open(where, &error), qPrintable(error));
+        QList<Archive::Conflict> none;
+        QVERIFY2(store.conflicts(&none, &error), qPrintable(error));
+        QCOMPARE(store.recordCount(), 30);
     }
 
     // A database written by a newer program is refused and not changed.

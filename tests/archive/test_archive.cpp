@@ -6,6 +6,7 @@
 #include "core/archive/ArchiveLocation.h"
 
 #include <QCryptographicHash>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -257,6 +258,128 @@ private slots:
             qPrintable(options));
         QCOMPARE(options.count(QStringLiteral("connect_timeout=")), 1);
         QVERIFY2(options.contains(QStringLiteral("keepalives_idle='60'")), qPrintable(options));
+    }
+
+    // Names a spreadsheet would run, or a browser would read as markup, are
+    // shown as text; conflicts are counted, listed and checked.
+    void hostileNamesConflictsAndCheck()
+    {
+        const QString db = dir.filePath(QStringLiteral("hostile.sqlite"));
+        auto cli = [&](QStringList args) {
+            return RunCli(QStringList{QStringLiteral("archive")} + args
+                          + QStringList{QStringLiteral("--database"), db});
+        };
+        const QString formula = write(QStringLiteral("hostile/formula.csv"), ArchiveFiles::Seconds(start, 10), "11",
+                                      "=HYPERLINK(\"http://x\")");
+        const QString markup = write(QStringLiteral("hostile/markup.csv"), ArchiveFiles::Seconds(start, 10), "22",
+                                     "<script>alert('x')</script>");
+        QList<QByteArray> clash = ArchiveFiles::Seconds(start, 10);
+        for (QByteArray &line : clash)
+            line[18] = 'X';
+        const QString conflicting = write(QStringLiteral("hostile/@conflict.csv"), clash, "11", "BOB");
+        CliResult r = cli({QStringLiteral("import"), formula, markup, conflicting});
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.out.contains("@conflict.csv: 0 new, 0 duplicate, 0 skipped, 10 conflicts\n"), r.out);
+        QVERIFY2(r.out.contains("\n10 records are in conflict with archived ones"), r.out);
+
+        r = cli({QStringLiteral("report"), QStringLiteral("--by"), QStringLiteral("user"), QStringLiteral("--format"),
+                 QStringLiteral("csv")});
+        QVERIFY2(r.out.contains("\n\"'=HYPERLINK(\"\"http://x\"\")\",Total,10,"), r.out);
+        QVERIFY2(r.err.contains("10 seconds have conflicting records"), r.err);
+        r = cli({QStringLiteral("report"), QStringLiteral("--by"), QStringLiteral("user"), QStringLiteral("--format"),
+                 QStringLiteral("html")});
+        QVERIFY2(!r.out.contains("<script") && r.out.contains("<td>&lt;script&gt;alert('x')&lt;/script&gt;</td>"),
+                 r.out);
+        QVERIFY(r.out.contains("10 seconds have conflicting records"));
+        r = cli({QStringLiteral("report")});
+        QVERIFY2(r.out.contains("\n10 seconds have conflicting records"), r.out);
+
+        r = cli({QStringLiteral("conflicts")});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.out.count('\n'), 10);
+        QVERIFY2(r.out.startsWith("Serial no. 11 31/03/2026 23:59:00: archived A,33KHz,D,1.25,17, conflicting "
+                                  "X,33KHz,D,1.25,17 (from @conflict.csv)\n"),
+                 r.out);
+        r = cli({QStringLiteral("conflicts"), QStringLiteral("--format"), QStringLiteral("csv")});
+        QVERIFY2(r.out.startsWith("serial,date,time,archived,conflicting,file\n11,31/03/2026,23:59:00,"
+                                  "\"A,33KHz,D,1.25,17\",\"X,33KHz,D,1.25,17\",'@conflict.csv\n"),
+                 r.out);
+
+        r = cli({QStringLiteral("check")});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.out, QByteArray("The daily totals agree with the 20 records\n"));
+        {
+            QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("raw"));
+            raw.setDatabaseName(db);
+            QVERIFY(raw.open());
+            QVERIFY(
+                QSqlQuery(raw).exec(QStringLiteral("UPDATE usage_days SET seconds = seconds + 1 WHERE mode = 1"
+                                                   " AND locator = (SELECT id FROM locators WHERE serial = '22')")));
+            raw.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("raw"));
+        r = cli({QStringLiteral("check")});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains("serial no. 22") && r.err.contains("31/03/2026, Transmitter hold 4 seconds")
+                     && r.err.contains("make 3"),
+                 r.err);
+    }
+
+    // An import killed part-way (the PC switched off, the program ended by
+    // force) leaves the archive as it was, and the file imports later.
+    void importKilledPartWay()
+    {
+        const QString db = dir.filePath(QStringLiteral("killed.sqlite"));
+        QCOMPARE(RunCli({QStringLiteral("archive"), QStringLiteral("import"), QStringLiteral("--database"), db,
+                         dir.filePath(QStringLiteral("in/c.csv"))})
+                     .status,
+                 0);
+        // Half a million seconds, written fast.
+        QByteArray bytes = DataFileFormat::DefaultCommentBlock() + ArchiveFiles::Header("4321") + "\r\n";
+        const int n = 500000;
+        char line[64];
+        for (int i = 0; i < n; ++i) {
+            const QDate d = QDate(2026, 1, 1).addDays(i / 86400);
+            const int s = i % 86400;
+            bytes.append(line,
+                         std::snprintf(line, sizeof line, "%02d/%02d/26,%02d:%02d:%02d,%c,0,D,1.25,17\r\n", d.day(),
+                                       d.month(), s / 3600, s / 60 % 60, s % 60, "ATRP"[i % 4]));
+        }
+        const QString big = ArchiveFiles::Write(dir.filePath(QStringLiteral("big/big.csv")), bytes + '\x1a');
+        QVERIFY(!big.isEmpty());
+
+        QProcess importer;
+        importer.start(QStringLiteral(LOCATOR_CLI_PATH),
+                       {QStringLiteral("archive"), QStringLiteral("import"), QStringLiteral("--database"), db, big});
+        QVERIFY(importer.waitForStarted(30000));
+        // Killed once it holds the archive's write lock: inside its transaction.
+        {
+            QSqlDatabase probe = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("probe"));
+            probe.setDatabaseName(db);
+            probe.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
+            QVERIFY(probe.open());
+            auto importerWrites = [&] {
+                QSqlQuery q(probe);
+                if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
+                    return true;
+                q.exec(QStringLiteral("ROLLBACK"));
+                return false;
+            };
+            QTRY_VERIFY_WITH_TIMEOUT(importerWrites() || importer.state() == QProcess::NotRunning, 60000);
+            QCOMPARE(importer.state(), QProcess::Running);
+            importer.kill();
+            QVERIFY(importer.waitForFinished(30000));
+            QCOMPARE(importer.exitStatus(), QProcess::CrashExit);
+            probe.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("probe"));
+
+        CliResult r = RunCli({QStringLiteral("archive"), QStringLiteral("check"), QStringLiteral("--database"), db});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.out, QByteArray("The daily totals agree with the 8 records\n"));
+        r = RunCli({QStringLiteral("archive"), QStringLiteral("import"), QStringLiteral("--database"), db, big});
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.out.contains("big.csv: 500000 new"), r.out);
     }
 
     void reportsGroupsInEveryFormat()

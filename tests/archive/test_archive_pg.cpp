@@ -37,7 +37,8 @@ class TestArchivePostgres : public ArchiveScenarios
             if (!db.open())
                 qFatal("%s", qPrintable(db.lastError().text()));
             QSqlQuery q(db);
-            for (const char *table : {"records", "usage_days", "imported_files", "locators", "users", "archive_schema"})
+            for (const char *table :
+                 {"conflicts", "records", "usage_days", "imported_files", "locators", "users", "archive_schema"})
                 q.exec(QStringLiteral("DROP TABLE IF EXISTS %1 CASCADE").arg(QLatin1String(table)));
             q.exec(QStringLiteral("DROP FUNCTION IF EXISTS injected_failure() CASCADE"));
         }

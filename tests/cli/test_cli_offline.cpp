@@ -319,6 +319,14 @@ void TestCliOffline::reportSumsSeveralFiles()
     // The summed months come in calendar order.
     QVERIFY(csv.out.indexOf(",,,,2026-02") < csv.out.indexOf(",,,,2026-03"));
 
+    // A user name that a spreadsheet would run as a formula is shown as text.
+    const QString hostile = path(QStringLiteral("hostile.csv"));
+    QByteArray header = kHeader;
+    header.replace(3, 12, "=1+2@cmd|'/C");
+    QVERIFY(writeFile(hostile, DataFileFormat::DefaultCommentBlock() + header + "\r\n" + record("01/03/26", 'A')));
+    const CliResult quoted = RunCli({"report", hostile, "--format", "csv"});
+    QVERIFY2(quoted.out.contains(",LOC2000,001234,'=1+2@cmd|'/C,2026-03,"), quoted.out);
+
     const CliResult text = RunCli({"report", a, b, "--month", "03/2026"});
     QCOMPARE(text.status, 0);
     QVERIFY(text.out.contains("All 2 files\nMarch 2026\n  DarAdar      0 Hrs 2 Mins 30 Secs\n"));

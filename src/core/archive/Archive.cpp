@@ -2,12 +2,15 @@
 
 #include "core/archive/ArchiveSchema.h"
 #include "core/archive/ImportRun.h"
+#include "core/archive/RecordTable.h"
+#include "core/usage/ModeTable.h"
 
 #include <QAtomicInteger>
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStringList>
 
 #include <limits>
 
@@ -206,6 +209,106 @@ bool Store::usage(const QDate &from, const QDate &to, QList<UsageDay> *days, QSt
         d.records += seconds;
     }
     return true;
+}
+
+namespace {
+
+QString recordText(const QSqlQuery &q, int first)
+{
+    QStringList fields;
+    for (int i = first; i < first + ContentFields; ++i)
+        fields << q.value(i).toString();
+    return fields.join(QLatin1Char(','));
+}
+
+}  // namespace
+
+bool Store::conflicts(QList<Conflict> *out, QString *error)
+{
+    out->clear();
+    QSqlQuery q(m_db);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral(
+            "SELECT l.serial, c.t, r.mode, r.frequency, r.measurement, r.depth, r.signal, c.mode, c.frequency,"
+            " c.measurement, c.depth, c.signal, f.name FROM conflicts c JOIN locators l ON l.id = c.locator"
+            " LEFT JOIN records r ON r.locator = c.locator AND r.t = c.t"
+            " LEFT JOIN imported_files f ON f.fingerprint = c.file"
+            " ORDER BY l.serial, c.t, c.mode, c.frequency, c.measurement, c.depth, c.signal"))) {
+        *error = q.lastError().text();
+        return false;
+    }
+    while (q.next()) {
+        Conflict c;
+        c.serial = q.value(0).toString();
+        c.second = FromSecondKey(q.value(1).toLongLong());
+        c.archived = recordText(q, 2);
+        c.conflicting = recordText(q, 2 + ContentFields);
+        c.file = q.value(2 + 2 * ContentFields).toString();
+        out->append(c);
+    }
+    return true;
+}
+
+qint64 Store::conflictSeconds(const QDate &from, const QDate &to, QString *error)
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral(
+        "SELECT COUNT(*) FROM (SELECT DISTINCT locator, t FROM conflicts WHERE t BETWEEN ? AND ?) AS seconds"));
+    q.addBindValue(from.isValid() ? SecondKey(from, 0) : std::numeric_limits<qint64>::min());
+    q.addBindValue(to.isValid() ? SecondKey(to, int(SecondsPerDay) - 1) : std::numeric_limits<qint64>::max());
+    if (!q.exec() || !q.next()) {
+        *error = q.lastError().text();
+        return -1;
+    }
+    return q.value(0).toLongLong();
+}
+
+bool Store::checkTotals(QString *mismatch, QString *error)
+{
+    mismatch->clear();
+    // Both sides summed per key: a key on one side only sums to 0 on the other.
+    QSqlQuery q(m_db);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT locator, user_id, day, mode, SUM(held), SUM(counted) FROM ("
+                               "SELECT locator, user_id, day, mode, seconds AS held, 0 AS counted FROM usage_days"
+                               " UNION ALL SELECT locator, user_id, t / %1, %2, 0, 1 FROM records) AS keys"
+                               " GROUP BY locator, user_id, day, mode HAVING SUM(held) <> SUM(counted)"
+                               " ORDER BY locator, user_id, day, mode LIMIT 1")
+                    .arg(SecondsPerDay)
+                    .arg(UsageModeSql(QStringLiteral("mode"))))) {
+        *error = q.lastError().text();
+        return false;
+    }
+    if (!q.next()) {
+        if (q.lastError().isValid()) {
+            *error = q.lastError().text();
+            return false;
+        }
+        return true;
+    }
+    const qint64 locator = q.value(0).toLongLong();
+    const qint64 user = q.value(1).toLongLong();
+    const QDate day = FromDayKey(q.value(2).toInt());
+    const int mode = q.value(3).toInt();
+    const qint64 held = q.value(4).toLongLong();
+    const qint64 counted = q.value(5).toLongLong();
+    q.finish();
+    QString serial, name;
+    if (q.exec(QStringLiteral("SELECT serial FROM locators WHERE id = %1").arg(locator)) && q.next())
+        serial = q.value(0).toString();
+    q.finish();
+    if (q.exec(QStringLiteral("SELECT name FROM users WHERE id = %1").arg(user)) && q.next())
+        name = q.value(0).toString();
+    q.finish();
+    const QString modeName = mode >= 0 && mode < ModeTable::Count
+        ? QString::fromLatin1(ModeTable::Modes[std::size_t(mode)].name.data(),
+                              qsizetype(ModeTable::Modes[std::size_t(mode)].name.size()))
+        : QStringLiteral("no mode");
+    *mismatch = QStringLiteral("the daily totals of serial no. %1, user %2, %3, %4 hold %5 seconds, but the records "
+                               "make %6")
+                    .arg(serial, name, day.toString(QStringLiteral("dd/MM/yyyy")), modeName, QString::number(held),
+                         QString::number(counted));
+    return false;
 }
 
 qint64 Store::recordCount(QString *error)

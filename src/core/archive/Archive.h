@@ -54,7 +54,11 @@ struct ImportResult
     } status
         = Failed;
     ImportCounts counts;  // for AlreadyImported: what the first import of the file counted
-    LocatorIdentity identity;
+    LocatorIdentity identity;  // of the file's (first) transfer
+    // Every transfer the file holds, in order: several for transfers written
+    // one after the other into one file, each filed under its own locator.
+    // For AlreadyImported only the first.
+    QList<LocatorIdentity> transfers;
     QString error;
     bool cancelled = false;  // Failed because ImportControl::cancel was set
 };
@@ -68,6 +72,17 @@ struct UsageDay
     QDate day;
     std::array<qint64, 4> seconds{};  // mode table order
     qint64 records = 0;  // every record of the day, of a mode or not
+};
+
+// A second archived with one record and met again with another one (a
+// clock set back, the autumn hour): the archived record is the one counted.
+struct Conflict
+{
+    QString serial;
+    QDateTime second;  // the locator's clock
+    QString archived;  // mode, frequency, measurement, depth, signal strength, joined by ","
+    QString conflicting;  // the same fields of the other record
+    QString file;  // the name of the file it came (first) from
 };
 
 // Seconds of the locator's clock from 01/01/2000 00:00:00, the archive's time key.
@@ -116,6 +131,17 @@ public:
     // Usage of the days from..to (both included; an invalid date leaves that
     // side open), one entry per locator, user and day.
     bool usage(const QDate &from, const QDate &to, QList<UsageDay> *days, QString *error);
+
+    // Every conflicting record kept, by locator and second.
+    bool conflicts(QList<Conflict> *out, QString *error);
+    // The seconds of the days from..to (as usage() takes them) that have a
+    // conflicting record, each locator's second once; -1 on failure.
+    qint64 conflictSeconds(const QDate &from, const QDate &to, QString *error);
+
+    // True when the daily totals are what the records say, per locator,
+    // user, day and mode. False with *mismatch naming the first difference,
+    // or with *error when the archive cannot be read.
+    bool checkTotals(QString *mismatch, QString *error);
 
     // Records held in all (for figures and tests).
     qint64 recordCount(QString *error = nullptr);

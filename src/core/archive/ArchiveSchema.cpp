@@ -38,6 +38,17 @@ const std::vector<QStringList> &Migrations()
                            " conflicts BIGINT NOT NULL)"),
             QStringLiteral("INSERT INTO archive_schema (version) VALUES (0)"),
         },
+        {
+            // A second logged twice with different records (a clock set back,
+            // the autumn hour): the archived record stays in records, every
+            // other one is kept here, once, with the file it came first from
+            // (its imported_files row).
+            QStringLiteral("CREATE TABLE conflicts (locator BIGINT NOT NULL, t BIGINT NOT NULL, mode TEXT NOT NULL,"
+                           " frequency TEXT NOT NULL, measurement TEXT NOT NULL, depth TEXT NOT NULL,"
+                           " signal TEXT NOT NULL, file TEXT NOT NULL"
+                           " REFERENCES imported_files (fingerprint) DEFERRABLE INITIALLY DEFERRED,"
+                           " PRIMARY KEY (locator, t, mode, frequency, measurement, depth, signal))%KEYED%"),
+        },
     };
     return steps;
 }

@@ -10,7 +10,7 @@ class QSqlDatabase;
 // left exactly as it is.
 namespace Archive {
 
-inline constexpr int SchemaVersion = 1;
+inline constexpr int SchemaVersion = 2;
 
 // Usage is kept per mode table position; records whose mode letter is none
 // of the four count here (they are records, but no mode's seconds).

@@ -1,74 +1,75 @@
 #include "core/archive/ImportRun.h"
 
+#include "core/clock/Clock.h"
 #include "core/datafile/DataFileHeader.h"
-#include "core/usage/ModeTable.h"
+#include "core/usage/DataFileLines.h"
 #include "core/usage/RecordLines.h"
-#include "core/usage/UsageTexts.h"
 
+#include <QBuffer>
 #include <QCryptographicHash>
-#include <QDateTime>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
+#include <QStringList>
 
 #include <algorithm>
 #include <cstring>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <sys/file.h>
+#endif
 
 namespace Archive {
 
 namespace {
 
 constexpr char kEndMarker = '\x1a';
-// A batch covers at most a day of the locator's clock, so looking up what
-// the archive already holds for it reads at most a day's records.
-constexpr std::size_t kBatchRecords = 16384;
 // Where a record line holds its mode letter (character 19), and which of its
 // comma-separated fields follow the mode (frequency, measurement, depth,
 // signal strength).
 constexpr qsizetype kModeAt = 18;
 constexpr int kFirstTailField = 3;
 constexpr int kLineFields = 7;
+// Records and header lines are read this far; their fields end long before.
+constexpr qsizetype kLineKept = 256;
 
-QString readFingerprint(QFile &file, qint64 *size, QString *error)
+QString fingerprintOf(QByteArrayView bytes)
 {
     QCryptographicHash hash(QCryptographicHash::Blake2b_256);
-    QByteArray block(1 << 20, Qt::Uninitialized);
-    qint64 total = 0;
-    for (;;) {
-        const qint64 n = file.read(block.data(), block.size());
-        if (n < 0) {
-            *error = file.errorString();
-            return {};
-        }
-        if (n == 0)
-            break;
-        hash.addData(QByteArrayView(block.constData(), n));
-        total += n;
-    }
-    *size = total;
-    return QString::fromLatin1(hash.result().toHex()) + QLatin1Char('-') + QString::number(total);
+    hash.addData(bytes);
+    return QString::fromLatin1(hash.result().toHex()) + QLatin1Char('-') + QString::number(bytes.size());
 }
 
-// Only as long a last line as a record could be is looked for.
-FileEnd readFileEnd(QFile &file, qint64 size)
+bool isLineEnd(char c)
 {
-    constexpr qint64 kLongest = 256;
-    FileEnd end;
-    if (size == 0 || !file.seek(std::max<qint64>(0, size - kLongest)))
-        return end;
-    QByteArray tail = file.read(kLongest);
-    const bool lineEnded = tail.endsWith('\r') || tail.endsWith('\n');
-    while (tail.endsWith('\r') || tail.endsWith('\n'))
-        tail.chop(1);
-    const qsizetype lineEnd = std::max(tail.lastIndexOf('\r'), tail.lastIndexOf('\n'));
-    if (tail.isEmpty() || lineEnd < 0)
-        return end;
-    if (tail.endsWith(kEndMarker))
-        end.markerLine = tail.mid(lineEnd + 1);
-    else if (!lineEnded)
-        end.cutLine = tail.mid(lineEnd + 1);
-    return end;
+    return c == '\r' || c == '\n' || c == kEndMarker;
+}
+
+// The last line when the file ends part-way through it: neither a line end
+// nor the end marker follows it. Only as long a line as a record could be is
+// looked for.
+QByteArray cutLineOf(QByteArrayView bytes)
+{
+    if (bytes.isEmpty() || isLineEnd(bytes.back()))
+        return {};
+    const QByteArrayView tail = bytes.last(std::min<qsizetype>(bytes.size(), kLineKept));
+    qsizetype start = tail.size();
+    while (start > 0 && !isLineEnd(tail[start - 1]))
+        --start;
+    if (start == 0 && tail.size() < bytes.size())
+        return {};  // longer than any record
+    return tail.sliced(start).toByteArray();
+}
+
+// Runs onLine over every line of the bytes (see ForEachLinePrefix).
+template<class OnLine>
+void forEachLine(QByteArrayView bytes, OnLine &&onLine)
+{
+    QByteArray raw = QByteArray::fromRawData(bytes.data(), bytes.size());
+    QBuffer buffer(&raw);
+    buffer.open(QIODevice::ReadOnly);
+    ForEachLinePrefix(buffer, onLine, kLineKept);
 }
 
 // A record's field as the archive keeps it: text that every server takes.
@@ -119,20 +120,9 @@ void addRecord(RecordBatch &batch, qint64 t, QByteArrayView line)
     }
 }
 
-// A content's usage mode: its mode field is one mode letter, or the record
-// is of no mode.
-int usageMode(std::string_view content)
+bool isComment(QByteArrayView line)
 {
-    const bool oneLetter = content.size() == 1 || (content.size() > 1 && content[1] == FieldSeparator);
-    const int mode = oneLetter ? ModeTable::IndexOf(content[0]) : -1;
-    return mode < 0 ? OtherMode : mode;
-}
-
-// A batch holds ascending seconds of at most a day, and a bounded number.
-bool batchTakes(const RecordBatch &batch, qint64 t)
-{
-    return batch.size() == 0
-        || (t > batch.t.back() && t - batch.t.front() <= SecondsPerDay && batch.size() < kBatchRecords);
+    return line.size() >= 2 && line[0] == '/' && line[1] == '/';
 }
 
 }  // namespace
@@ -149,6 +139,39 @@ void DayOfLastDate::remember(QByteArrayView line, int day)
         return;
     std::memcpy(m_text, line.data(), DateText);
     m_day = day;
+}
+
+FileBytes::Outcome FileBytes::open(const QString &path, QString *why)
+{
+    if (QFileInfo(path).isDir() || !m_slot.openForRead(path)) {
+        *why = m_slot.errorString().isEmpty() ? QStringLiteral("it is a folder") : m_slot.errorString();
+        return Unreadable;
+    }
+    QFile &file = m_slot.file();
+#ifdef Q_OS_UNIX
+    // A transfer holds its file locked until the end marker (DataFileHandle):
+    // half a transfer imported would be taken for the whole. Held shared
+    // while the import reads, so no writer that locks starts meanwhile.
+    if (::flock(file.handle(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        m_slot.close();
+        return Locked;
+    }
+#endif
+    const qint64 size = file.size();
+    if (size > 0) {
+        if (const uchar *mapped = file.map(0, size)) {
+            m_bytes = QByteArrayView(reinterpret_cast<const char *>(mapped), size);
+            return Read;
+        }
+    }
+    // Not mappable (empty, or a file system without mapping): read whole.
+    m_copy = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        *why = file.errorString();
+        return Unreadable;
+    }
+    m_bytes = m_copy;
+    return Read;
 }
 
 ImportRun::ImportRun(QSqlDatabase &db, Location::Kind kind, const QString &path, ImportControl *control)
@@ -170,9 +193,9 @@ ImportRun::~ImportRun()
 ImportResult ImportRun::run()
 {
     bool before = false;
-    if (!fingerprint() || !begin() || !alreadyImported(&before) || before)
+    if (!load() || !begin() || !alreadyImported(&before) || before)
         return m_result;
-    if (identify() && read() && writeUsageTotals() && recordFile() && commit()) {
+    if (read() && writeUsageTotals() && recordFile() && commit()) {
         m_result.status = ImportResult::Imported;
         m_result.counts = m_counts;
     }
@@ -186,16 +209,21 @@ bool ImportRun::fail(const QString &why)
     return false;
 }
 
-bool ImportRun::fingerprint()
+bool ImportRun::load()
 {
-    QFile file(m_path);
-    if (QFileInfo(m_path).isDir() || !file.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("cannot read %1: %2").arg(m_name, file.errorString()));
     QString why;
-    m_fingerprint = readFingerprint(file, &m_size, &why);
-    if (m_fingerprint.isEmpty())
+    switch (m_file.open(m_path, &why)) {
+    case FileBytes::Read:
+        break;
+    case FileBytes::Locked:
+        return fail(QStringLiteral("%1 is still being written by a transfer (the file is locked): import it once the "
+                                   "transfer has ended")
+                        .arg(m_name));
+    case FileBytes::Unreadable:
         return fail(QStringLiteral("cannot read %1: %2").arg(m_name, why));
-    m_end = readFileEnd(file, m_size);
+    }
+    m_fingerprint = fingerprintOf(m_file.bytes());
+    m_cutLine = cutLineOf(m_file.bytes());
     return true;
 }
 
@@ -227,25 +255,146 @@ bool ImportRun::alreadyImported(bool *before)
     m_result.counts.skipped = m_query.value(2).toLongLong();
     m_result.counts.conflicts = m_query.value(3).toLongLong();
     m_query.finish();
-    QByteArray header;
-    if (DataFileHeader::ReadHeaderLine(m_slot, m_path, &header))
-        m_result.identity = DataFileHeader::IdentityFromHeaderLine(header);
+    forEachLine(m_file.bytes(), [this](QByteArrayView line) {
+        if (isComment(line))
+            return true;
+        m_result.identity = DataFileHeader::IdentityFromHeaderLine(line.toByteArray());
+        m_result.transfers << m_result.identity;
+        return false;
+    });
     return true;
 }
 
-// The header line names the locator before any record is written.
-bool ImportRun::identify()
+bool ImportRun::read()
 {
-    QByteArray header;
-    if (!DataFileHeader::ReadHeaderLine(m_slot, m_path, &header))
-        return fail(QStringLiteral("cannot read %1: it cannot be opened or has no header line").arg(m_name));
-    const LocatorIdentity &id = m_result.identity = DataFileHeader::IdentityFromHeaderLine(header);
-    if (id.serialNo.isEmpty())
-        return fail(QStringLiteral("%1 names no serial number in its header line, so its records belong to no locator")
-                        .arg(m_name));
-    return upsertId(QStringLiteral("locators"), QStringLiteral("serial"), id.serialNo, QStringLiteral("model"),
-                    id.model, &m_locator)
-        && upsertId(QStringLiteral("users"), QStringLiteral("name"), id.user, QString(), QString(), &m_user);
+    if (m_kind == Location::Sqlite)
+        m_records = MakeSqliteRecordTable(m_db, m_fingerprint);
+    else
+        m_records = MakeCopyRecordTable(m_db, m_fingerprint);
+    if (!m_records)
+        m_records = MakeSqlRecordTable(m_db, m_fingerprint);
+    forEachLine(m_file.bytes(), [this](QByteArrayView line) { return takeLine(line); });
+    if (failed())
+        return false;
+    if (!m_inTransfer)
+        return fail(QStringLiteral("cannot read %1: it has no header line").arg(m_name));
+    // "//" lines at the end that began no transfer are no records.
+    m_counts.skipped += m_commentLines;
+    dropCutRecord();
+    return flush();
+}
+
+// One line; false stops the reading (a failure). The end marker ends a
+// transfer wherever it stands: what follows it on the same line is the start
+// of the next (a file of transfers one after the other), or nothing.
+bool ImportRun::takeLine(QByteArrayView line)
+{
+    if (m_control) {
+        // Cancelled: the failure rolls the file back like any other.
+        if (m_control->cancel.load(std::memory_order_relaxed)) {
+            m_result.cancelled = true;
+            return fail(QStringLiteral("the import of %1 was cancelled").arg(m_name));
+        }
+        m_control->bytesRead.fetch_add(line.size() + 2, std::memory_order_relaxed);
+    }
+    for (;;) {
+        const qsizetype marker = line.indexOf(kEndMarker);
+        if (marker < 0)
+            return takePart(line);
+        if (marker > 0 && !takePart(line.first(marker)))
+            return false;
+        line = line.sliced(marker + 1);
+        if (line.isEmpty())
+            return true;
+    }
+}
+
+bool ImportRun::takePart(QByteArrayView line)
+{
+    // A comment block: a transfer's header line follows it.
+    if (isComment(line)) {
+        m_inHead = true;
+        ++m_commentLines;
+        return true;
+    }
+    if (m_inHead) {
+        // The first transfer's header is the first line after the comment
+        // block, whatever it holds; a later one is a line after a comment
+        // block that is no record.
+        if (!m_inTransfer)
+            return startTransfer(line);
+        if (Usage::detail::IsSkippedLine(line)) {
+            ++m_counts.skipped;
+            return true;
+        }
+        Usage::RecordStamp stamp;
+        if (!Usage::ReadRecordStamp(line, &stamp) || !QDate(2000 + stamp.year, stamp.month, stamp.day).isValid())
+            return startTransfer(line);
+        // A stray comment line between records.
+        m_inHead = false;
+        m_counts.skipped += m_commentLines;
+        m_commentLines = 0;
+    }
+    if (Usage::detail::IsSkippedLine(line)) {
+        ++m_counts.skipped;
+        return true;
+    }
+    Usage::RecordStamp s;
+    if (!Usage::ReadRecordStamp(line, &s)) {
+        ++m_counts.skipped;
+        return true;
+    }
+    int day = m_lastDate.day();
+    if (!m_lastDate.sameDate(line)) {
+        const QDate date(2000 + s.year, s.month, s.day);
+        if (!date.isValid()) {
+            ++m_counts.skipped;
+            return true;
+        }
+        day = DayKey(date);
+        m_lastDate.remember(line, day);
+    }
+    const qint64 t = qint64(day) * SecondsPerDay + s.hour * 3600 + s.minute * 60 + s.second;
+    // A batch holds ascending seconds, as many and as far apart as the
+    // records table takes at once.
+    if (m_batch.size() > 0
+        && (t <= m_batch.t.back() || t - m_batch.t.front() > m_records->maxSpan()
+            || m_batch.size() >= m_records->maxRecords())
+        && !flush())
+        return false;
+    if (!m_cutLine.isEmpty())
+        m_lastRecordLine.assign(line.data(), std::size_t(line.size()));
+    addRecord(m_batch, t, line);
+    return true;
+}
+
+// The header line names the locator before any of its records is written.
+bool ImportRun::startTransfer(QByteArrayView header)
+{
+    if (!flush())
+        return false;
+    const LocatorIdentity id = DataFileHeader::IdentityFromHeaderLine(header.toByteArray());
+    if (id.serialNo.isEmpty()) {
+        return fail(
+            m_inTransfer
+                ? QStringLiteral("%1 holds a transfer whose header line names no serial number, so its records "
+                                 "belong to no locator")
+                      .arg(m_name)
+                : QStringLiteral("%1 names no serial number in its header line, so its records belong to no locator")
+                      .arg(m_name));
+    }
+    if (!upsertId(QStringLiteral("locators"), QStringLiteral("serial"), id.serialNo, QStringLiteral("model"), id.model,
+                  &m_locator)
+        || !upsertId(QStringLiteral("users"), QStringLiteral("name"), id.user, QString(), QString(), &m_user))
+        return false;
+    if (!m_inTransfer)
+        m_result.identity = id;
+    m_result.transfers << id;
+    m_usage.setOwner(m_locator, m_user);
+    m_inTransfer = true;
+    m_inHead = false;
+    m_commentLines = 0;
+    return true;
 }
 
 bool ImportRun::upsertId(const QString &table, const QString &keyColumn, const QString &key, const QString &extraColumn,
@@ -270,100 +419,19 @@ bool ImportRun::upsertId(const QString &table, const QString &keyColumn, const Q
     return true;
 }
 
-bool ImportRun::read()
-{
-    if (m_kind == Location::Sqlite)
-        m_records = MakeSqliteRecordTable(m_db);
-    if (!m_records)
-        m_records = MakeSqlRecordTable(m_db);
-    const Usage::RecordLinesReading reading
-        = Usage::ReadRecordLines(m_slot, m_path, [this](QByteArrayView line) { return takeLine(line); });
-    if (failed())
-        return false;
-    if (!reading.ok())
-        return fail(Usage::ReadFailureText(reading, m_path).replace(QLatin1Char('\n'), QLatin1Char(' ')));
-    dropCutRecord();
-    if (!flush())
-        return false;
-    m_counts.skipped += reading.skipped;
-    return true;
-}
-
-// One candidate record line; false stops the reading (a failure).
-bool ImportRun::takeLine(QByteArrayView line)
-{
-    if (m_control) {
-        if (m_control->cancel.load(std::memory_order_relaxed)) {
-            m_result.cancelled = true;
-            return fail(QStringLiteral("the import of %1 was cancelled").arg(m_name));
-        }
-        m_control->bytesRead.fetch_add(line.size() + 2, std::memory_order_relaxed);
-    }
-    if (!line.isEmpty() && line.back() == kEndMarker && line == QByteArrayView(m_end.markerLine)) {
-        line.chop(1);
-        if (line.isEmpty())
-            return true;
-    }
-    Usage::RecordStamp s;
-    if (!Usage::ReadRecordStamp(line, &s)) {
-        ++m_counts.skipped;
-        return true;
-    }
-    int day = m_lastDate.day();
-    if (!m_lastDate.sameDate(line)) {
-        const QDate date(2000 + s.year, s.month, s.day);
-        if (!date.isValid()) {
-            ++m_counts.skipped;
-            return true;
-        }
-        day = DayKey(date);
-        m_lastDate.remember(line, day);
-    }
-    const qint64 t = qint64(day) * SecondsPerDay + s.hour * 3600 + s.minute * 60 + s.second;
-    if (!batchTakes(m_batch, t) && !flush())
-        return false;
-    if (!m_end.cutLine.isEmpty())
-        m_lastRecordLine.assign(line.data(), std::size_t(line.size()));
-    addRecord(m_batch, t, line);
-    return true;
-}
-
-// Writes the batch's records that are new to the archive.
+// Writes the batch: its new records, and those in conflict.
 bool ImportRun::flush()
 {
     if (m_batch.size() == 0)
         return true;
-    if (!m_records->existing(m_locator, m_batch.t.front(), m_batch.t.back(), &m_existing))
+    BatchCounts counts;
+    if (!m_records->write(m_locator, m_user, m_batch, &counts, &m_usage))
         return fail(m_records->error());
-    sortOutBatch();
-    if (!m_records->insert(m_locator, m_user, m_batch, m_fresh))
-        return fail(m_records->error());
-    m_counts.added += qint64(m_fresh.size());
+    m_counts.added += counts.added;
+    m_counts.duplicates += counts.duplicates;
+    m_counts.conflicts += counts.conflicts;
     m_batch.clear();
     return true;
-}
-
-// Which of the batch's seconds the archive holds (the same record, or
-// another one), and which are fresh; the fresh ones' usage is counted.
-void ImportRun::sortOutBatch()
-{
-    m_fresh.clear();
-    std::size_t j = 0;
-    for (std::size_t i = 0; i < m_batch.size(); ++i) {
-        const qint64 t = m_batch.t[i];
-        while (j < m_existing.size() && m_existing[j].t < t)
-            ++j;
-        const std::string_view content = m_batch.content(i);
-        if (j < m_existing.size() && m_existing[j].t == t) {
-            if (m_existing[j].content == content)
-                ++m_counts.duplicates;
-            else
-                ++m_counts.conflicts;
-            continue;
-        }
-        m_fresh.push_back(i);
-        m_usage.add(int(t / SecondsPerDay), usageMode(content));
-    }
 }
 
 // A line the file ends part-way through holds a record cut short: read as
@@ -371,8 +439,7 @@ void ImportRun::sortOutBatch()
 // record taken is still in the batch: nothing flushes after it.
 void ImportRun::dropCutRecord()
 {
-    if (m_batch.size() == 0 || m_end.cutLine.isEmpty()
-        || QByteArrayView(m_lastRecordLine) != QByteArrayView(m_end.cutLine))
+    if (m_batch.size() == 0 || m_cutLine.isEmpty() || QByteArrayView(m_lastRecordLine) != QByteArrayView(m_cutLine))
         return;
     m_batch.text.resize(m_batch.start.back());
     m_batch.start.pop_back();
@@ -385,13 +452,13 @@ bool ImportRun::writeUsageTotals()
     m_query.prepare(QStringLiteral("INSERT INTO usage_days (locator, user_id, day, mode, seconds)"
                                    " VALUES (?, ?, ?, ?, ?) ON CONFLICT (locator, user_id, day, mode)"
                                    " DO UPDATE SET seconds = usage_days.seconds + excluded.seconds"));
-    for (const auto &[day, seconds] : m_usage.perDay()) {
+    for (const auto &[key, seconds] : m_usage.perDay()) {
         for (int mode = 0; mode < UsageModes; ++mode) {
             if (seconds[std::size_t(mode)] == 0)
                 continue;
-            m_query.bindValue(0, m_locator);
-            m_query.bindValue(1, m_user);
-            m_query.bindValue(2, day);
+            m_query.bindValue(0, key.locator);
+            m_query.bindValue(1, key.user);
+            m_query.bindValue(2, key.day);
             m_query.bindValue(3, mode);
             m_query.bindValue(4, seconds[std::size_t(mode)]);
             if (!m_query.exec())
@@ -404,13 +471,18 @@ bool ImportRun::writeUsageTotals()
 // The file's fingerprint and counts, for knowing it again.
 bool ImportRun::recordFile()
 {
+    QStringList serials;
+    for (const LocatorIdentity &id : std::as_const(m_result.transfers)) {
+        if (!serials.contains(id.serialNo))
+            serials << id.serialNo;
+    }
     m_query.prepare(QStringLiteral("INSERT INTO imported_files (fingerprint, size, name, serial, imported_at, added,"
                                    " duplicates, skipped, conflicts) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     m_query.addBindValue(m_fingerprint);
-    m_query.addBindValue(m_size);
+    m_query.addBindValue(qint64(m_file.bytes().size()));
     m_query.addBindValue(QFileInfo(m_path).fileName());
-    m_query.addBindValue(m_result.identity.serialNo);
-    m_query.addBindValue(QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+    m_query.addBindValue(serials.join(QLatin1Char(',')));
+    m_query.addBindValue(Clock::nowUtc().toString(Qt::ISODate));
     m_query.addBindValue(m_counts.added);
     m_query.addBindValue(m_counts.duplicates);
     m_query.addBindValue(m_counts.skipped);

@@ -10,26 +10,12 @@
 #include <QSqlQuery>
 #include <QString>
 
-#include <array>
-#include <map>
 #include <memory>
 #include <string>
-#include <vector>
 
 // The import of one data file into an open archive, step by step, in one
 // transaction: a failure at any step leaves the archive as it was.
 namespace Archive {
-
-// How a data file ends, read from its last bytes.
-struct FileEnd
-{
-    // The last line when neither a line end nor the end marker follows it: a
-    // transfer cut off by a lost link.
-    QByteArray cutLine;
-    // The last line when it ends with the end marker (line ends may follow),
-    // marker included: a complete transfer's end, which is no line of its own.
-    QByteArray markerLine;
-};
 
 // A day's records follow one another: a line that begins with the same date
 // text as the last one is on the same day, without reading and checking its
@@ -48,25 +34,25 @@ private:
     int m_day = -1;
 };
 
-// Seconds this file adds per day and usage mode (the mode table's four, then
-// OtherMode).
-class UsageTotals
+// A data file's bytes, read once: its fingerprint, header lines and records
+// all come from the same bytes, whatever happens to the file meanwhile.
+// Mapped into memory where the system allows it, else read whole. The file
+// stays open (and, where files are locked, share-locked) until closed.
+class FileBytes
 {
 public:
-    void add(int day, int mode)
-    {
-        if (day != m_lastDay || !m_last) {
-            m_last = &m_perDay[day];
-            m_lastDay = day;
-        }
-        ++(*m_last)[std::size_t(mode)];
-    }
-    const std::map<int, std::array<qint64, UsageModes>> &perDay() const { return m_perDay; }
+    enum Outcome {
+        Read,
+        Locked,  // a transfer is still writing it
+        Unreadable,
+    };
+    Outcome open(const QString &path, QString *why);
+    QByteArrayView bytes() const { return m_bytes; }
 
 private:
-    std::map<int, std::array<qint64, UsageModes>> m_perDay;
-    std::array<qint64, UsageModes> *m_last = nullptr;
-    int m_lastDay = 0;
+    DataFileHandle m_slot;
+    QByteArray m_copy;
+    QByteArrayView m_bytes;
 };
 
 class ImportRun
@@ -80,14 +66,14 @@ public:
     ImportResult run();
 
 private:
-    bool fingerprint();
+    bool load();
     bool begin();
     bool alreadyImported(bool *before);
-    bool identify();
     bool read();
     bool takeLine(QByteArrayView line);
+    bool takePart(QByteArrayView part);
+    bool startTransfer(QByteArrayView header);
     bool flush();
-    void sortOutBatch();
     void dropCutRecord();
     bool writeUsageTotals();
     bool recordFile();
@@ -107,21 +93,26 @@ private:
     ImportCounts m_counts;
 
     // What the file's bytes say before any line is read.
+    FileBytes m_file;
     QString m_fingerprint;
-    qint64 m_size = 0;
-    FileEnd m_end;
+    // The last line when neither a line end nor the end marker follows it: a
+    // transfer cut off by a lost link.
+    QByteArray m_cutLine;
 
-    // The locator's row stays locked from its upsert to the commit, so PCs
+    // Where the reading is: in a comment block (before its transfer's header
+    // line), or in a transfer's records.
+    bool m_inHead = true;
+    bool m_inTransfer = false;
+    qint64 m_commentLines = 0;  // "//" lines since the last record
+
+    // The locators' rows stay locked from their upsert to the commit, so PCs
     // importing the same locator's files into one server take turns and
     // never both count a second as new.
     qint64 m_locator = -1;
     qint64 m_user = -1;
 
-    DataFileHandle m_slot;
     DayOfLastDate m_lastDate;
     RecordBatch m_batch;
-    std::vector<StoredRecord> m_existing;
-    std::vector<std::size_t> m_fresh;
     std::string m_lastRecordLine;  // only while a cut line is to be recognised
     UsageTotals m_usage;
 

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "core/archive/ArchiveSchema.h"
+
 #include <QString>
 
+#include <array>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -9,9 +13,9 @@
 
 class QSqlDatabase;
 
-// The archive's records table as the import uses it, a batch at a time:
-// what it holds of a locator's seconds, and adding the new ones, inside the
-// transaction the import holds. The import's hot path.
+// The archive's records table as the import uses it, a batch at a time,
+// inside the transaction the import holds: new seconds added, seconds it
+// holds with other content kept as conflicts. The import's hot path.
 namespace Archive {
 
 // Records of one locator waiting to be written, in ascending time. A
@@ -41,20 +45,77 @@ struct RecordBatch
     }
 };
 
-struct StoredRecord
+// The five fields of a content, split again.
+std::array<std::string_view, ContentFields> SplitContent(std::string_view content);
+
+// A content's usage mode: its mode field is one mode letter, or the record
+// is of no mode (OtherMode).
+int UsageModeOf(std::string_view content);
+// The same rule in SQL, over a column holding the mode field.
+QString UsageModeSql(const QString &column);
+
+// Seconds added per locator, user, day and usage mode (the mode table's
+// four, then OtherMode).
+class UsageTotals
 {
-    qint64 t = 0;
-    std::string content;
+public:
+    struct Key
+    {
+        qint64 locator;
+        qint64 user;
+        int day;
+        auto operator<=>(const Key &) const = default;
+    };
+    using Seconds = std::array<qint64, UsageModes>;
+
+    void setOwner(qint64 locator, qint64 user)
+    {
+        m_locator = locator;
+        m_user = user;
+        m_last = nullptr;
+    }
+    void add(int day, int mode, qint64 seconds = 1)
+    {
+        if (day != m_lastDay || !m_last) {
+            m_last = &m_perDay[Key{m_locator, m_user, day}];
+            m_lastDay = day;
+        }
+        (*m_last)[std::size_t(mode)] += seconds;
+    }
+    const std::map<Key, Seconds> &perDay() const { return m_perDay; }
+
+private:
+    std::map<Key, Seconds> m_perDay;
+    Seconds *m_last = nullptr;
+    qint64 m_locator = -1;
+    qint64 m_user = -1;
+    int m_lastDay = 0;
+};
+
+struct BatchCounts
+{
+    qint64 added = 0;
+    qint64 duplicates = 0;
+    qint64 conflicts = 0;
 };
 
 class RecordTable
 {
 public:
     virtual ~RecordTable() = default;
-    // The locator's records with from <= t <= to, ascending.
-    virtual bool existing(qint64 locator, qint64 from, qint64 to, std::vector<StoredRecord> *out) = 0;
-    // Adds the batch's records at the given positions.
-    virtual bool insert(qint64 locator, qint64 user, const RecordBatch &batch, const std::vector<std::size_t> &which)
+
+    // How much one batch may hold: records, and seconds from its first to
+    // its last.
+    virtual std::size_t maxRecords() const = 0;
+    virtual qint64 maxSpan() const = 0;
+
+    // Writes a batch of the locator's records: seconds the archive lacks are
+    // added (their usage goes to *usage, whose owner is set), seconds it
+    // holds with the same content are duplicates, and those it holds with
+    // other content are conflicts: the archived record stays, the other is
+    // kept in the conflicts table with the file it came from, once per
+    // content.
+    virtual bool write(qint64 locator, qint64 user, const RecordBatch &batch, BatchCounts *counts, UsageTotals *usage)
         = 0;
     QString error() const { return m_error; }
 
@@ -62,12 +123,19 @@ protected:
     QString m_error;
 };
 
+// `file` is the imported_files key of the file being imported.
+//
 // SQLite through its own C API on the connection Qt opened (Qt SQL's escape
 // hatch): a bound statement per record costs a fraction of a QSqlQuery's.
 // Null when the connection is not an SQLite one.
-std::unique_ptr<RecordTable> MakeSqliteRecordTable(QSqlDatabase &db);
+std::unique_ptr<RecordTable> MakeSqliteRecordTable(QSqlDatabase &db, const QString &file);
+// PostgreSQL through libpq on the connection Qt opened: each batch is copied
+// (COPY) into the records, or, where the archive holds some of its seconds,
+// into a temporary table merged into the records by the server in one
+// statement. Null when the connection is not a PostgreSQL one.
+std::unique_ptr<RecordTable> MakeCopyRecordTable(QSqlDatabase &db, const QString &file);
 // Any Qt SQL driver: statements of many rows each, so a server far away costs
 // one round trip per few hundred records.
-std::unique_ptr<RecordTable> MakeSqlRecordTable(QSqlDatabase &db);
+std::unique_ptr<RecordTable> MakeSqlRecordTable(QSqlDatabase &db, const QString &file);
 
 }  // namespace Archive

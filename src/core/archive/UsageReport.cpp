@@ -9,9 +9,13 @@ namespace Archive {
 
 namespace {
 
-// A CSV field, quoted when it holds a comma, a quote or a line end.
-QString csvField(const QString &text)
+// A name as a CSV field. One that begins with "=", "+", "-" or "@" gets a
+// "'" first, so a spreadsheet shows it rather than running it as a formula.
+QString csvField(QString text)
 {
+    static const QString kFormulaStart = QStringLiteral("=+-@");
+    if (!text.isEmpty() && kFormulaStart.contains(text.front()))
+        text.prepend(QLatin1Char('\''));
     if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\r'))
         && !text.contains(QLatin1Char('\n')))
         return text;
@@ -209,7 +213,7 @@ QString bars(const QList<UsageGroup> &months)
 }  // namespace
 
 QString UsageHtmlPage(const QString &period, const QList<GroupBy> &by, const QList<UsageGroup> &groups,
-                      const QList<UsageDay> &days)
+                      const QList<UsageDay> &days, const QString &note)
 {
     QString page = QStringLiteral(
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>Locator usage</title>\n"
@@ -219,6 +223,8 @@ QString UsageHtmlPage(const QString &period, const QList<GroupBy> &by, const QLi
         ".legend span{margin-right:1.2em}.legend i{display:inline-block;width:12px;height:12px;margin-right:4px;"
         "vertical-align:middle}</style>\n</head><body>\n");
     page += QStringLiteral("<h1>Locator usage</h1>\n<p>%1</p>\n").arg(esc(period));
+    if (!note.isEmpty())
+        page += QStringLiteral("<p>%1</p>\n").arg(esc(note));
     page += legend();
 
     page += QStringLiteral("<table><tr>");

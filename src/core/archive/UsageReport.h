@@ -25,8 +25,8 @@ QString UsageCsv(const QList<GroupBy> &by, const QList<UsageGroup> &groups, cons
 // One self-contained page (no scripts, no external files): the groups as a
 // table, a pie per locator and bars per month stacked by mode, in the modes'
 // colours. `period` describes the days reported; `days` is every archived day
-// of that period.
+// of that period; `note`, when given, is shown under the period.
 QString UsageHtmlPage(const QString &period, const QList<GroupBy> &by, const QList<UsageGroup> &groups,
-                      const QList<UsageDay> &days);
+                      const QList<UsageDay> &days, const QString &note = {});
 
 }  // namespace Archive
