@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
+
 // The link at work as the main window shows it: the transfer session (in
 // the link core) runs the working port's events, the transfers, Stop with
 // its abort retry and the watchdog; this shows their effects on the form
@@ -43,6 +45,18 @@ public:
     void endOfCutShortTransfer(const QString &keptFile);
     // Transfer text and progress held back for the next picture are dropped.
     void dropProgress();
+    // A transfer is asked for or arriving, or its command is going out.
+    bool isBusy() const;
+    // `hook` runs once, at the next piece the locator sends (empty: nothing does).
+    void callOnFirstData(std::function<void()> hook) { m_firstData = std::move(hook); }
+
+    // A transfer of the sync core, shown as the window's own: the same bar,
+    // the same controls out of reach, Stop offered as by "Transfer All".
+    void showSyncStart();
+    void showSyncProgress(qint64 barValue) { showProgress(nullptr, &barValue); }
+    // Its file (a path in the data folder; empty: none kept) becomes the
+    // current data file; a link still open is watched again.
+    void showSyncEnd(const QString &keptFile, bool complete);
 
 private:
     // TransferSession::View
@@ -77,4 +91,5 @@ private:
     QString m_pendingMonitor;
     qint64 m_pendingProgress = -1;
     bool m_monitorPending = false;
+    std::function<void()> m_firstData;
 };

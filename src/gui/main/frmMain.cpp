@@ -56,6 +56,34 @@ void showAll(bool on, Widgets *...widgets)
 {
     (widgets->setVisible(on), ...);
 }
+
+// Keeps a control enabled exactly while another one is switched on (by its
+// own switch; a disabled tab page disables both for display only), however
+// and wherever that one is switched.
+class EnabledFollower : public QObject
+{
+public:
+    EnabledFollower(QWidget *leader, QWidget *follower)
+        : QObject(follower)
+        , m_follower(follower)
+    {
+        leader->installEventFilter(this);
+        follow(leader);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::EnabledChange)
+            follow(static_cast<QWidget *>(watched));
+        return false;
+    }
+
+private:
+    void follow(const QWidget *leader) { m_follower->setEnabled(!leader->testAttribute(Qt::WA_ForceDisabled)); }
+
+    QWidget *m_follower;
+};
 }  // namespace
 
 frmMain::frmMain(QWidget *parent)
@@ -64,6 +92,7 @@ frmMain::frmMain(QWidget *parent)
     , m_parts{*this, *m_ui, m_state, m_working, m_probe, m_writer, [this](bool state) { SetConnectedState(state); }}
     , m_transfer(m_parts)
     , m_connect(m_parts, m_transfer)
+    , m_sync(m_parts, m_transfer)
 {
     m_ui->setupUi(this);
     setUpControls();
@@ -83,6 +112,7 @@ void frmMain::setUpControls()
     EnterPressesFocusedButton(this);
     SelectSectionOnClick(ui.dtpStart);
     SelectSectionOnClick(ui.dtpEnd);
+    new EnabledFollower(ui.cmdDownloadByDate, ui.cmdSync);  // Sync is offered when "Transfer by Date" is
     ui.Picture1->setPixmap(Artwork::logo(kLogoSize, devicePixelRatioF()));
     setWindowIcon(Artwork::windowIcon());
     // The monitor shows whole pieces; its size must not follow their length.
@@ -107,6 +137,8 @@ void frmMain::connectHandlers()
     connect(ui.cmdDownloadAll, &QPushButton::clicked, this, &frmMain::cmdDownloadAll_Click);
     connect(ui.cmdDownloadByDate, &QPushButton::clicked, this, &frmMain::cmdDownloadByDate_Click);
     connect(ui.cmdStop, &QPushButton::clicked, this, &frmMain::cmdStop_Click);
+    connect(ui.cmdSync, &QPushButton::clicked, this, &frmMain::cmdSync_Click);
+    connect(ui.chkSyncOnConnect, &QCheckBox::clicked, this, &frmMain::chkSyncOnConnect_Click);
     connect(ui.chkAdvanced, &QCheckBox::clicked, this, &frmMain::chkAdvanced_Click);
     connect(ui.dtpEnd, &QDateEdit::dateChanged, this, &frmMain::dtpEnd_Change);
     connect(ui.cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
@@ -135,6 +167,7 @@ void frmMain::Form_Load()
 
     m_state.DocumentsFolder = GetDocumentsFolder();
     m_state.AppDataFolder = GetAppDataFolder();
+    m_sync.loadSyncOnConnect();
     enableAll(false, m_ui->cmdOpenFile, m_ui->lblOpenFile, m_ui->cmdAnalyse, m_ui->cmdStop);
     loadStartState();
 
@@ -190,6 +223,8 @@ void frmMain::hideAdvancedControls()
 void frmMain::SetConnectedState(bool state)
 {
     m_state.Connected = state;
+    if (!state)
+        m_sync.endForClosingLink();
     QString keptFile;
     const bool cutShort = !state && m_transfer.endForClosingLink(&keptFile);
     if (!state && m_connect.anyPortOpen()) {
@@ -200,6 +235,7 @@ void frmMain::SetConnectedState(bool state)
     m_parts.forgetCurrentDataFile();
     if (cutShort)
         m_transfer.endOfCutShortTransfer(keptFile);
+    m_sync.armOnConnect(state);
 }
 
 // The link shown as down: no identity, no live text, a dark red lamp, and
@@ -232,6 +268,7 @@ void frmMain::handLinkToTools()
     QString keptFile;
     if (m_transfer.endForClosingLink(&keptFile))
         m_transfer.endOfCutShortTransfer(keptFile);
+    m_sync.endForClosingLink();  // what arrived is imported once the sync has let go
     m_connect.closeWorkingPort();
     // The tools window names its log from the identity boxes, so they are
     // emptied only once it is open.
@@ -262,6 +299,19 @@ void frmMain::chkAdvanced_Click()
     const bool on = m_ui->chkAdvanced->isChecked();
     enableAll(on, m_ui->cmdManagePorts, m_ui->cmdDownloadAll, m_ui->cmdStop);
     showAll(on, m_ui->cmdManagePorts, m_ui->cmdDownloadAll, m_ui->cmdStop, m_ui->Line1, m_ui->Line3, m_ui->Label1);
+}
+
+void frmMain::cmdStop_Click()
+{
+    if (m_sync.isActive())
+        m_sync.stop();
+    else
+        m_transfer.stop();
+}
+
+void frmMain::chkSyncOnConnect_Click()
+{
+    m_sync.rememberSyncOnConnect(m_ui->chkSyncOnConnect->isChecked());
 }
 
 void frmMain::dtpEnd_Change()
