@@ -109,10 +109,9 @@ void SyncController::begin()
     options.folder = m_parts.state.DataFolder;
     // As long a silence as the window's watchdog allows.
     options.idleSeconds = qMax(1, m_transfer.watchdog().interval() / 1000);
-    m_transfer.watchdog().stop();
-    m_transfer.abortTimer().stop();  // a retry tick would abort the sync's transfer
     m_parts.refreshIdentity();  // the file is named from the boxes, as every transfer's
     m_phase = Phase::Running;
+    m_transfer.lendPort(true);
     if (!m_job.start(m_parts.working, m_parts.working.commPort(), m_parts.state.Identity, options)) {
         Sync::Result failed;
         failed.failure = QStringLiteral("a sync is running already");
@@ -147,9 +146,7 @@ void SyncController::onFinished(const Sync::Result &result)
 {
     QObject::disconnect(m_waitForWriter);
     m_phase = Phase::Idle;
-    // The window's session hears the port again; nothing it saw before the
-    // sync belongs with what comes now.
-    m_transfer.receiver().forgetPieces();
+    m_transfer.lendPort(false);
     const bool lost = linkLost(result.transfer);
     if (lost)
         m_parts.setConnectedState(false);

@@ -28,8 +28,6 @@ public:
     // The sync's Stop: the abort exchange, what arrived kept and imported.
     void stop();
     bool isActive() const { return m_phase != Phase::Idle; }
-    // The port's events go to the sync, not to the window's transfer session.
-    bool holdsPort() const { return m_phase == Phase::Running; }
     // The link is closing: a sync stops without waiting for the locator;
     // what arrived is imported.
     void endForClosingLink();

@@ -177,7 +177,7 @@ void TransferController::setControlsIdle()
     m_parts.offerOpenCurrent(true);
     reopenTabs();
     ui.tabstrip->setTabEnabled(kTabSetup, true);
-    ui.cmdDownloadByDate->setEnabled(true);
+    m_parts.offerTransferByDate(true);
     ui.cmdDownloadAll->setEnabled(true);
 }
 
@@ -230,7 +230,19 @@ void TransferController::onTransferStart()
         ui.tabstrip->setTabEnabled(tab, false);
     m_parts.offerOpenCurrent(false);
     ui.cmdDownloadAll->setEnabled(false);
-    ui.cmdDownloadByDate->setEnabled(false);
+    m_parts.offerTransferByDate(false);
+}
+
+void TransferController::lendPort(bool lent)
+{
+    m_portLent = lent;
+    if (lent) {
+        m_session.watchdog().stop();
+        m_session.abortTimer().stop();
+    } else {
+        // Nothing heard before the sync belongs with what comes now.
+        m_session.receiver().forgetPieces();
+    }
 }
 
 void TransferController::showSyncStart()
@@ -250,7 +262,7 @@ void TransferController::showSyncEnd(const QString &keptFile, bool complete)
     // A link lost on the way has switched the window to not connected already.
     if (m_parts.working.isOpen()) {
         ui.tabstrip->setTabEnabled(kTabSetup, true);
-        ui.cmdDownloadByDate->setEnabled(state.Connected);
+        m_parts.offerTransferByDate(state.Connected);
         ui.cmdDownloadAll->setEnabled(state.Connected);
         restartWatchdog();
     }
@@ -326,7 +338,7 @@ void TransferController::onDataFileError(const QString &path, const QString &rea
     // The session has asked the locator to stop sending. The transfer
     // cannot go on without its file; leave the window usable.
     reopenTabs();
-    m_parts.ui.cmdDownloadByDate->setEnabled(m_parts.state.Connected);
+    m_parts.offerTransferByDate(m_parts.state.Connected);
     m_parts.ui.cmdDownloadAll->setEnabled(m_parts.state.Connected);
     retireStop();
     m_parts.setStatus(QStringLiteral("The data file could not be written."));
@@ -337,6 +349,8 @@ void TransferController::onDataFileError(const QString &path, const QString &rea
 
 void TransferController::onLinkLost(const QString &keptFile, TransferSession::LinkLoss)
 {
+    if (m_portLent)
+        return;  // the sync's own session reports it, and the sync ends with it
     m_parts.setConnectedState(false);
     endOfCutShortTransfer(keptFile);
     m_parts.setStatus(QStringLiteral("Link lost with Locator. Please re-link before proceeding"));

@@ -23,7 +23,11 @@ public:
     QTimer &watchdog() { return m_session.watchdog(); }
 
     // A piece, a line change or an error on the working port.
-    void onComm() { m_session.onComm(); }
+    void onComm()
+    {
+        if (!m_portLent)
+            m_session.onComm();
+    }
     void transferAll();
     void transferByDate();
     void stop();
@@ -50,6 +54,11 @@ public:
     // `hook` runs once, at the next piece the locator sends (empty: nothing does).
     void callOnFirstData(std::function<void()> hook) { m_firstData = std::move(hook); }
 
+    // The sync core has the working port: the session hears none of its
+    // events, and its watchdog and abort retry rest (a retry tick would
+    // abort the core's transfer). Given back, it starts afresh.
+    void lendPort(bool lent);
+    bool portLent() const { return m_portLent; }
     // A transfer of the sync core, shown as the window's own: the same bar,
     // the same controls out of reach, Stop offered as by "Transfer All".
     void showSyncStart();
@@ -92,4 +101,5 @@ private:
     qint64 m_pendingProgress = -1;
     bool m_monitorPending = false;
     std::function<void()> m_firstData;
+    bool m_portLent = false;
 };

@@ -57,33 +57,6 @@ void showAll(bool on, Widgets *...widgets)
     (widgets->setVisible(on), ...);
 }
 
-// Keeps a control enabled exactly while another one is switched on (by its
-// own switch; a disabled tab page disables both for display only), however
-// and wherever that one is switched.
-class EnabledFollower : public QObject
-{
-public:
-    EnabledFollower(QWidget *leader, QWidget *follower)
-        : QObject(follower)
-        , m_follower(follower)
-    {
-        leader->installEventFilter(this);
-        follow(leader);
-    }
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::EnabledChange)
-            follow(static_cast<QWidget *>(watched));
-        return false;
-    }
-
-private:
-    void follow(const QWidget *leader) { m_follower->setEnabled(!leader->testAttribute(Qt::WA_ForceDisabled)); }
-
-    QWidget *m_follower;
-};
 }  // namespace
 
 frmMain::frmMain(QWidget *parent)
@@ -112,7 +85,6 @@ void frmMain::setUpControls()
     EnterPressesFocusedButton(this);
     SelectSectionOnClick(ui.dtpStart);
     SelectSectionOnClick(ui.dtpEnd);
-    new EnabledFollower(ui.cmdDownloadByDate, ui.cmdSync);  // Sync is offered when "Transfer by Date" is
     ui.Picture1->setPixmap(Artwork::logo(kLogoSize, devicePixelRatioF()));
     setWindowIcon(Artwork::windowIcon());
     // The monitor shows whole pieces; its size must not follow their length.
@@ -254,8 +226,9 @@ void frmMain::showLinkClosed()
 
 void frmMain::setConnectionControlsEnabled(bool on)
 {
-    enableAll(on, m_ui->cmdDownloadAll, m_ui->cmdDownloadByDate, m_ui->cmdSetDate, m_ui->cmdSetTime, m_ui->cmdSetUser,
-              m_ui->cmdDisconnect, m_ui->txtUser);
+    m_parts.offerTransferByDate(on);
+    enableAll(on, m_ui->cmdDownloadAll, m_ui->cmdSetDate, m_ui->cmdSetTime, m_ui->cmdSetUser, m_ui->cmdDisconnect,
+              m_ui->txtUser);
 }
 
 // The service tools window takes the locator's port over: the main window's

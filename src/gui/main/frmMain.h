@@ -69,11 +69,7 @@ public:
 
     // The working port and the Transfer tab. While a sync runs, the port's
     // events are the sync core's.
-    void MSComm1_OnComm()
-    {
-        if (!m_sync.holdsPort())
-            m_transfer.onComm();
-    }
+    void MSComm1_OnComm() { m_transfer.onComm(); }
     void cmdDownloadAll_Click() { m_transfer.transferAll(); }
     void cmdDownloadByDate_Click() { m_transfer.transferByDate(); }
     void cmdSync_Click() { m_sync.sync(); }
