@@ -56,7 +56,6 @@ void showAll(bool on, Widgets *...widgets)
 {
     (widgets->setVisible(on), ...);
 }
-
 }  // namespace
 
 frmMain::frmMain(QWidget *parent)
