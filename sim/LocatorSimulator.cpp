@@ -835,6 +835,19 @@ int LocatorSimulator::recordCount() const
     return int(std::count_if(d_->log.begin(), d_->log.end(), [](const LogLine &l) { return l.day >= 0; }));
 }
 
+void LocatorSimulator::logUse(int seconds, char mode)
+{
+    std::lock_guard lk(d_->mu);
+    const int64_t end = d_->clockNow();
+    for (int64_t second = end - seconds; second < end; ++second) {
+        LogLine line;
+        line.day = second / 86400;
+        line.text = formatDdMmYy(civilFromDays(line.day)) + "," + formatHhMmSs(int(second % 86400)) + "," + mode + ","
+            + (mode == 'T' ? "33KHz" : "0") + ",0,0,17\r\n";
+        d_->log.push_back(std::move(line));
+    }
+}
+
 std::string LocatorSimulator::user() const
 {
     std::lock_guard lk(d_->mu);

@@ -106,6 +106,9 @@ public:
     // Records a "#DD<from>,<to>" transfer would send (dates "dd/mm/yy").
     std::string logTextBetween(const std::string &from, const std::string &to) const;
     int recordCount() const;  // dated records in memory
+    // The unit used for `seconds` more: one record per second in `mode`,
+    // the last one dated a second before its clock's present time.
+    void logUse(int seconds, char mode = 'T');
 
     // Stored settings.
     std::string user() const;

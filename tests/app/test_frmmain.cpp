@@ -157,11 +157,12 @@ void TestFrmMain::startUpState()
         QVERIFY2(!hidden->isEnabled() && hidden->isHidden(), qPrintable(hidden->objectName()));
     }
     QVERIFY(ui->Line1->isHidden() && ui->Line3->isHidden() && ui->Label1->isHidden());
-    for (QWidget *off : {static_cast<QWidget *>(ui->cmdDownloadByDate), static_cast<QWidget *>(ui->cmdSetDate),
-                         static_cast<QWidget *>(ui->cmdSetTime), static_cast<QWidget *>(ui->cmdSetUser),
-                         static_cast<QWidget *>(ui->txtUser), static_cast<QWidget *>(ui->cmdDisconnect),
-                         static_cast<QWidget *>(ui->cmdAnalyse), static_cast<QWidget *>(ui->cmdOpenFile),
-                         static_cast<QWidget *>(ui->lblOpenFile)}) {
+    QVERIFY(!ui->chkSyncOnConnect->isChecked());
+    for (QWidget *off : {static_cast<QWidget *>(ui->cmdDownloadByDate), static_cast<QWidget *>(ui->cmdSync),
+                         static_cast<QWidget *>(ui->cmdSetDate), static_cast<QWidget *>(ui->cmdSetTime),
+                         static_cast<QWidget *>(ui->cmdSetUser), static_cast<QWidget *>(ui->txtUser),
+                         static_cast<QWidget *>(ui->cmdDisconnect), static_cast<QWidget *>(ui->cmdAnalyse),
+                         static_cast<QWidget *>(ui->cmdOpenFile), static_cast<QWidget *>(ui->lblOpenFile)}) {
         QVERIFY2(!off->isEnabled(), qPrintable(off->objectName()));
     }
     QVERIFY(ui->cmdOpenExistingFile->isEnabled());
@@ -200,9 +201,9 @@ void TestFrmMain::connectedStateSwitchesControls()
     w.SetConnectedState(true);
     QVERIFY(w.state().Connected);
     for (QWidget *on : {static_cast<QWidget *>(ui->cmdDownloadAll), static_cast<QWidget *>(ui->cmdDownloadByDate),
-                        static_cast<QWidget *>(ui->cmdSetDate), static_cast<QWidget *>(ui->cmdSetTime),
-                        static_cast<QWidget *>(ui->cmdSetUser), static_cast<QWidget *>(ui->cmdDisconnect),
-                        static_cast<QWidget *>(ui->txtUser)})
+                        static_cast<QWidget *>(ui->cmdSync), static_cast<QWidget *>(ui->cmdSetDate),
+                        static_cast<QWidget *>(ui->cmdSetTime), static_cast<QWidget *>(ui->cmdSetUser),
+                        static_cast<QWidget *>(ui->cmdDisconnect), static_cast<QWidget *>(ui->txtUser)})
         QVERIFY2(ownEnabled(on), qPrintable(on->objectName()));
     // Tabs and lamp wait for the locator's first data.
     QVERIFY(!ui->tabstrip->isTabEnabled(1));
@@ -214,6 +215,7 @@ void TestFrmMain::connectedStateSwitchesControls()
     w.SetConnectedState(false);
     QVERIFY(!w.state().Connected);
     QVERIFY(!ownEnabled(ui->cmdDownloadByDate));
+    QVERIFY(!ownEnabled(ui->cmdSync));
     QVERIFY(!ownEnabled(ui->txtUser));
     QCOMPARE(ui->txtModel->text(), QStringLiteral("LOC2000"));
     QCOMPARE(ui->lblStatus->text(), QStringLiteral("keep me"));
@@ -528,7 +530,7 @@ void TestFrmMain::transferByDateWritesFileAndEndsCleanly()
     QVERIFY(!ui->tabstrip->isTabEnabled(0));
     QVERIFY(!ui->tabstrip->isTabEnabled(2));
     QVERIFY(!ui->tabstrip->isTabEnabled(3));
-    QVERIFY(!ownEnabled(ui->cmdDownloadByDate));
+    QVERIFY(!ownEnabled(ui->cmdDownloadByDate) && !ownEnabled(ui->cmdSync));
     // The button that disabled itself left focus where nothing can be typed.
     QVERIFY(QApplication::focusWidget());
     QVERIFY2(!qobject_cast<QLineEdit *>(QApplication::focusWidget()),
@@ -543,6 +545,7 @@ void TestFrmMain::transferByDateWritesFileAndEndsCleanly()
     QVERIFY(!ProcessDataFile().isOpen());
     QVERIFY(ownEnabled(ui->cmdAnalyse) && ownEnabled(ui->cmdOpenFile));
     QVERIFY(ui->tabstrip->isTabEnabled(0) && ui->tabstrip->isTabEnabled(2) && ui->tabstrip->isTabEnabled(3));
+    QVERIFY(ownEnabled(ui->cmdDownloadByDate) && ownEnabled(ui->cmdSync));
     QCOMPARE(readFile(m_env->dataDir() + "/" + name), DataFileFormat::DefaultCommentBlock() + head + records + "\x1a");
     QVERIFY(w.state().TransferFileReady);
 

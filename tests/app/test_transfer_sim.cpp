@@ -1,14 +1,17 @@
-// Transfers end to end: the main window's working port on a real
-// pseudo-terminal, the simulated locator on the other side. The data file
-// must be the comment block followed by exactly the bytes the locator sent.
+// Transfers and syncs end to end: the main window's working port on a real
+// pseudo-terminal, the simulated locator on the other side, a real SQLite
+// archive. The data file must be the comment block followed by exactly the
+// bytes the locator sent, and a sync's archive must hold the file's records.
 #include "gui/main/frmMain.h"
 #include "ui_frmMain.h"
 
+#include "ArchiveFiles.h"
 #include "LocatorSimulator.h"
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"
 #include "core/datafile/DataFileFormat.h"
 #include "core/datafile/DataFileHandle.h"
+#include "core/link/Protocol.h"
 #include "gui/common/Folders.h"
 
 #include <QFile>
@@ -28,6 +31,18 @@ QByteArray bytes(const std::string &s)
 {
     return QByteArray(s.data(), qsizetype(s.size()));
 }
+
+// The control's own switch; a disabled tab page disables its children for display only.
+bool ownEnabled(const QWidget *w)
+{
+    return !w->testAttribute(Qt::WA_ForceDisabled);
+}
+
+int countOf(const sim::LocatorSimulator &s, const std::string &command)
+{
+    const std::vector<std::string> all = s.commands();
+    return int(std::count(all.begin(), all.end(), command));
+}
 }  // namespace
 
 class TestTransferSim : public QObject
@@ -39,9 +54,11 @@ private slots:
     {
         m_env = std::make_unique<TestEnvironment>();
         m_ui = std::make_unique<ScriptedInteraction>();
+        qputenv("LOCATOR_ARCHIVE", archivePath().toLocal8Bit());
     }
     void cleanup()
     {
+        qunsetenv("LOCATOR_ARCHIVE");
         m_sim.reset();
         ProcessDataFile().close();
         m_ui.reset();
@@ -54,6 +71,11 @@ private slots:
     void stopGivesAbortedPartialFile();
     void powerDownKeepsEveryByteReceived();
     void vanishingPortKeepsWhatArrived();
+
+    void syncBringsOnlyNewRecords();
+    void syncCutShortKeepsWhatArrived_data();
+    void syncCutShortKeepsWhatArrived();
+    void syncOnConnectFiresOnceOnFirstData();
 
 private:
     std::unique_ptr<frmMain> connectedWindow(sim::SimConfig cfg)
@@ -77,6 +99,13 @@ private:
 
     static QString statusOf(frmMain &w) { return w.form()->lblStatus->text(); }
     static QString currentPath(frmMain &w) { return w.state().DataFolder + w.state().CurrentDataFile; }
+    QString archivePath() const { return m_env->root() + QStringLiteral("/archive.sqlite"); }
+    // Sync pressed; true once its result is on the status line.
+    static bool synced(frmMain &w)
+    {
+        w.cmdSync_Click();
+        return w.syncActive() && QTest::qWaitFor([&] { return !w.syncActive(); }, kLong);
+    }
 
     std::unique_ptr<TestEnvironment> m_env;
     std::unique_ptr<ScriptedInteraction> m_ui;
@@ -203,6 +232,133 @@ void TestTransferSim::vanishingPortKeepsWhatArrived()
     const QByteArray file = readFile(currentPath(*w));
     QVERIFY(file.size() > DataFileFormat::DefaultCommentBlock().size() + 1000);
     QVERIFY(expected.startsWith(file));
+}
+
+void TestTransferSim::syncBringsOnlyNewRecords()
+{
+    const QDate yesterday = QDate::currentDate().addDays(-1);
+    sim::SimConfig cfg;
+    cfg.throttled = false;
+    cfg.targetRecords = 1500;
+    cfg.months = 1;
+    cfg.endDate = sim::Date{yesterday.year(), yesterday.month(), yesterday.day()};
+    auto w = connectedWindow(cfg);
+    QVERIFY(w);
+    auto *ui = w->form();
+    QCOMPARE(m_sim->recordCount(), 1500);
+    QVERIFY(ownEnabled(ui->cmdSync));
+
+    // Never archived: everything, into the file a transfer writes, which is then the current one.
+    QVERIFY(synced(*w));
+    QCOMPARE(ui->lblStatus->text(), QStringLiteral("Synced: 1,500 new records."));
+    QCOMPARE(m_sim->commands(), (std::vector<std::string>{"#AE", "#DA"}));
+    QVERIFY(w->state().CurrentDataFile.startsWith("Locator Usage for BOB LOC2000 001234__ ("));
+    QCOMPARE(readFile(currentPath(*w)), DataFileFormat::DefaultCommentBlock() + bytes(m_sim->lastTransfer()));
+    QCOMPARE(ArchiveFiles::ArchivedRecords(archivePath()), 1500);
+    QCOMPARE(ui->ProgressBar1->value(), ui->ProgressBar1->maximum());
+    QVERIFY(ownEnabled(ui->cmdAnalyse) && ownEnabled(ui->cmdOpenFile));
+    QVERIFY(ownEnabled(ui->cmdSync) && ownEnabled(ui->cmdDownloadByDate) && !ui->cmdStop->isEnabled());
+    QVERIFY(ui->tabstrip->isTabEnabled(0) && ui->tabstrip->isTabEnabled(2) && ui->tabstrip->isTabEnabled(3));
+    QVERIFY(w->tmrCommsWatchdog().isActive());
+    QVERIFY(!ProcessDataFile().isOpen());
+
+    // Used since: from the last archived day to today, and only the new seconds are added.
+    m_sim->logUse(30);
+    QVERIFY(synced(*w));
+    QVERIFY2(ui->lblStatus->text().startsWith(QStringLiteral("Synced: 30 new records, ")),
+             qPrintable(ui->lblStatus->text()));
+    const QString today = QDate::currentDate().toString(QStringLiteral("dd/MM/yy"));
+    QVERIFY(QString::fromStdString(m_sim->commands().back()).startsWith("#DD"));
+    QVERIFY(QString::fromStdString(m_sim->commands().back()).endsWith("," + today));
+    QVERIFY(w->state().CurrentDataFile.contains(" to " + QString(today).replace('/', '-') + ")__("));
+    QCOMPARE(readFile(currentPath(*w)), DataFileFormat::DefaultCommentBlock() + bytes(m_sim->lastTransfer()));
+    QCOMPARE(ArchiveFiles::ArchivedRecords(archivePath()), 1530);
+}
+
+void TestTransferSim::syncCutShortKeepsWhatArrived_data()
+{
+    QTest::addColumn<bool>("unplug");
+    QTest::newRow("Stop") << false;
+    QTest::newRow("unplugged") << true;
+}
+
+void TestTransferSim::syncCutShortKeepsWhatArrived()
+{
+    QFETCH(bool, unplug);
+    sim::SimConfig cfg;
+    cfg.targetRecords = 3500;  // ~10 s at line rate
+    auto w = connectedWindow(cfg);
+    QVERIFY(w);
+    auto *ui = w->form();
+    ui->chkAdvanced->setChecked(true);
+    w->chkAdvanced_Click();
+    w->cmdSync_Click();
+    QTRY_VERIFY_WITH_TIMEOUT(ui->ProgressBar1->value() > 2000, kLong);
+    // As during a transfer: the commands that would talk over it are out of reach.
+    QVERIFY(!ownEnabled(ui->cmdSync) && !ownEnabled(ui->cmdDownloadByDate) && ownEnabled(ui->cmdStop));
+    QVERIFY(!ui->tabstrip->isTabEnabled(0) && !ui->tabstrip->isTabEnabled(3));
+    QVERIFY(!w->tmrCommsWatchdog().isActive());
+    if (unplug) {
+        m_sim->vanish();
+    } else {
+        w->cmdStop_Click();
+        QVERIFY(QTest::qWaitFor([&] { return m_sim->waitForCommand("A", 0); }, 5000));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!w->syncActive(), kLong);
+
+    const QString status = ui->lblStatus->text();
+    QVERIFY2(status.startsWith("Partly synced: "), qPrintable(status));
+    QVERIFY2(status.contains(unplug ? "Port 5 was lost during the transfer; what arrived is in "
+                                    : "Stopped on request; incomplete data written to "),
+             qPrintable(status));
+    // What arrived is the current file, and the archive holds exactly its records.
+    const QByteArray file = readFile(currentPath(*w));
+    const QByteArray sent = DataFileFormat::DefaultCommentBlock() + bytes(m_sim->lastTransfer());
+    QVERIFY(unplug ? sent.startsWith(file) : file == sent && sent.endsWith("ABORT\x1a"));
+    const qint64 arrived = ArchiveFiles::RecordLines(file);
+    QVERIFY(arrived > 10 && arrived < m_sim->recordCount());
+    QCOMPARE(ArchiveFiles::ArchivedRecords(archivePath()), arrived);
+    QVERIFY(ownEnabled(ui->cmdOpenFile));
+    // A lost link leaves the window not connected; a stopped sync leaves it at work.
+    QCOMPARE(w->MSComm1().isOpen(), !unplug);
+    QCOMPARE(w->state().Connected, !unplug);
+    QCOMPARE(ownEnabled(ui->cmdSync), !unplug);
+    QCOMPARE(w->tmrCommsWatchdog().isActive(), !unplug);
+}
+
+void TestTransferSim::syncOnConnectFiresOnceOnFirstData()
+{
+    sim::SimConfig cfg;
+    cfg.throttled = false;
+    cfg.targetRecords = 300;
+    cfg.liveIntervalMs = 60000;  // one live line after "#FV"; the test sends the others
+    cfg.clockOffsetSeconds = -3600;
+    auto w = connectedWindow(cfg);
+    QVERIFY(w);
+    auto *ui = w->form();
+    ui->chkSyncOnConnect->setChecked(true);
+    w->chkSyncOnConnect_Click();
+    w->output_string1(Protocol::StartLive);  // as a connect does; the locator's first data follows
+    QTRY_VERIFY_WITH_TIMEOUT(ui->lblStatus->text().startsWith("Synced: "), kLong);
+    // The core's clock warning, with the window's way to set the clock.
+    QCOMPARE(ui->lblStatus->text(),
+             QStringLiteral("Synced: 300 new records. The locator's clock is 1 h behind this "
+                            "computer's; set its clock with \"Set Date\" and \"Set Time\" on "
+                            "the Setup tab."));
+    QCOMPARE(ArchiveFiles::ArchivedRecords(archivePath()), 300);
+    // Later data starts no other sync.
+    for (const char *line : {"$T,33KHz,0,0,11\r\n", "$T,33KHz,0,0,12\r\n"}) {
+        m_sim->sendText(line);
+        QTRY_COMPARE_WITH_TIMEOUT(ui->lblMonitor->text(), "Live: " + QString::fromLatin1(line), kLong);
+    }
+    QVERIFY(!w->syncActive());
+    QCOMPARE(countOf(*m_sim, "#AE"), 1);
+    QCOMPARE(countOf(*m_sim, "#DA"), 1);
+
+    // Remembered beside the port list for the next start.
+    QVERIFY(QFileInfo::exists(m_env->configDir() + "/korvex/toolkit.ini"));
+    frmMain next;
+    QVERIFY(next.form()->chkSyncOnConnect->isChecked());
 }
 
 QTEST_MAIN(TestTransferSim)

@@ -27,19 +27,6 @@ QString shortDate(const QDate &d)
     return d.toString(QStringLiteral("dd/MM/yy"));
 }
 
-// The whole record lines of a data file (date first, line end after), as
-// the archive counts them: a line the file ends part-way through is none.
-qint64 recordLines(const QByteArray &file)
-{
-    static const QRegularExpression record(QStringLiteral("^\\d\\d/\\d\\d/\\d\\d,"));
-    QList<QByteArray> lines = file.split('\n');
-    lines.removeLast();
-    qint64 n = 0;
-    for (const QByteArray &line : lines)
-        n += record.match(QString::fromLatin1(line)).hasMatch() ? 1 : 0;
-    return n;
-}
-
 // One line of a sync's output: the file and the import's counts.
 struct SyncLine
 {
@@ -105,16 +92,7 @@ private:
             lines << QString::fromUtf8(line).section(' ', 2);
         return lines;
     }
-    qint64 archivedRecords()
-    {
-        Archive::Store store;
-        Archive::Location location;
-        location.path = database();
-        QString error;
-        if (!store.open(location, &error, Archive::Store::ExistingOnly))
-            return -1;
-        return store.recordCount();
-    }
+    qint64 archivedRecords() const { return ArchiveFiles::ArchivedRecords(database()); }
     // The commands of the last sync: after its identify exchange and the clock's question.
     static QString transferCommand(const sim::LocatorSimulator &s)
     {
@@ -216,7 +194,7 @@ void TestCliSync::lostLinkKeepsWhatArrivedAndTheNextSyncCompletes()
     // The file keeps what arrived, and the archive holds exactly its records.
     const QByteArray file = readFile(partial.path);
     QVERIFY((DataFileFormat::DefaultCommentBlock() + bytes(s->lastTransfer())).startsWith(file));
-    const qint64 arrived = recordLines(file);
+    const qint64 arrived = ArchiveFiles::RecordLines(file);
     QVERIFY(arrived > 10 && arrived < s->recordCount());
     QCOMPARE(partial.added, arrived);
     QCOMPARE(archivedRecords(), arrived);

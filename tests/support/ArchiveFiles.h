@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AnalysisFiles.h"
+#include "core/archive/Archive.h"
 #include "core/datafile/DataFileFormat.h"
 
 #include <QByteArray>
@@ -9,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
+#include <QRegularExpression>
 
 // Data files for archive tests: the comment block, a header line naming the
 // locator, one record per second from a start time, CR LF ended, and the end
@@ -43,6 +45,31 @@ using AnalysisFiles::DataFile;
 inline QString Write(const QString &path, const QByteArray &bytes)
 {
     return AnalysisFiles::WriteFile(path, bytes) ? path : QString();
+}
+
+// The whole record lines of a data file (date first, line end after), as
+// the archive counts them: a line the file ends part-way through is none.
+inline qint64 RecordLines(const QByteArray &file)
+{
+    static const QRegularExpression record(QStringLiteral("^\\d\\d/\\d\\d/\\d\\d,"));
+    QList<QByteArray> lines = file.split('\n');
+    lines.removeLast();
+    qint64 n = 0;
+    for (const QByteArray &line : lines)
+        n += record.match(QString::fromLatin1(line)).hasMatch() ? 1 : 0;
+    return n;
+}
+
+// The records an SQLite archive holds; -1 when it cannot be opened.
+inline qint64 ArchivedRecords(const QString &path)
+{
+    Archive::Store store;
+    Archive::Location location;
+    location.path = path;
+    QString error;
+    if (!store.open(location, &error, Archive::Store::ExistingOnly))
+        return -1;
+    return store.recordCount();
 }
 
 }  // namespace ArchiveFiles

@@ -6,13 +6,39 @@
 #include "core/link/Protocol.h"
 #include "core/link/SerialPort.h"
 
+#include <QPromise>
 #include <QRegularExpression>
+#include <QThreadPool>
+
+#include <memory>
 
 namespace Sync {
 
 namespace {
 
 constexpr qsizetype kClockReplyLength = 23;  // "#AE dd/mm/yy   hh:mm:ss"
+
+// The file imported on a pool thread. The store, and so its connection,
+// lives and dies on that thread (Qt SQL connections belong to the thread
+// that made them); a job gone meanwhile leaves the import to finish alone.
+QFuture<Archive::ImportResult> importOnWorker(const Archive::Location &location, const QString &file)
+{
+    auto promise = std::make_shared<QPromise<Archive::ImportResult>>();
+    QFuture<Archive::ImportResult> future = promise->future();
+    promise->start();
+    QThreadPool::globalInstance()->start([promise, location, file] {
+        Archive::Store store;
+        Archive::ImportResult imported;
+        QString error;
+        if (!store.open(location, &error, Archive::Store::CreateIfMissing))
+            imported.error = error;
+        else
+            imported = store.importFile(file);
+        promise->addResult(imported);
+        promise->finish();
+    });
+    return future;
+}
 
 }  // namespace
 
@@ -41,6 +67,7 @@ SyncJob::SyncJob(QObject *parent)
 {
     m_clockTimer.setSingleShot(true);
     connect(&m_clockTimer, &QTimer::timeout, this, [this] { clockRead(true); });
+    connect(&m_import, &QFutureWatcher<Archive::ImportResult>::finished, this, &SyncJob::onImported);
 }
 
 SyncJob::~SyncJob()
@@ -141,31 +168,31 @@ void SyncJob::onTransferFinished()
 {
     m_result.transfer = m_transfer->outcome();
     m_result.file = m_transfer->keptFile();
-    QString failure = m_transfer->failure();
+    m_transferFailure = m_transfer->failure();
     m_transfer.reset();
+    if (m_result.file.isEmpty())
+        return end(m_transferFailure);
     // What arrived goes into the archive however the transfer ended, so the
     // archive holds what the file holds and the next sync starts after it.
-    if (!m_result.file.isEmpty()) {
-        emit message(QStringLiteral("Importing into the archive"));
-        Archive::Store store;
-        QString error;
-        Archive::ImportResult imported;
-        if (!store.open(m_options.archive, &error, Archive::Store::CreateIfMissing))
-            imported.error = error;
-        else
-            imported = store.importFile(m_result.file);
-        if (imported.status == Archive::ImportResult::Failed) {
-            const QString why = imported.error + QStringLiteral("; the data file is kept");
-            failure = failure.isEmpty() ? why : failure + QStringLiteral("; and ") + why;
-        } else {
-            m_result.imported = true;
-            m_result.counts = imported.counts;
-            if (imported.status == Archive::ImportResult::AlreadyImported) {
-                // Every record of the file is in the archive already.
-                m_result.alreadyImported = true;
-                m_result.counts.duplicates += m_result.counts.added;
-                m_result.counts.added = 0;
-            }
+    emit message(QStringLiteral("Importing into the archive"));
+    m_import.setFuture(importOnWorker(m_options.archive, m_result.file));
+}
+
+void SyncJob::onImported()
+{
+    const Archive::ImportResult imported = m_import.result();
+    QString failure = m_transferFailure;
+    if (imported.status == Archive::ImportResult::Failed) {
+        const QString why = imported.error + QStringLiteral("; the data file is kept");
+        failure = failure.isEmpty() ? why : failure + QStringLiteral("; and ") + why;
+    } else {
+        m_result.imported = true;
+        m_result.counts = imported.counts;
+        if (imported.status == Archive::ImportResult::AlreadyImported) {
+            // Every record of the file is in the archive already.
+            m_result.alreadyImported = true;
+            m_result.counts.duplicates += m_result.counts.added;
+            m_result.counts.added = 0;
         }
     }
     end(failure);

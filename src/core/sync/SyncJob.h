@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QFutureWatcher>
 #include <QList>
 #include <QMetaObject>
 #include <QMetaType>
@@ -61,7 +62,9 @@ struct Result
 // transfer session and imports that file, also when the transfer ended
 // part-way, so file and archive agree. It runs from the caller's event loop,
 // prints nothing and reports through its signals; the caller owns the port
-// and must not read it while the sync runs.
+// and must not read it while the sync runs. The import runs on a worker
+// thread with its own connection: a big file never holds up the caller's
+// events (a window, the other ports of a watch).
 class SyncJob : public QObject
 {
     Q_OBJECT
@@ -92,6 +95,7 @@ private:
     void clockRead(bool timedOut);
     void startTransfer();
     void onTransferFinished();
+    void onImported();
     void end(const QString &failure = {});
 
     bool m_running = false;
@@ -104,6 +108,8 @@ private:
     QMetaObject::Connection m_clockInput;
     std::unique_ptr<Archive::Store> m_store;
     std::unique_ptr<TransferJob> m_transfer;
+    QString m_transferFailure;
+    QFutureWatcher<Archive::ImportResult> m_import;
 };
 
 // The locator's clock from an "#AE" reply found in `text`; none while the

@@ -47,6 +47,12 @@ void MainWindowParts::offerOpenCurrent(bool on) const
     ui.lblOpenFile->setEnabled(on);
 }
 
+void MainWindowParts::offerTransferByDate(bool on) const
+{
+    ui.cmdDownloadByDate->setEnabled(on);
+    ui.cmdSync->setEnabled(on);
+}
+
 void MainWindowParts::forgetCurrentDataFile() const
 {
     state.CurrentDataFile.clear();

@@ -45,6 +45,8 @@ struct MainWindowParts
     void refreshIdentity() const;
     // "Open Current Log File" with its label.
     void offerOpenCurrent(bool on) const;
+    // "Transfer by Date", and "Sync", which is offered exactly when it is.
+    void offerTransferByDate(bool on) const;
     // Analyse and Open Current read the current data file; with its name
     // gone they have nothing to read.
     void forgetCurrentDataFile() const;

@@ -12,6 +12,9 @@
 #include "gui/common/Interaction.h"
 
 #include <QDir>
+#include <QFileInfo>
+
+#include <utility>
 
 using namespace frmMainLook;
 
@@ -114,6 +117,11 @@ void TransferController::transferByDate()
           Pacing::ShortPauseMs());
 }
 
+bool TransferController::isBusy() const
+{
+    return m_session.isSendingTransferCommand() || transferUnderWay(m_parts.state);
+}
+
 void TransferController::stop()
 {
     // With no transfer requested or running there is nothing to abort, and
@@ -169,7 +177,7 @@ void TransferController::setControlsIdle()
     m_parts.offerOpenCurrent(true);
     reopenTabs();
     ui.tabstrip->setTabEnabled(kTabSetup, true);
-    ui.cmdDownloadByDate->setEnabled(true);
+    m_parts.offerTransferByDate(true);
     ui.cmdDownloadAll->setEnabled(true);
 }
 
@@ -196,6 +204,8 @@ void TransferController::onLinkAlive(bool transferActive)
     // Runs for every received piece; the tab bar redraws on every call, so
     // only changes are passed on.
     QTabWidget *tabs = m_parts.ui.tabstrip;
+    if (m_firstData)
+        std::exchange(m_firstData, nullptr)();
     m_parts.setLamp(kGreen);
     if (!tabs->isTabEnabled(kTabTransfer))
         tabs->setTabEnabled(kTabTransfer, true);
@@ -210,7 +220,7 @@ void TransferController::onTransferStart()
     // identity box, where one stray key would rename the next file: send it
     // where nothing can be typed.
     const QWidget *focus = m_parts.window.focusWidget();
-    if (focus == ui.cmdDownloadByDate || focus == ui.cmdDownloadAll || focus == ui.cmdOpenFile) {
+    if (focus == ui.cmdDownloadByDate || focus == ui.cmdDownloadAll || focus == ui.cmdSync || focus == ui.cmdOpenFile) {
         if (ui.cmdStop->isEnabled() && ui.cmdStop->isVisibleTo(&m_parts.window))
             ui.cmdStop->setFocus();
         else
@@ -220,7 +230,50 @@ void TransferController::onTransferStart()
         ui.tabstrip->setTabEnabled(tab, false);
     m_parts.offerOpenCurrent(false);
     ui.cmdDownloadAll->setEnabled(false);
-    ui.cmdDownloadByDate->setEnabled(false);
+    m_parts.offerTransferByDate(false);
+}
+
+void TransferController::lendPort(bool lent)
+{
+    m_portLent = lent;
+    if (lent) {
+        m_session.watchdog().stop();
+        m_session.abortTimer().stop();
+    } else {
+        // Nothing heard before the sync belongs with what comes now.
+        m_session.receiver().forgetPieces();
+    }
+}
+
+void TransferController::showSyncStart()
+{
+    m_parts.ui.ProgressBar1->setValue(0);
+    m_parts.ui.cmdStop->setEnabled(true);
+    onTransferStart();
+}
+
+void TransferController::showSyncEnd(const QString &keptFile, bool complete)
+{
+    Ui::frmMain &ui = m_parts.ui;
+    AppState &state = m_parts.state;
+    applyProgress();
+    retireStop();
+    reopenTabs();
+    // A link lost on the way has switched the window to not connected already.
+    if (m_parts.working.isOpen()) {
+        ui.tabstrip->setTabEnabled(kTabSetup, true);
+        m_parts.offerTransferByDate(state.Connected);
+        ui.cmdDownloadAll->setEnabled(state.Connected);
+        restartWatchdog();
+    }
+    if (!keptFile.isEmpty()) {
+        state.CurrentDataFile = QFileInfo(keptFile).fileName();
+        state.CurrentDataFileOutside.clear();
+        ui.cmdAnalyse->setEnabled(true);
+    }
+    m_parts.offerOpenCurrent(!state.CurrentDataFile.isEmpty());
+    if (complete)
+        ui.ProgressBar1->setValue(ui.ProgressBar1->maximum());
 }
 
 void TransferController::onLiveLine(const QByteArray &piece, bool fileReady)
@@ -285,7 +338,7 @@ void TransferController::onDataFileError(const QString &path, const QString &rea
     // The session has asked the locator to stop sending. The transfer
     // cannot go on without its file; leave the window usable.
     reopenTabs();
-    m_parts.ui.cmdDownloadByDate->setEnabled(m_parts.state.Connected);
+    m_parts.offerTransferByDate(m_parts.state.Connected);
     m_parts.ui.cmdDownloadAll->setEnabled(m_parts.state.Connected);
     retireStop();
     m_parts.setStatus(QStringLiteral("The data file could not be written."));
@@ -296,6 +349,8 @@ void TransferController::onDataFileError(const QString &path, const QString &rea
 
 void TransferController::onLinkLost(const QString &keptFile, TransferSession::LinkLoss)
 {
+    if (m_portLent)
+        return;  // the sync's own session reports it, and the sync ends with it
     m_parts.setConnectedState(false);
     endOfCutShortTransfer(keptFile);
     m_parts.setStatus(QStringLiteral("Link lost with Locator. Please re-link before proceeding"));

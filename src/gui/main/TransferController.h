@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
+
 // The link at work as the main window shows it: the transfer session (in
 // the link core) runs the working port's events, the transfers, Stop with
 // its abort retry and the watchdog; this shows their effects on the form
@@ -21,7 +23,11 @@ public:
     QTimer &watchdog() { return m_session.watchdog(); }
 
     // A piece, a line change or an error on the working port.
-    void onComm() { m_session.onComm(); }
+    void onComm()
+    {
+        if (!m_portLent)
+            m_session.onComm();
+    }
     void transferAll();
     void transferByDate();
     void stop();
@@ -43,6 +49,23 @@ public:
     void endOfCutShortTransfer(const QString &keptFile);
     // Transfer text and progress held back for the next picture are dropped.
     void dropProgress();
+    // A transfer is asked for or arriving, or its command is going out.
+    bool isBusy() const;
+    // `hook` runs once, at the next piece the locator sends (empty: nothing does).
+    void callOnFirstData(std::function<void()> hook) { m_firstData = std::move(hook); }
+
+    // The sync core has the working port: the session hears none of its
+    // events, and its watchdog and abort retry rest (a retry tick would
+    // abort the core's transfer). Given back, it starts afresh.
+    void lendPort(bool lent);
+    bool portLent() const { return m_portLent; }
+    // A transfer of the sync core, shown as the window's own: the same bar,
+    // the same controls out of reach, Stop offered as by "Transfer All".
+    void showSyncStart();
+    void showSyncProgress(qint64 barValue) { showProgress(nullptr, &barValue); }
+    // Its file (a path in the data folder; empty: none kept) becomes the
+    // current data file; a link still open is watched again.
+    void showSyncEnd(const QString &keptFile, bool complete);
 
 private:
     // TransferSession::View
@@ -77,4 +100,6 @@ private:
     QString m_pendingMonitor;
     qint64 m_pendingProgress = -1;
     bool m_monitorPending = false;
+    std::function<void()> m_firstData;
+    bool m_portLent = false;
 };

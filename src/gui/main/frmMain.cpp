@@ -65,6 +65,7 @@ frmMain::frmMain(QWidget *parent)
     , m_parts{*this, *m_ui, m_state, m_working, m_probe, m_writer, [this](bool state) { SetConnectedState(state); }}
     , m_transfer(m_parts)
     , m_connect(m_parts, m_transfer)
+    , m_sync(m_parts, m_transfer)
 {
     m_ui->setupUi(this);
     setUpControls();
@@ -108,6 +109,8 @@ void frmMain::connectHandlers()
     connect(ui.cmdDownloadAll, &QPushButton::clicked, this, &frmMain::cmdDownloadAll_Click);
     connect(ui.cmdDownloadByDate, &QPushButton::clicked, this, &frmMain::cmdDownloadByDate_Click);
     connect(ui.cmdStop, &QPushButton::clicked, this, &frmMain::cmdStop_Click);
+    connect(ui.cmdSync, &QPushButton::clicked, this, &frmMain::cmdSync_Click);
+    connect(ui.chkSyncOnConnect, &QCheckBox::clicked, this, &frmMain::chkSyncOnConnect_Click);
     connect(ui.chkAdvanced, &QCheckBox::clicked, this, &frmMain::chkAdvanced_Click);
     connect(ui.dtpEnd, &QDateEdit::dateChanged, this, &frmMain::dtpEnd_Change);
     connect(ui.cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
@@ -137,6 +140,7 @@ void frmMain::Form_Load()
 
     m_state.DocumentsFolder = GetDocumentsFolder();
     m_state.AppDataFolder = GetAppDataFolder();
+    m_sync.loadSyncOnConnect();
     enableAll(false, m_ui->cmdOpenFile, m_ui->lblOpenFile, m_ui->cmdAnalyse, m_ui->cmdStop);
     loadStartState();
 
@@ -192,6 +196,8 @@ void frmMain::hideAdvancedControls()
 void frmMain::SetConnectedState(bool state)
 {
     m_state.Connected = state;
+    if (!state)
+        m_sync.endForClosingLink();
     QString keptFile;
     const bool cutShort = !state && m_transfer.endForClosingLink(&keptFile);
     if (!state && m_connect.anyPortOpen()) {
@@ -202,6 +208,7 @@ void frmMain::SetConnectedState(bool state)
     m_parts.forgetCurrentDataFile();
     if (cutShort)
         m_transfer.endOfCutShortTransfer(keptFile);
+    m_sync.armOnConnect(state);
 }
 
 // The link shown as down: no identity, no live text, a dark red lamp, and
@@ -220,8 +227,9 @@ void frmMain::showLinkClosed()
 
 void frmMain::setConnectionControlsEnabled(bool on)
 {
-    enableAll(on, m_ui->cmdDownloadAll, m_ui->cmdDownloadByDate, m_ui->cmdSetDate, m_ui->cmdSetTime, m_ui->cmdSetUser,
-              m_ui->cmdDisconnect, m_ui->txtUser);
+    m_parts.offerTransferByDate(on);
+    enableAll(on, m_ui->cmdDownloadAll, m_ui->cmdSetDate, m_ui->cmdSetTime, m_ui->cmdSetUser, m_ui->cmdDisconnect,
+              m_ui->txtUser);
 }
 
 // The service tools window takes the locator's port over: the main window's
@@ -234,6 +242,7 @@ void frmMain::handLinkToTools()
     QString keptFile;
     if (m_transfer.endForClosingLink(&keptFile))
         m_transfer.endOfCutShortTransfer(keptFile);
+    m_sync.endForClosingLink();  // what arrived is imported once the sync has let go
     m_connect.closeWorkingPort();
     // The tools window names its log from the identity boxes, so they are
     // emptied only once it is open.
@@ -264,6 +273,19 @@ void frmMain::chkAdvanced_Click()
     const bool on = m_ui->chkAdvanced->isChecked();
     enableAll(on, m_ui->cmdManagePorts, m_ui->cmdDownloadAll, m_ui->cmdStop);
     showAll(on, m_ui->cmdManagePorts, m_ui->cmdDownloadAll, m_ui->cmdStop, m_ui->Line1, m_ui->Line3, m_ui->Label1);
+}
+
+void frmMain::cmdStop_Click()
+{
+    if (m_sync.isActive())
+        m_sync.stop();
+    else
+        m_transfer.stop();
+}
+
+void frmMain::chkSyncOnConnect_Click()
+{
+    m_sync.rememberSyncOnConnect(m_ui->chkSyncOnConnect->isChecked());
 }
 
 void frmMain::dtpEnd_Change()

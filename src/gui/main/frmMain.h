@@ -5,6 +5,7 @@
 #include "gui/common/AppState.h"
 #include "gui/main/ConnectController.h"
 #include "gui/main/MainWindowParts.h"
+#include "gui/main/SyncController.h"
 #include "gui/main/TransferController.h"
 
 #include <QPointer>
@@ -24,8 +25,9 @@ class frmViewData;
 // The program's main window: connection, transfers, analysis entry points and setup.
 //
 // The handlers keep the names the behaviour is known by and hand the link's
-// work to two controllers: connecting (ConnectController) and transferring
-// (TransferController), which drive the widget-free link core.
+// work to three controllers: connecting (ConnectController), transferring
+// (TransferController) and syncing with the usage archive (SyncController),
+// which drive the widget-free cores.
 class frmMain : public QWidget
 {
     Q_OBJECT
@@ -65,11 +67,16 @@ public:
     void ConnectToKnownPort(int port) { m_connect.testKnownPort(port); }
     void SearchAndConnect() { m_connect.searchAndConnect(); }
 
-    // The working port and the Transfer tab.
+    // The working port and the Transfer tab. While a sync runs, the port's
+    // events are the sync core's.
     void MSComm1_OnComm() { m_transfer.onComm(); }
     void cmdDownloadAll_Click() { m_transfer.transferAll(); }
     void cmdDownloadByDate_Click() { m_transfer.transferByDate(); }
-    void cmdStop_Click() { m_transfer.stop(); }
+    void cmdSync_Click() { m_sync.sync(); }
+    void chkSyncOnConnect_Click();
+    void cmdStop_Click();
+    // From Sync until its result is shown.
+    bool syncActive() const { return m_sync.isActive(); }
     void tmrAbort_Timer() { m_transfer.abortRetryTick(); }
     void tmrCommsWatchdog_Timer() { m_transfer.watchdogExpired(); }
     void dtpEnd_Change();
@@ -128,6 +135,7 @@ private:
     MainWindowParts m_parts;
     TransferController m_transfer;
     ConnectController m_connect;
+    SyncController m_sync;
 
     int m_keySum = 0;
     QPointer<frmAbout> m_about;
