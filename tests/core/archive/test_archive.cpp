@@ -1,7 +1,7 @@
 // The archive on SQLite files, and `locator-cli archive` end to end.
 #include "ArchiveScenarios.h"
 
-#include "../cli/CliRunner.h"
+#include "CliRunner.h"
 #include "TestEnvironment.h"
 #include "core/archive/ArchiveLocation.h"
 
