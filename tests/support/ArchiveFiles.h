@@ -5,9 +5,6 @@
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QList>
 
 // Data files for archive tests: the comment block, a header line naming the
@@ -42,7 +39,7 @@ using AnalysisFiles::DataFile;
 // The path written, or empty when it could not be.
 inline QString Write(const QString &path, const QByteArray &bytes)
 {
-    return AnalysisFiles::WriteFile(path, bytes) ? path : QString();
+    return writeFile(path, bytes) ? path : QString();
 }
 
 }  // namespace ArchiveFiles

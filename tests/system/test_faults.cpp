@@ -7,10 +7,7 @@
 #include "gui/main/frmMain.h"
 #include "ui_frmMain.h"
 
-#include "LocatorSimulator.h"
-#include "PtyPair.h"
-#include "ScriptedInteraction.h"
-#include "TestEnvironment.h"
+#include "MainWindowHarness.h"
 #include "core/datafile/DataFileFormat.h"
 #include "core/datafile/DataFileHandle.h"
 #include "core/datafile/DataFileHeader.h"
@@ -29,6 +26,8 @@
 #include <csignal>
 #include <sys/resource.h>
 
+using namespace MainWindowHarness;
+
 namespace {
 constexpr int kPtyCom = 4;
 constexpr int kSimCom = 5;
@@ -38,17 +37,6 @@ const QString kComplete = QStringLiteral("File download complete");
 const QString kLinkLost = QStringLiteral("Link lost with Locator. Please re-link before proceeding");
 const QString kWriteFailed = QStringLiteral("The data file could not be written.");
 const QString kPoweredDown = QStringLiteral("The Locator has powered down. Any downloads may not have completed.");
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-QByteArray bytes(const std::string &s)
-{
-    return QByteArray(s.data(), qsizetype(s.size()));
-}
 
 QByteArray block()
 {
@@ -88,11 +76,6 @@ qint64 peakMemoryMB()
     return -1;
 }
 
-bool ownEnabled(const QWidget *w)
-{
-    return !w->testAttribute(Qt::WA_ForceDisabled);
-}
-
 // Restores the process's file size limit when the test leaves, however it leaves.
 class FileSizeLimit
 {
@@ -124,24 +107,20 @@ private:
 };
 }  // namespace
 
-class TestFaults : public QObject
+class TestFaults : public QObject, private WindowFixture
 {
     Q_OBJECT
 
 private slots:
     void init()
     {
-        m_env = std::make_unique<TestEnvironment>();
-        m_ui = std::make_unique<ScriptedInteraction>();
-        m_ui->clock.set(QDateTime(QDate(2026, 12, 6), QTime(19, 55, 1)));
+        setUp(QDateTime(QDate(2026, 12, 6), QTime(19, 55, 1)));
         Pacing::setShortPauseMs(0);
     }
     void cleanup()
     {
         m_sim.reset();
-        ProcessDataFile().close();
-        m_ui.reset();
-        m_env.reset();
+        tearDown();
     }
 
     void hostileFilesDoNotExhaustMemory();
@@ -166,16 +145,8 @@ private slots:
 private:
     std::unique_ptr<PtyPair> connectPty(frmMain &w)
     {
-        auto pty = std::make_unique<PtyPair>(m_env->portsDir(), kPtyCom);
-        if (!pty->ok())
-            return nullptr;
-        w.OpenWorkingPort(kPtyCom);
-        if (!w.MSComm1().isOpen())
-            return nullptr;
-        w.SetConnectedState(true);
-        w.form()->txtModel->setText("LOC2000");
-        w.form()->txtSerialNo->setText("001234");
-        w.form()->txtUser->setText("BOB");
+        auto pty = MainWindowHarness::connectPty(w, m_env->portsDir(), kPtyCom);
+        showIdentity(w);
         return pty;
     }
 
@@ -200,12 +171,18 @@ private:
         sim::SimConfig cfg;
         cfg.throttled = false;
         cfg.maxChunk = 4096;
-        m_sim = std::make_unique<sim::LocatorSimulator>(cfg);
-        if (!m_sim->start((m_env->portsDir() + QStringLiteral("/COM%1").arg(com)).toStdString()))
-            return false;
-        w.OpenWorkingPort(com);
-        w.SetConnectedState(true);
-        return w.MSComm1().isOpen() && QTest::qWaitFor([&] { return m_sim->waitForPortOpenCount(1, 0); }, 5000);
+        m_sim = startLocator(m_env->portsDir(), com, cfg);
+        return m_sim && MainWindowHarness::connectSim(w, *m_sim, com);
+    }
+
+    // Transfer All runs to its end: the file is the comment block and every
+    // byte the locator sent.
+    void transferAllKeepsEveryByte(frmMain &w)
+    {
+        QVERIFY(QTest::qWaitFor([&] { return m_sim->waitForCommand("#FV", 0); }, 5000));
+        w.cmdDownloadAll_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(status(w), kComplete, kLong);
+        QCOMPARE(readFile(w.state().DataFolder + w.state().CurrentDataFile), block() + bytes(m_sim->lastTransfer()));
     }
 
     // Sends the bytes and then a power-down notice: once the window shows the
@@ -218,8 +195,6 @@ private:
 
     static QString status(frmMain &w) { return w.form()->lblStatus->text(); }
 
-    std::unique_ptr<TestEnvironment> m_env;
-    std::unique_ptr<ScriptedInteraction> m_ui;
     std::unique_ptr<sim::LocatorSimulator> m_sim;
 };
 
@@ -306,18 +281,15 @@ void TestFaults::portVanishesMidTransferThenReconnect()
     cfg.liveIntervalMs = 60000;
     cfg.targetRecords = 2000;
     cfg.maxChunk = 512;
-    m_sim = std::make_unique<sim::LocatorSimulator>(cfg);
-    QVERIFY(m_sim->start((m_env->portsDir() + QStringLiteral("/COM%1").arg(kPtyCom)).toStdString()));
+    m_sim = startLocator(m_env->portsDir(), kPtyCom, cfg);
+    QVERIFY(m_sim);
     Pacing::setShortPauseMs(20);  // the probe reads once: give the locator time to answer
     m_ui->answers.enqueue(true);
     w.ConnectToKnownPort(kPtyCom);
     waitForLink(w);
     Pacing::setShortPauseMs(0);
     QVERIFY(w.MSComm1().isOpen());
-    QVERIFY(QTest::qWaitFor([&] { return m_sim->waitForCommand("#FV", 0); }, 5000));
-    w.cmdDownloadAll_Click();
-    QTRY_COMPARE_WITH_TIMEOUT(status(w), kComplete, kLong);
-    QCOMPARE(readFile(w.state().DataFolder + w.state().CurrentDataFile), block() + bytes(m_sim->lastTransfer()));
+    transferAllKeepsEveryByte(w);
 }
 
 void TestFaults::dataFileOnFullDevice()
@@ -658,8 +630,8 @@ void TestFaults::powerDownDuringScan()
     sim::SimConfig cfg;
     cfg.throttled = false;
     cfg.liveIntervalMs = 60000;
-    m_sim = std::make_unique<sim::LocatorSimulator>(cfg);
-    QVERIFY(m_sim->start((m_env->portsDir() + QStringLiteral("/COM%1").arg(kSimCom)).toStdString()));
+    m_sim = startLocator(m_env->portsDir(), kSimCom, cfg);
+    QVERIFY(m_sim);
     frmMain w;
     w.show();
 
@@ -691,10 +663,7 @@ void TestFaults::powerDownDuringScan()
     waitForLink(w);
     QVERIFY(w.state().Connected);
     QVERIFY(w.MSComm1().isOpen());
-    QVERIFY(QTest::qWaitFor([&] { return m_sim->waitForCommand("#FV", 0); }, 5000));
-    w.cmdDownloadAll_Click();
-    QTRY_COMPARE_WITH_TIMEOUT(status(w), kComplete, kLong);
-    QCOMPARE(readFile(w.state().DataFolder + w.state().CurrentDataFile), block() + bytes(m_sim->lastTransfer()));
+    transferAllKeepsEveryByte(w);
 }
 
 // The device goes while a piece is still being handled: the loss is dealt

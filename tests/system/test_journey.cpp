@@ -3,7 +3,7 @@
 #include "gui/main/frmMain.h"
 #include "ui_frmMain.h"
 
-#include "ConnectHarness.h"
+#include "MainWindowHarness.h"
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"
 #include "core/datafile/DataFileHandle.h"
@@ -13,7 +13,7 @@
 
 #include <QTest>
 
-using namespace connecttest;
+using namespace MainWindowHarness;
 
 class TestJourney : public QObject
 {
@@ -69,7 +69,7 @@ void TestJourney::scanTransferByDateDisconnect()
     QVERIFY(sent.starts_with("#DD"));
     QVERIFY(sent.find(expectedRecords) != std::string::npos);
     QVERIFY(sent.ends_with("\x1a"));
-    const QByteArray file = readAll(QDir(env.dataDir()).filePath(name));
+    const QByteArray file = readFile(QDir(env.dataDir()).filePath(name));
     QVERIFY(w.state().DataFileCommentBlock.startsWith("// "));
     QCOMPARE(file, w.state().DataFileCommentBlock + QByteArray::fromStdString(sent));
     QVERIFY(f.cmdAnalyse->isEnabled());

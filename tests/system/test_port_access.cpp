@@ -5,9 +5,7 @@
 #include "ui_frmMain.h"
 
 #include "CliRunner.h"
-#include "ConnectHarness.h"
-#include "ScriptedInteraction.h"
-#include "TestEnvironment.h"
+#include "MainWindowHarness.h"
 #include "core/link/Pacing.h"
 #include "core/link/PortNaming.h"
 #include "gui/common/Lamp.h"
@@ -21,7 +19,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using namespace connecttest;
+using namespace MainWindowHarness;
 
 namespace {
 
@@ -44,23 +42,18 @@ QString expectedAdvice(const QString &device)
 
 }  // namespace
 
-class TestPortAccess : public QObject
+class TestPortAccess : public QObject, private WindowFixture
 {
     Q_OBJECT
 private slots:
     void initTestCase();
     void cleanupTestCase();
-    void init()
-    {
-        m_env = std::make_unique<TestEnvironment>();
-        m_ui = std::make_unique<ScriptedInteraction>();
-    }
+    void init() { setUp(); }
     void cleanup()
     {
         m_window.reset();
         m_sim.reset();
-        m_ui.reset();
-        m_env.reset();
+        tearDown();
     }
 
     void tableNumbersStayFixed();
@@ -104,8 +97,6 @@ private:
     static constexpr uid_t kNobody = 65534;  // and gid 65534, nogroup
     bool m_droppedRoot = false;
     bool m_canBeRefused = false;
-    std::unique_ptr<TestEnvironment> m_env;
-    std::unique_ptr<ScriptedInteraction> m_ui;
     std::unique_ptr<sim::LocatorSimulator> m_sim;
     std::unique_ptr<frmMain> m_window;
 };
@@ -161,7 +152,7 @@ void TestPortAccess::tableNumbersStayFixed()
              qPrintable(out));
 
     // So does the port editor, and it follows a corrected port.
-    QVERIFY(writeAll(m_env->portListPath(), "\r\n001234,10\r\n"));
+    QVERIFY(writeFile(m_env->portListPath(), "\r\n001234,10\r\n"));
     frmPortManage editor(m_env->portListPath());
     editor.show();
     QTreeWidgetItem *row = editor.form()->lvPorts->topLevelItem(0);
@@ -187,7 +178,7 @@ void TestPortAccess::scanFindsBluetoothDeviceWithoutLink()
              (QStringList{kSure, QStringLiteral("Locator type LOC2000, Serial Number 001234. Use this connection?")}));
     QVERIFY(w.MSComm1().isOpen());
     QCOMPARE(w.MSComm1().commPort(), 1);
-    QCOMPARE(readAll(m_env->portListPath()), QByteArray("\r\n001234,1\r\n"));
+    QCOMPARE(readFile(m_env->portListPath()), QByteArray("\r\n001234,1\r\n"));
 }
 
 void TestPortAccess::explicitEntryWinsOverTable()
@@ -241,7 +232,7 @@ void TestPortAccess::refusedKnownPortNamesDeviceAndFix()
         QSKIP("running as root, and root's ids could not be set aside: no device can be refused");
     const QString device = refusedDevice("ttyUSB0");
     QVERIFY(!device.isEmpty());
-    QVERIFY(writeAll(m_env->portListPath(), "\r\n001234,9\r\n"));
+    QVERIFY(writeFile(m_env->portListPath(), "\r\n001234,9\r\n"));
 
     frmMain &w = window();
     const int i = ui().cboLocators->findText(QStringLiteral("001234"));

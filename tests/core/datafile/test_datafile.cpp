@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "core/datafile/DataFileFormat.h"
 #include "core/datafile/DataFileHandle.h"
 
@@ -12,18 +13,6 @@
 using namespace DataFileFormat;
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 // Another program holding the file the way cooperating writers do.
 class ForeignLock
@@ -254,10 +243,10 @@ void TestDataFile::openForWriteCreatesFoldersAndReplaces()
     QVERIFY(h.openForWrite(path));
     QVERIFY(h.write("short"));
     // Visible to readers without closing: nothing waits in our buffer.
-    QCOMPARE(readAll(path), QByteArray("short"));
+    QCOMPARE(readFile(path), QByteArray("short"));
     h.close();
     QVERIFY(!h.isOpen());
-    QCOMPARE(readAll(path), QByteArray("short"));
+    QCOMPARE(readFile(path), QByteArray("short"));
 }
 
 void TestDataFile::writeIsByteExact()
@@ -274,7 +263,7 @@ void TestDataFile::writeIsByteExact()
     QVERIFY(h.write(QByteArray()));
     QVERIFY(h.write(bytes.mid(5)));
     h.close();
-    QCOMPARE(readAll(path), bytes);
+    QCOMPARE(readFile(path), bytes);
 
     QVERIFY(!h.write("after close"));
     QVERIFY(!h.errorString().isEmpty());
@@ -295,8 +284,8 @@ void TestDataFile::onlyOneFileOpenAtATime()
     // The busy slot still points at the first file, and the second is untouched.
     QCOMPARE(h.path(), first);
     QVERIFY(h.write("1"));
-    QCOMPARE(readAll(second), QByteArray("keep me"));
-    QCOMPARE(readAll(first), QByteArray("1"));
+    QCOMPARE(readFile(second), QByteArray("keep me"));
+    QCOMPARE(readFile(first), QByteArray("1"));
 
     h.close();
     QVERIFY(h.openForRead(second));
@@ -339,7 +328,7 @@ void TestDataFile::fileLocked()
     if (lockCase == LockCase::Missing)
         QVERIFY(!QFile::exists(path));
     else
-        QCOMPARE(readAll(path), QByteArray("content"));
+        QCOMPARE(readFile(path), QByteArray("content"));
 }
 
 void TestDataFile::fileLockedLeavesNoLockBehind()

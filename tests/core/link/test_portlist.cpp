@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "core/link/PortList.h"
 
 #include <QFile>
@@ -15,18 +16,6 @@ QStringList show(const QList<PortEntry> &entries)
     for (const PortEntry &e : entries)
         out << e.serialNo + '=' + e.port;
     return out;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
 }  // namespace
@@ -133,7 +122,7 @@ void TestPortList::save()
 
     const QString path = freshPath();
     QVERIFY(SavePortList(path, list));
-    QCOMPARE(readAll(path), bytes);
+    QCOMPARE(readFile(path), bytes);
     QCOMPARE(LoadPortList(path), list);
 }
 
@@ -142,7 +131,7 @@ void TestPortList::saveReplacesAndCreatesFolder()
     const QString path = m_tmp.filePath("new/deeper/ports.ini");
     QVERIFY(SavePortList(path, {{"001234", "3"}, {"005678", "4"}, {"009999", "5"}}));
     QVERIFY(SavePortList(path, {{"111111", "7"}}));
-    QCOMPARE(readAll(path), QByteArray("\r\n111111,7\r\n"));
+    QCOMPARE(readFile(path), QByteArray("\r\n111111,7\r\n"));
 }
 
 void TestPortList::append_data()
@@ -173,7 +162,7 @@ void TestPortList::append()
     }
     const QList<PortEntry> earlier = LoadPortList(path);
     QVERIFY(AppendPortEntry(path, {"001234", "3"}));
-    QCOMPARE(readAll(path), after);
+    QCOMPARE(readFile(path), after);
     QCOMPARE(LoadPortList(path), earlier + QList<PortEntry>({{"001234", "3"}}));
     QVERIFY(LoadPortList(path).contains(PortEntry{"001234", "3"}));
     QCOMPARE(ReadForScan(path).last(), (PortEntry{"001234", "3"}));

@@ -51,7 +51,7 @@ private:
 QString TestUsage::write(const QByteArray &bytes)
 {
     const QString path = m_tmp.filePath(QStringLiteral("f%1.csv").arg(++m_files));
-    if (!AnalysisFiles::WriteFile(path, bytes))
+    if (!writeFile(path, bytes))
         qFatal("cannot write %s", qPrintable(path));
     return path;
 }

@@ -132,7 +132,7 @@ void TestAnalysisWindows::cleanup()
 
 void TestAnalysisWindows::writeData(const QByteArrayList &lines)
 {
-    QVERIFY(AnalysisFiles::WriteFile(m_state->currentDataFilePath(), AnalysisFiles::DataFile(lines)));
+    QVERIFY(writeFile(m_state->currentDataFilePath(), AnalysisFiles::DataFile(lines)));
 }
 
 frmPieByMonthMode2 *TestAnalysisWindows::openWindow()
@@ -271,7 +271,7 @@ void TestAnalysisWindows::readingFailures()
     QFETCH(QString, message);
 
     if (exists)
-        QVERIFY(AnalysisFiles::WriteFile(m_state->currentDataFilePath(), contents));
+        QVERIFY(writeFile(m_state->currentDataFilePath(), contents));
     frmPieByMonthMode2 *w = openWindow();
     QCOMPARE(m_ui->messages.size(), 1);
     QVERIFY2(m_ui->messages.first().startsWith(message), qPrintable(m_ui->messages.first()));
@@ -409,7 +409,7 @@ void TestAnalysisWindows::dayWindowFailures()
     QVERIFY(m_ui->messages.isEmpty());
     delete day;
 
-    QVERIFY(AnalysisFiles::WriteFile(m_state->currentDataFilePath(), DataFileFormat::DefaultCommentBlock()));
+    QVERIFY(writeFile(m_state->currentDataFilePath(), DataFileFormat::DefaultCommentBlock()));
     m_statusLine << QStringLiteral("before");
     clickDate(QDate(2011, 3, 7));
     QVERIFY(!m_ui->messages.isEmpty());

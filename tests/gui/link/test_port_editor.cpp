@@ -6,16 +6,14 @@
 #include "ui_frmMain.h"
 #include "ui_frmPortManage.h"
 
-#include "ConnectHarness.h"
-#include "ScriptedInteraction.h"
-#include "TestEnvironment.h"
+#include "MainWindowHarness.h"
 #include "core/link/PortList.h"
 
 #include <QStyle>
 #include <QStyleOptionComboBox>
 #include <QTest>
 
-using namespace connecttest;
+using namespace MainWindowHarness;
 
 namespace {
 const QString kSaveQuestion = QStringLiteral("Save changes you have made to the ports list?");
@@ -37,21 +35,16 @@ QStringList chooserOf(const Ui::frmMain &f)
 }
 }  // namespace
 
-class TestPortEditor : public QObject
+class TestPortEditor : public QObject, private WindowFixture
 {
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        m_env = std::make_unique<TestEnvironment>();
-        m_ui = std::make_unique<ScriptedInteraction>();
-    }
+    void init() { setUp(); }
     void cleanup()
     {
         m_window.reset();
-        m_ui.reset();
-        m_env.reset();
+        tearDown();
     }
 
     void loadsWhatStartUpLoads_data();
@@ -82,8 +75,6 @@ private:
     }
     Ui::frmPortManage &ed() { return *openEditor().form(); }
 
-    std::unique_ptr<TestEnvironment> m_env;
-    std::unique_ptr<ScriptedInteraction> m_ui;
     std::unique_ptr<frmMain> m_window;
 };
 
@@ -106,7 +97,7 @@ void TestPortEditor::loadsWhatStartUpLoads()
     QFETCH(QByteArray, file);
     QFETCH(QStringList, rows);
     if (!file.isNull())
-        QVERIFY(writeAll(m_env->portListPath(), file));
+        QVERIFY(writeFile(m_env->portListPath(), file));
     const frmPortManage &e = openEditor();
     QVERIFY(e.isVisible());
     QCOMPARE(e.windowTitle(), QStringLiteral("Port Editor"));
@@ -123,7 +114,7 @@ void TestPortEditor::loadsWhatStartUpLoads()
 
 void TestPortEditor::saveRebuildsChooserInRowOrder()
 {
-    QVERIFY(writeAll(m_env->portListPath(), "\r\n001234,3\r\n005678,7\r\n"));
+    QVERIFY(writeFile(m_env->portListPath(), "\r\n001234,3\r\n005678,7\r\n"));
     QComboBox *chooser = window().form()->cboLocators;
     chooser->setCurrentIndex(chooser->findText(QStringLiteral("001234")));  // as after a pick
     Ui::frmPortManage &f = ed();
@@ -134,7 +125,7 @@ void TestPortEditor::saveRebuildsChooserInRowOrder()
     QVERIFY(f.txtPort->text().isEmpty() && f.txtSerialNo->text().isEmpty());
     f.cmdSave->click();
 
-    QCOMPARE(readAll(m_env->portListPath()), QByteArray("\r\n005678,7\r\n001234,3\r\n"));
+    QCOMPARE(readFile(m_env->portListPath()), QByteArray("\r\n005678,7\r\n001234,3\r\n"));
     QCOMPARE(chooserOf(*window().form()), (QStringList{"005678|7", "001234|3"}));
     QVERIFY(!openEditor().PortListChanged);
     QVERIFY(openEditor().isVisible());  // Save leaves the editor open
@@ -158,20 +149,20 @@ void TestPortEditor::saveRebuildsChooserInRowOrder()
 
 void TestPortEditor::saveOfEmptyListWritesOneEmptyLine()
 {
-    QVERIFY(writeAll(m_env->portListPath(), "\r\n001234,3\r\n"));
+    QVERIFY(writeFile(m_env->portListPath(), "\r\n001234,3\r\n"));
     Ui::frmPortManage &f = ed();
     f.lvPorts->setCurrentItem(f.lvPorts->topLevelItem(0));
     f.cmdDelete->click();
     QVERIFY(openEditor().PortListChanged);
     f.cmdSave->click();
-    QCOMPARE(readAll(m_env->portListPath()), QByteArray("\r\n"));
+    QCOMPARE(readFile(m_env->portListPath()), QByteArray("\r\n"));
     QCOMPARE(window().form()->cboLocators->count(), 0);
 }
 
 void TestPortEditor::closeAsksAndNoDiscards()
 {
     const QByteArray before = "\r\n001234,3\r\n";
-    QVERIFY(writeAll(m_env->portListPath(), before));
+    QVERIFY(writeFile(m_env->portListPath(), before));
     Ui::frmPortManage &f = ed();
     f.txtPort->setText(QStringLiteral("4"));
     f.txtSerialNo->setText(QStringLiteral("999999"));
@@ -181,7 +172,7 @@ void TestPortEditor::closeAsksAndNoDiscards()
 
     QCOMPARE(m_ui->questions, QStringList{kSaveQuestion});
     QVERIFY(!window().findChild<frmPortManage *>()->isVisible());  // closed on No as on Yes
-    QCOMPARE(readAll(m_env->portListPath()), before);
+    QCOMPARE(readFile(m_env->portListPath()), before);
     QCOMPARE(chooserOf(*window().form()), QStringList{"001234|3"});
     // Opening it again shows the file, not the discarded row.
     QCOMPARE(rowsOf(openEditor()), QStringList{"3|001234"});
@@ -201,14 +192,14 @@ void TestPortEditor::closeYesSaves()
     f.cmdAdd->click();
     m_ui->answers.enqueue(true);
     f.cmdClose->click();
-    QCOMPARE(readAll(m_env->portListPath()), QByteArray("\r\n999999,4\r\n"));
+    QCOMPARE(readFile(m_env->portListPath()), QByteArray("\r\n999999,4\r\n"));
     QCOMPARE(chooserOf(*window().form()), QStringList{"999999|4"});
     QVERIFY(!window().findChild<frmPortManage *>()->isVisible());
 }
 
 void TestPortEditor::openingAgainOnlyBringsForward()
 {
-    QVERIFY(writeAll(m_env->portListPath(), "\r\n001234,3\r\n"));
+    QVERIFY(writeFile(m_env->portListPath(), "\r\n001234,3\r\n"));
     Ui::frmPortManage &f = ed();
     f.txtPort->setText(QStringLiteral("4"));
     f.txtSerialNo->setText(QStringLiteral("999999"));
@@ -254,7 +245,7 @@ void TestPortEditor::addRefusesIncompleteEntries()
 
 void TestPortEditor::deleteNeedsASelectedRow()
 {
-    QVERIFY(writeAll(m_env->portListPath(), "\r\n001234,3\r\n005678,7\r\n"));
+    QVERIFY(writeFile(m_env->portListPath(), "\r\n001234,3\r\n005678,7\r\n"));
     Ui::frmPortManage &f = ed();
     const frmPortManage &e = openEditor();
     f.lvPorts->clearSelection();
@@ -270,7 +261,7 @@ void TestPortEditor::deleteNeedsASelectedRow()
 
 void TestPortEditor::onlyThePortCellIsEditable()
 {
-    QVERIFY(writeAll(m_env->portListPath(), "\r\n001234,3\r\n"));
+    QVERIFY(writeFile(m_env->portListPath(), "\r\n001234,3\r\n"));
     Ui::frmPortManage &f = ed();
     QTreeWidgetItem *row = f.lvPorts->topLevelItem(0);
     f.lvPorts->editItem(row, 1);
@@ -288,19 +279,19 @@ void TestPortEditor::onlyThePortCellIsEditable()
 void TestPortEditor::saveRefusesPortThatIsNotANumber()
 {
     const QByteArray before = "\r\n001234,3\r\n005678,x7\r\n";
-    QVERIFY(writeAll(m_env->portListPath(), before));
+    QVERIFY(writeFile(m_env->portListPath(), before));
     const QStringList chooserBefore = chooserOf(*window().form());
     Ui::frmPortManage &f = ed();
     f.cmdSave->click();  // a bad port read from the file is refused too
     QCOMPARE(m_ui->messages.size(), 1);
     QVERIFY(m_ui->messages[0].contains(QStringLiteral("005678")));
-    QCOMPARE(readAll(m_env->portListPath()), before);
+    QCOMPARE(readFile(m_env->portListPath()), before);
     QCOMPARE(chooserOf(*window().form()), chooserBefore);
 
     f.lvPorts->topLevelItem(1)->setText(0, QStringLiteral("3 4"));
     f.cmdSave->click();
     QCOMPARE(m_ui->messages.size(), 2);
-    QCOMPARE(readAll(m_env->portListPath()), before);
+    QCOMPARE(readFile(m_env->portListPath()), before);
     QVERIFY(openEditor().PortListChanged);
 
     // Close with Yes and a refused Save keeps the window open with its rows.
@@ -312,7 +303,7 @@ void TestPortEditor::saveRefusesPortThatIsNotANumber()
 
     f.lvPorts->topLevelItem(1)->setText(0, QStringLiteral("7"));
     f.cmdSave->click();
-    QCOMPARE(readAll(m_env->portListPath()), QByteArray("\r\n001234,3\r\n005678,7\r\n"));
+    QCOMPARE(readFile(m_env->portListPath()), QByteArray("\r\n001234,3\r\n005678,7\r\n"));
     QCOMPARE(chooserOf(*window().form()), (QStringList{"001234|3", "005678|7"}));
 }
 

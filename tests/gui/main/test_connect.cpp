@@ -4,16 +4,14 @@
 #include "gui/main/frmMain.h"
 #include "ui_frmMain.h"
 
-#include "ConnectHarness.h"
-#include "ScriptedInteraction.h"
-#include "TestEnvironment.h"
+#include "MainWindowHarness.h"
 #include "core/link/Pacing.h"
 #include "core/link/PortList.h"
 #include "gui/common/Lamp.h"
 
 #include <QTest>
 
-using namespace connecttest;
+using namespace MainWindowHarness;
 
 namespace {
 const QString kUse5 = QStringLiteral("Locator type LOC2000, Serial Number 001234. Use this connection?");
@@ -26,24 +24,19 @@ const QString kNoComms = QStringLiteral(
 constexpr int kWaitMs = 15000;  // generous: sanitizer builds on a busy machine
 }  // namespace
 
-class TestConnect : public QObject
+class TestConnect : public QObject, private WindowFixture
 {
     Q_OBJECT
 
 private slots:
     void initTestCase() { Pacing::setShortPauseMs(kProbePaceMs); }
-    void init()
-    {
-        m_env = std::make_unique<TestEnvironment>();
-        m_ui = std::make_unique<ScriptedInteraction>();
-    }
+    void init() { setUp(); }
     void cleanup()
     {
         m_window.reset();
         m_sim5.reset();
         m_sim9.reset();
-        m_ui.reset();
-        m_env.reset();
+        tearDown();
     }
 
     void scanAcceptsFirstLocator();
@@ -100,8 +93,6 @@ private:
         QCOMPARE(ui().shpMode->fillColor(), kDarkRed);
     }
 
-    std::unique_ptr<TestEnvironment> m_env;
-    std::unique_ptr<ScriptedInteraction> m_ui;
     std::unique_ptr<sim::LocatorSimulator> m_sim5;
     std::unique_ptr<sim::LocatorSimulator> m_sim9;
     std::unique_ptr<frmMain> m_window;
@@ -165,7 +156,7 @@ void TestConnect::scanAcceptsFirstLocator()
     QCOMPARE(ui().shpMode->fillColor(), kGreen);
 
     // A missing list (and folder) gets its empty first line, then the entry.
-    QCOMPARE(readAll(m_env->portListPath()), QByteArray("\r\n001234,5\r\n"));
+    QCOMPARE(readFile(m_env->portListPath()), QByteArray("\r\n001234,5\r\n"));
     QCOMPARE(ui().cboLocators->count(), 1);
     QCOMPARE(ui().cboLocators->itemText(0), QStringLiteral("001234"));
     QCOMPARE(ui().cboLocators->itemData(0).toInt(), 5);
@@ -190,7 +181,7 @@ void TestConnect::scanNoGoesOnToNextPort()
     // The declined locator's port was closed again and got nothing more.
     QVERIFY(QTest::qWaitFor([&] { return m_sim5->waitForPortOpenCount(0, 0); }, kWaitMs));
     QCOMPARE(commandsOf(*m_sim5), (QStringList{"MM", "#X"}));
-    QCOMPARE(readAll(m_env->portListPath()), QByteArray("\r\n005678,9\r\n"));
+    QCOMPARE(readFile(m_env->portListPath()), QByteArray("\r\n005678,9\r\n"));
 }
 
 void TestConnect::searchAgainLoopsWithoutRecursion()
@@ -246,14 +237,14 @@ void TestConnect::scanRecordsPortInList()
     m_sim5 = startLocator(m_env->portsDir(), 5, quickLocator("001234"));
     QVERIFY(m_sim5);
     if (!before.isNull())
-        QVERIFY(writeAll(m_env->portListPath(), before));
+        QVERIFY(writeFile(m_env->portListPath(), before));
     frmMain &w = window();
     answers(m_ui->answers, {true, true});
     ui().cmdrescan->click();
     waitForLink();
     QVERIFY(w.MSComm1().isOpen());
 
-    QCOMPARE(readAll(m_env->portListPath()), after);
+    QCOMPARE(readFile(m_env->portListPath()), after);
     // The chooser shows what a fresh start would load from the file.
     const QList<PortEntry> entries = PortList::LoadPortList(m_env->portListPath());
     QCOMPARE(ui().cboLocators->count(), entries.size());
@@ -284,7 +275,7 @@ void TestConnect::scanKeepsLongAndMalformedList()
         if (i == 20)
             before += "\r\n";
     }
-    QVERIFY(writeAll(m_env->portListPath(), before));
+    QVERIFY(writeFile(m_env->portListPath(), before));
     frmMain &w = window();
     QCOMPARE(ui().cboLocators->count(), 120);
 
@@ -293,7 +284,7 @@ void TestConnect::scanKeepsLongAndMalformedList()
     ui().cmdrescan->click();
     waitForLink();
     QCOMPARE(w.MSComm1().commPort(), 9);
-    QCOMPARE(readAll(m_env->portListPath()), before + "005678,9\r\n");
+    QCOMPARE(readFile(m_env->portListPath()), before + "005678,9\r\n");
     entries << PortEntry{QStringLiteral("005678"), QStringLiteral("9")};
     QCOMPARE(ui().cboLocators->count(), 121);
 
@@ -306,7 +297,7 @@ void TestConnect::scanKeepsLongAndMalformedList()
     QByteArray expected = "\r\n";
     for (const PortEntry &e : entries)
         expected += e.serialNo.toLatin1() + ',' + e.port.toLatin1() + "\r\n";
-    QCOMPARE(readAll(m_env->portListPath()), expected);
+    QCOMPARE(readFile(m_env->portListPath()), expected);
     QCOMPARE(ui().cboLocators->count(), 121);
     QCOMPARE(ui().cboLocators->itemText(49), QStringLiteral("001234"));
     QCOMPARE(ui().cboLocators->itemData(49).toInt(), 5);
@@ -343,7 +334,7 @@ void TestConnect::knownPortConnects()
 {
     startBoth();
     const QByteArray list = "\r\n005678,9\r\n001234,5\r\n";
-    QVERIFY(writeAll(m_env->portListPath(), list));
+    QVERIFY(writeFile(m_env->portListPath(), list));
     frmMain &w = window();
     StatusRecorder status(ui().lblStatus);
     QColor lampAtQuestion;
@@ -373,7 +364,7 @@ void TestConnect::knownPortConnects()
     QVERIFY(QTest::qWaitFor([&] { return m_sim5->waitForCommand("#FV", 0); }, kWaitMs));
     QCOMPARE(commandsOf(*m_sim5), (QStringList{"MM", "#X", "#FV"}));
     QVERIFY(m_sim9->commands().empty());
-    QCOMPARE(readAll(m_env->portListPath()), list);
+    QCOMPARE(readFile(m_env->portListPath()), list);
 
     // Picking another locator closes this connection first.
     m_ui->onQuestion = nullptr;
@@ -390,7 +381,7 @@ void TestConnect::knownPortNoClosesProbe()
 {
     m_sim5 = startLocator(m_env->portsDir(), 5, quickLocator("001234"));
     QVERIFY(m_sim5);
-    QVERIFY(writeAll(m_env->portListPath(), "\r\n001234,5\r\n"));
+    QVERIFY(writeFile(m_env->portListPath(), "\r\n001234,5\r\n"));
     frmMain &w = window();
     m_ui->answers.enqueue(false);
     pick(QStringLiteral("001234"));
@@ -406,7 +397,7 @@ void TestConnect::knownPortNoClosesProbe()
 
 void TestConnect::knownPortInvalid()
 {
-    QVERIFY(writeAll(m_env->portListPath(), "\r\n001234,9\r\n"));
+    QVERIFY(writeFile(m_env->portListPath(), "\r\n001234,9\r\n"));
     frmMain &w = window();
     pick(QStringLiteral("001234"));
     waitForLink();
@@ -426,7 +417,7 @@ void TestConnect::knownPortSwitchedOff()
     m_sim5 = startLocator(m_env->portsDir(), 5, quickLocator("001234"));
     QVERIFY(m_sim5);
     m_sim5->setSilent(true);
-    QVERIFY(writeAll(m_env->portListPath(), "\r\n001234,5\r\n"));
+    QVERIFY(writeFile(m_env->portListPath(), "\r\n001234,5\r\n"));
     frmMain &w = window();
     pick(QStringLiteral("001234"));
     waitForLink();
@@ -446,7 +437,7 @@ void TestConnect::knownPortWorkingPortFailure()
 {
     m_sim5 = startLocator(m_env->portsDir(), 5, quickLocator("001234"));
     QVERIFY(m_sim5);
-    QVERIFY(writeAll(m_env->portListPath(), "\r\n001234,5\r\n"));
+    QVERIFY(writeFile(m_env->portListPath(), "\r\n001234,5\r\n"));
     window();
     const QString link = QDir(m_env->portsDir()).filePath(QStringLiteral("COM5"));
     m_ui->onQuestion = [&](const QString &) -> std::optional<bool> {

@@ -3,7 +3,7 @@
 #include "gui/main/frmMain.h"
 #include "ui_frmMain.h"
 
-#include "ConnectHarness.h"
+#include "MainWindowHarness.h"
 #include "ScriptedInteraction.h"
 #include "TestEnvironment.h"
 #include "core/link/Pacing.h"
@@ -14,7 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-using namespace connecttest;
+using namespace MainWindowHarness;
 
 class TestDemo : public QObject
 {

@@ -5,9 +5,7 @@
 #include "gui/main/frmMain.h"
 #include "ui_frmMain.h"
 
-#include "PtyPair.h"
-#include "ScriptedInteraction.h"
-#include "TestEnvironment.h"
+#include "MainWindowHarness.h"
 #include "core/datafile/DataFileFormat.h"
 #include "core/datafile/DataFileHandle.h"
 #include "gui/analysis/frmPieByMonthMode2.h"
@@ -22,55 +20,22 @@
 #include <QToolTip>
 #include <QWindow>
 
-namespace {
-const QColor kRed(255, 0, 0);
-const QColor kDarkGrey(64, 64, 64);
-const QColor kDarkRed(192, 0, 0);
-const QColor kGreen(0, 128, 0);
+using namespace MainWindowHarness;
 
+namespace {
 QColor statusColor(frmMain &w)
 {
-    return w.form()->lblStatus->palette().color(QPalette::WindowText);
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
-// The control's own switch; a disabled tab page disables its children for display only.
-bool ownEnabled(const QWidget *w)
-{
-    return !w->testAttribute(Qt::WA_ForceDisabled);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return textColor(w.form()->lblStatus);
 }
 }  // namespace
 
-class TestFrmMain : public QObject
+class TestFrmMain : public QObject, private WindowFixture
 {
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        m_env = std::make_unique<TestEnvironment>();
-        m_ui = std::make_unique<ScriptedInteraction>();
-        m_ui->clock.set(QDateTime(QDate(2026, 12, 6), QTime(19, 55, 1)));
-    }
-    void cleanup()
-    {
-        ProcessDataFile().close();
-        m_ui.reset();
-        m_env.reset();
-    }
+    void init() { setUp(QDateTime(QDate(2026, 12, 6), QTime(19, 55, 1))); }
+    void cleanup() { tearDown(); }
 
     void startUpState();
     void startUpToleratesBadPortList();
@@ -95,26 +60,15 @@ private slots:
     void unrequestedTransferGetsItsOwnFile();
 
 private:
-    // Opens the working port on a hand-driven pty as a connect would.
     std::unique_ptr<PtyPair> connectPty(frmMain &w, int com = 4)
     {
-        auto pty = std::make_unique<PtyPair>(m_env->portsDir(), com);
-        if (!pty->ok())
-            return nullptr;
-        w.OpenWorkingPort(com);
-        if (!w.MSComm1().isOpen())
-            return nullptr;
-        w.SetConnectedState(true);
-        return pty;
+        return MainWindowHarness::connectPty(w, m_env->portsDir(), com);
     }
-
-    std::unique_ptr<TestEnvironment> m_env;
-    std::unique_ptr<ScriptedInteraction> m_ui;
 };
 
 void TestFrmMain::startUpState()
 {
-    writeFile(m_env->portListPath(), "\r\n001234,3\r\nA99,12\r\n");
+    QVERIFY(writeFile(m_env->portListPath(), "\r\n001234,3\r\nA99,12\r\n"));
     // Captions are shown exactly: a display name would be appended to each.
     LaunchOptions::nameApplication();
     QCOMPARE(QGuiApplication::applicationDisplayName(), QGuiApplication::applicationName());
@@ -184,7 +138,7 @@ void TestFrmMain::startUpToleratesBadPortList()
         frmMain w;  // no file, no folder
         QCOMPARE(w.form()->cboLocators->count(), 0);
     }
-    writeFile(m_env->portListPath(), "first,1\r\nno comma here\r\n\r\n777,5");
+    QVERIFY(writeFile(m_env->portListPath(), "first,1\r\nno comma here\r\n\r\n777,5"));
     frmMain w;
     QCOMPARE(w.form()->cboLocators->count(), 1);
     QCOMPARE(w.form()->cboLocators->itemText(0), QStringLiteral("777"));
@@ -707,7 +661,7 @@ void TestFrmMain::commsErrorEventShowsNumber()
 void TestFrmMain::dataFileThatCannotBeCreatedIsReported()
 {
     // The data folder's place is taken by a file: nothing can be created there.
-    writeFile(m_env->documentsDir() + "/korvex/data", "not a folder");
+    QVERIFY(writeFile(m_env->documentsDir() + "/korvex/data", "not a folder"));
     frmMain w;
     auto pty = connectPty(w);
     QVERIFY(pty);

@@ -5,9 +5,7 @@
 #include "ui_frmAbout.h"
 #include "ui_frmMain.h"
 
-#include "PtyPair.h"
-#include "ScriptedInteraction.h"
-#include "TestEnvironment.h"
+#include "MainWindowHarness.h"
 #include "core/datafile/DataFileHandle.h"
 #include "gui/common/Folders.h"
 #include "gui/common/Interaction.h"
@@ -24,14 +22,6 @@
 #include <sys/wait.h>
 
 namespace {
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
 const QByteArray kBlock = "//     Date(DD/MM/YY)\r\n// Date,Time,Mode\r\n";
 
 QByteArray headerLine(const QByteArray &user32, const QByteArray &model8, const QByteArray &serial8)
@@ -44,22 +34,16 @@ const QString kHeaderMessage = QStringLiteral(
     "contact Korvex support at https://locator-toolkit.example.org/support");
 }  // namespace
 
-class TestSettingsFiles : public QObject
+class TestSettingsFiles : public QObject, private WindowFixture
 {
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        m_env = std::make_unique<TestEnvironment>();
-        m_ui = std::make_unique<ScriptedInteraction>();
-    }
+    void init() { setUp(); }
     void cleanup()
     {
-        ProcessDataFile().close();
         QLocale::setDefault(QLocale::c());
-        m_ui.reset();
-        m_env.reset();
+        tearDown();
     }
 
     void setDateAndTimeWireBytes();
@@ -82,14 +66,8 @@ private slots:
 private:
     std::unique_ptr<PtyPair> connectPty(frmMain &w, int com = 6)
     {
-        auto pty = std::make_unique<PtyPair>(m_env->portsDir(), com);
-        w.OpenWorkingPort(com);
-        w.SetConnectedState(true);
-        return w.MSComm1().isOpen() ? std::move(pty) : nullptr;
+        return MainWindowHarness::connectPty(w, m_env->portsDir(), com);
     }
-
-    std::unique_ptr<TestEnvironment> m_env;
-    std::unique_ptr<ScriptedInteraction> m_ui;
 };
 
 void TestSettingsFiles::setDateAndTimeWireBytes()
@@ -217,7 +195,7 @@ void TestSettingsFiles::headerIdentityPositions()
         eol = "\r\n";
     QByteArray block = kBlock;
     block.replace("\r\n", eol);
-    writeFile(m_env->dataDir() + "/h.csv", block + line + eol + "01/12/26,10:00:00,T,0,0,0,1" + eol);
+    QVERIFY(writeFile(m_env->dataDir() + "/h.csv", block + line + eol + "01/12/26,10:00:00,T,0,0,0,1" + eol));
     frmMain w;
     m_ui->openFiles.enqueue(m_env->dataDir() + "/h.csv");
     w.cmdOpenExistingFile_Click();
@@ -229,8 +207,8 @@ void TestSettingsFiles::headerIdentityPositions()
 
 void TestSettingsFiles::openExistingFileReadsHeader()
 {
-    writeFile(m_env->dataDir() + "/x.csv",
-              kBlock + headerLine("JOHNSMITHJR" + QByteArray(21, '_'), "LOC_2000", "__001234") + "\r\n");
+    QVERIFY(writeFile(m_env->dataDir() + "/x.csv",
+                      kBlock + headerLine("JOHNSMITHJR" + QByteArray(21, '_'), "LOC_2000", "__001234") + "\r\n"));
     frmMain w;
     QSignalSpy viewer(&w, &frmMain::dataViewerRequested);
     auto *ui = w.form();
@@ -272,7 +250,7 @@ void TestSettingsFiles::openExistingFileWithBadHeader()
     QFETCH(QByteArray, content);
     const QString path = m_env->dataDir() + "/bad.csv";
     if (create)
-        writeFile(path, content);
+        QVERIFY(writeFile(path, content));
     frmMain w;
     w.state().Identity = {QStringLiteral("OLDMODEL"), QStringLiteral("OLD1"), QStringLiteral("OLDUSER")};
     m_ui->openFiles.enqueue(path);
@@ -308,9 +286,10 @@ void TestSettingsFiles::cancelledDialogKeepsConnection()
 void TestSettingsFiles::fileFromAnotherFolderIsReadThere()
 {
     // Same bare name in the data folder, different content: the chosen one counts.
-    writeFile(m_env->dataDir() + "/same.csv", kBlock + headerLine(QByteArray(32, '_'), "WRONG___", "WRONG___"));
+    QVERIFY(
+        writeFile(m_env->dataDir() + "/same.csv", kBlock + headerLine(QByteArray(32, '_'), "WRONG___", "WRONG___")));
     const QString elsewhere = m_env->root() + "/usb stick/same.csv";
-    writeFile(elsewhere, kBlock + headerLine("ANN" + QByteArray(29, '_'), "LOC3000_", "____4321"));
+    QVERIFY(writeFile(elsewhere, kBlock + headerLine("ANN" + QByteArray(29, '_'), "LOC3000_", "____4321")));
     frmMain w;
     m_ui->openFiles.enqueue(elsewhere);
     w.cmdOpenExistingFile_Click();
@@ -330,7 +309,7 @@ void TestSettingsFiles::fileFromAnotherFolderIsReadThere()
 void TestSettingsFiles::fileLockedHonoursAnotherProcess()
 {
     const QString path = m_env->dataDir() + "/held.csv";
-    writeFile(path, "data");
+    QVERIFY(writeFile(path, "data"));
     DataFileHandle handle;
     QVERIFY(!FileLocked(handle, path));
     QVERIFY(!handle.isOpen());
@@ -413,7 +392,7 @@ void TestSettingsFiles::fileDialogsShowWholeNamesAndKeepTheirSize()
     // short hides the part that tells the files apart.
     const QString name = QStringLiteral(
         "Locator Usage for ACME LTD. KX-200 00012345__ (01-08-26 to 08-12-26)__(08-12-2026--14-03-22).csv");
-    writeFile(m_env->dataDir() + QLatin1Char('/') + name, "x");
+    QVERIFY(writeFile(m_env->dataDir() + QLatin1Char('/') + name, "x"));
     QtInteraction real;
     struct Seen
     {

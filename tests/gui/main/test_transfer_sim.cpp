@@ -4,9 +4,7 @@
 #include "gui/main/frmMain.h"
 #include "ui_frmMain.h"
 
-#include "LocatorSimulator.h"
-#include "ScriptedInteraction.h"
-#include "TestEnvironment.h"
+#include "MainWindowHarness.h"
 #include "core/datafile/DataFileFormat.h"
 #include "core/datafile/DataFileHandle.h"
 #include "gui/common/Folders.h"
@@ -14,38 +12,24 @@
 #include <QFile>
 #include <QTest>
 
+using namespace MainWindowHarness;
+
 namespace {
 constexpr int kCom = 5;
 constexpr int kLong = 60000;
 
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-QByteArray bytes(const std::string &s)
-{
-    return QByteArray(s.data(), qsizetype(s.size()));
-}
 }  // namespace
 
-class TestTransferSim : public QObject
+class TestTransferSim : public QObject, private WindowFixture
 {
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        m_env = std::make_unique<TestEnvironment>();
-        m_ui = std::make_unique<ScriptedInteraction>();
-    }
+    void init() { setUp(); }
     void cleanup()
     {
         m_sim.reset();
-        ProcessDataFile().close();
-        m_ui.reset();
-        m_env.reset();
+        tearDown();
     }
 
     void transferAll_data();
@@ -58,28 +42,17 @@ private slots:
 private:
     std::unique_ptr<frmMain> connectedWindow(sim::SimConfig cfg)
     {
-        m_sim = std::make_unique<sim::LocatorSimulator>(cfg);
-        std::string error;
-        if (!m_sim->start((m_env->portsDir() + QStringLiteral("/COM%1").arg(kCom)).toStdString(), &error))
-            qWarning("simulator: %s", error.c_str());
+        m_sim = startLocator(m_env->portsDir(), kCom, cfg);
         auto w = std::make_unique<frmMain>();
-        w->OpenWorkingPort(kCom);
-        if (!w->MSComm1().isOpen())
+        if (!m_sim || !connectSim(*w, *m_sim, kCom))
             return nullptr;
-        w->SetConnectedState(true);
-        w->form()->txtModel->setText("LOC2000");
-        w->form()->txtSerialNo->setText("001234");
-        w->form()->txtUser->setText("BOB");
-        if (!QTest::qWaitFor([&] { return m_sim->waitForPortOpenCount(1, 0); }, 5000))
-            return nullptr;
+        showIdentity(*w);
         return w;
     }
 
     static QString statusOf(frmMain &w) { return w.form()->lblStatus->text(); }
     static QString currentPath(frmMain &w) { return w.state().DataFolder + w.state().CurrentDataFile; }
 
-    std::unique_ptr<TestEnvironment> m_env;
-    std::unique_ptr<ScriptedInteraction> m_ui;
     std::unique_ptr<sim::LocatorSimulator> m_sim;
 };
 

@@ -6,8 +6,7 @@
 #include "ui_frmTools.h"
 
 #include "PtyPair.h"
-#include "ScriptedInteraction.h"
-#include "TestEnvironment.h"
+#include "ToolsFixture.h"
 #include "core/datafile/DataFileHandle.h"
 #include "core/link/Pacing.h"
 #include "gui/common/AppState.h"
@@ -22,12 +21,6 @@
 namespace {
 constexpr int kCom = 5;
 const QString kLogName = QStringLiteral("Troubleshoot__(05-03-2026--09-05-03).csv");
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 QColor statusColor(frmTools &w)
 {
@@ -55,28 +48,18 @@ bool allEnabled(frmTools &w, bool enabled)
 }
 }  // namespace
 
-class TestFrmTools : public QObject
+class TestFrmTools : public QObject, private ToolsFixture
 {
     Q_OBJECT
 
 private slots:
     void initTestCase() { Pacing::setShortPauseMs(0); }
-    void init()
-    {
-        m_env = std::make_unique<TestEnvironment>();
-        m_ui = std::make_unique<ScriptedInteraction>();
-        m_ui->clock.set(QDateTime(QDate(2026, 3, 5), QTime(9, 5, 3)));
-        m_state = std::make_unique<AppState>();
-    }
+    void init() { setUpTools(); }
     void cleanup()
     {
         Pacing::setShortPauseMs(0);
-        delete m_window.data();
-        frmTools::CloseOpenFiles();
+        tearDownTools();
         m_pty.reset();
-        m_state.reset();
-        m_ui.reset();
-        m_env.reset();
     }
 
     void refusedPasswordEndsProgramAndClosesFiles_data();
@@ -105,11 +88,7 @@ private:
             if (!m_pty->ok())
                 return nullptr;
         }
-        m_ui->inputs = QQueue<QString>();
-        for (const QString &s : inputs)
-            m_ui->inputs.enqueue(s);
-        m_window = new frmTools(*m_state);
-        m_window->Form_Load();
+        ToolsFixture::loadWindow(inputs);
         return m_window;
     }
     frmTools *openWindow()
@@ -121,11 +100,7 @@ private:
     }
     QString logPath() const { return m_env->documentsDir() + QStringLiteral("/korvex/") + kLogName; }
 
-    std::unique_ptr<TestEnvironment> m_env;
-    std::unique_ptr<ScriptedInteraction> m_ui;
-    std::unique_ptr<AppState> m_state;
     std::unique_ptr<PtyPair> m_pty;
-    QPointer<frmTools> m_window;
 };
 
 void TestFrmTools::refusedPasswordEndsProgramAndClosesFiles_data()

@@ -5,9 +5,8 @@
 #include "gui/tools/frmTools.h"
 #include "ui_frmTools.h"
 
-#include "LocatorSimulator.h"
-#include "ScriptedInteraction.h"
-#include "TestEnvironment.h"
+#include "SimLocators.h"
+#include "ToolsFixture.h"
 #include "core/link/Pacing.h"
 #include "gui/common/AppState.h"
 
@@ -19,35 +18,19 @@ namespace {
 constexpr int kCom = 7;
 constexpr int kWait = 5000;
 const std::string kSentinel = "#FWFFFF";  // marks the end of what a test sent
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 }  // namespace
 
-class TestToolsSim : public QObject
+class TestToolsSim : public QObject, private ToolsFixture
 {
     Q_OBJECT
 
 private slots:
     void initTestCase() { Pacing::setShortPauseMs(0); }
-    void init()
-    {
-        m_env = std::make_unique<TestEnvironment>();
-        m_ui = std::make_unique<ScriptedInteraction>();
-        m_ui->clock.set(QDateTime(QDate(2026, 3, 5), QTime(9, 5, 3)));
-        m_state = std::make_unique<AppState>();
-    }
+    void init() { setUpTools(); }
     void cleanup()
     {
-        delete m_window.data();
-        frmTools::CloseOpenFiles();
+        tearDownTools();
         m_sim.reset();
-        m_state.reset();
-        m_ui.reset();
-        m_env.reset();
     }
 
     void preambleThenStoredParameters();
@@ -66,15 +49,8 @@ private:
         cfg.throttled = false;
         cfg.minChunk = cfg.maxChunk = 4096;  // each answer in one piece
         cfg.targetRecords = 50;
-        m_sim = std::make_unique<sim::LocatorSimulator>(cfg);
-        std::string error;
-        if (!m_sim->start((m_env->portsDir() + QStringLiteral("/COM%1").arg(kCom)).toStdString(), &error)) {
-            qWarning("simulator: %s", error.c_str());
-            return nullptr;
-        }
-        m_ui->inputs = QQueue<QString>({QStringLiteral("lampwick"), QString::number(kCom)});
-        m_window = new frmTools(*m_state);
-        if (!m_window->Form_Load() || !m_window->MSComm1.isOpen()
+        m_sim = startLocator(m_env->portsDir(), kCom, cfg);
+        if (!m_sim || !loadWindow({QStringLiteral("lampwick"), QString::number(kCom)}) || !m_window->MSComm1.isOpen()
             || !QTest::qWaitFor([&] { return m_sim->waitForCommand("MM", 0); }, kWait))
             return nullptr;
         return m_window;
@@ -91,11 +67,7 @@ private:
 
     QString status() const { return m_window->form()->lblStatus->text(); }
 
-    std::unique_ptr<TestEnvironment> m_env;
-    std::unique_ptr<ScriptedInteraction> m_ui;
-    std::unique_ptr<AppState> m_state;
     std::unique_ptr<sim::LocatorSimulator> m_sim;
-    QPointer<frmTools> m_window;
 };
 
 void TestToolsSim::preambleThenStoredParameters()

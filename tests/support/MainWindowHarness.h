@@ -1,25 +1,28 @@
-// Shared by the connecting tests: simulated locators on pseudo-terminals in
-// the test's private ports folder, and a recorder of the status line as the
-// user would see it between repaints.
+// Shared by the main window's tests: its colours, connecting its working
+// port to a pseudo-terminal or a simulated locator, and a recorder of the
+// status line as the user would see it between repaints.
 #pragma once
 
-#include "LocatorSimulator.h"
+#include "PtyPair.h"
+#include "SimLocators.h"
+#include "TestFiles.h"
+#include "WindowFixture.h"
+#include "gui/main/frmMain.h"
+#include "ui_frmMain.h"
 
 #include <QColor>
-#include <QDir>
 #include <QEvent>
-#include <QFile>
-#include <QFileInfo>
 #include <QLabel>
 #include <QList>
 #include <QPair>
 #include <QQueue>
+#include <QTest>
 #include <QTimer>
 
 #include <initializer_list>
 #include <memory>
 
-namespace connecttest {
+namespace MainWindowHarness {
 
 inline const QColor kRed(255, 0, 0);
 inline const QColor kDarkGrey(64, 64, 64);
@@ -37,44 +40,39 @@ inline QColor textColor(const QLabel *label)
     return label->palette().color(QPalette::WindowText);
 }
 
-inline QByteArray readAll(const QString &path)
+// The control's own switch; a disabled tab page disables its children for display only.
+inline bool ownEnabled(const QWidget *w)
 {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return !w->testAttribute(Qt::WA_ForceDisabled);
 }
 
-inline bool writeAll(const QString &path, const QByteArray &bytes)
+// Opens the working port on a hand-driven pseudo-terminal as a connect would.
+inline std::unique_ptr<PtyPair> connectPty(frmMain &w, const QString &portsDir, int com)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-// Replies at once (no line-rate pacing) so the single read after the probe's
-// last pause always finds the answer; one live line right after "#FV" and
-// then none for a minute, so no live text mixes into what a test checks.
-inline sim::SimConfig quickLocator(const std::string &serial, const std::string &user = "BOB",
-                                   const std::string &model = "LOC2000", const std::string &firmware = "1.23")
-{
-    sim::SimConfig c;
-    c.serial = serial;
-    c.user = user;
-    c.model = model;
-    c.firmware = firmware;
-    c.throttled = false;
-    c.liveIntervalMs = 60000;
-    return c;
-}
-
-inline std::unique_ptr<sim::LocatorSimulator> startLocator(const QString &portsDir, int com, sim::SimConfig cfg)
-{
-    auto s = std::make_unique<sim::LocatorSimulator>(std::move(cfg));
-    std::string error;
-    if (!s->start(QDir(portsDir).filePath(QStringLiteral("COM%1").arg(com)).toStdString(), &error)) {
-        qWarning("simulator on COM%d did not start: %s", com, error.c_str());
+    auto pty = std::make_unique<PtyPair>(portsDir, com);
+    if (!pty->ok())
         return nullptr;
-    }
-    return s;
+    w.OpenWorkingPort(com);
+    if (!w.MSComm1().isOpen())
+        return nullptr;
+    w.SetConnectedState(true);
+    return pty;
+}
+
+// Opens the working port on the locator `s` on COM<com>, as a connect would.
+inline bool connectSim(frmMain &w, const sim::LocatorSimulator &s, int com)
+{
+    w.OpenWorkingPort(com);
+    w.SetConnectedState(true);
+    return w.MSComm1().isOpen() && QTest::qWaitFor([&] { return s.waitForPortOpenCount(1, 0); }, 5000);
+}
+
+// The locator the window would have identified: LOC2000 001234 of BOB.
+inline void showIdentity(frmMain &w)
+{
+    w.form()->txtModel->setText(QStringLiteral("LOC2000"));
+    w.form()->txtSerialNo->setText(QStringLiteral("001234"));
+    w.form()->txtUser->setText(QStringLiteral("BOB"));
 }
 
 // Replaces the scripted answers to the coming questions, in order.
@@ -137,13 +135,4 @@ private:
     QList<QPair<QString, QColor>> m_seen;
 };
 
-// The commands a locator received, as Qt texts, for readable comparisons.
-inline QStringList commandsOf(const sim::LocatorSimulator &s)
-{
-    QStringList out;
-    for (const std::string &c : s.commands())
-        out << QString::fromStdString(c);
-    return out;
-}
-
-}  // namespace connecttest
+}  // namespace MainWindowHarness
