@@ -1,15 +1,11 @@
 #include "PtyPair.h"
 #include "TestEnvironment.h"
-#include "core/datafile/DataFileHandle.h"
 #include "core/link/PacedWriter.h"
-#include "core/link/PortScan.h"
 #include "core/link/SerialPort.h"
-#include "core/link/TransferSession.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -50,23 +46,6 @@ bool runUntilNoticed(NotifierWatch &watch, int before)
     return watch.count > before;
 }
 
-// A front end that shows nothing: for what the session does on the port.
-class QuietView : public TransferSession::View
-{
-public:
-    void onPowerDown(const QString &) override { }
-    void onLinkAlive(bool) override { }
-    void onTransferStart() override { }
-    void onLiveLine(const QByteArray &, bool) override { }
-    void onProgress(qint64) override { }
-    void onTransferEnd(bool) override { }
-    void onTransferText(const QByteArray &) override { }
-    void onDataFileError(const QString &, const QString &) override { }
-    QString newDataFileName() override { return QStringLiteral("auto.csv"); }
-    void onCommsError(int) override { }
-    void onLinkLost(const QString &, TransferSession::LinkLoss) override { }
-};
-
 }  // namespace
 
 class TestSerialPort : public QObject
@@ -86,8 +65,6 @@ private slots:
     void outputReachesDevice();
     void writeThatCannotCompleteFailsWithoutBlocking();
     void pacedCommandsQueueWholeAndStopWhenCancelled();
-    void dtrStaysLowUntilTheLastTransferCommand();
-    void scanRestartedFromItsOwnHooks();
     void inputWithoutEventLoop_data();
     void inputWithoutEventLoop();
     void receiveEvents();
@@ -269,92 +246,6 @@ void TestSerialPort::pacedCommandsQueueWholeAndStopWhenCancelled()
     QCOMPARE(m_pty->receive(1), QByteArray("#"));
     port.close();
     QTRY_COMPARE(done, QStringList{"clear 0"});
-}
-
-// Stop pressed again while earlier commands still wait: DTR goes high only
-// when the last of them is done, not when the first is, nor at the end of an
-// event handled in between.
-void TestSerialPort::dtrStaysLowUntilTheLastTransferCommand()
-{
-    SerialPort port;
-    port.setRThreshold(1);
-    QVERIFY(openCom7(port));
-    PacedWriter writer;
-    TransferState state;
-    DataFileHandle file;
-    QuietView view;
-    TransferSession session(port, state, file, writer, view);
-    connect(&port, &SerialPort::OnComm, &session, &TransferSession::onComm);
-    QTemporaryDir dir;
-    session.receiver().setDataFolder(dir.path());
-
-    QString error;
-    QVERIFY(session.startTransfer("t.csv", "#DA", 1, &error));
-    QVERIFY(!port.dtrEnabled());
-    QSignalSpy events(&port, &SerialPort::OnComm);
-    QList<bool> dtr;  // as each marked point in the queue is reached
-    auto mark = [&](bool) { dtr << port.dtrEnabled(); };
-    writer.wait(0, mark);
-    session.stop();
-    writer.wait(0, [&](bool) {
-        dtr << port.dtrEnabled();
-        port.raiseEvent(SerialPort::EvCTS);
-    });
-    writer.wait(50, [&](bool) {
-        QCOMPARE(events.size(), 1);  // the event was handled in between
-        dtr << port.dtrEnabled();
-    });
-    session.stop();
-    writer.wait(0, mark);
-    QCOMPARE(m_pty->receive(5), QByteArray("#DAAA"));
-    QTRY_COMPARE(dtr.size(), 4);
-    QCOMPARE(dtr, (QList<bool>{false, false, false, true}));
-    QVERIFY(port.dtrEnabled());
-
-    // Commands dropped with a lost link hold nothing: the next event ends with DTR high.
-    session.stop();
-    QVERIFY(!port.dtrEnabled());
-    session.abandonTransfer();
-    port.raiseEvent(SerialPort::EvCTS);
-    QTRY_VERIFY(port.dtrEnabled());
-}
-
-// "Search again?" restarts the scan from inside its `finished` hook, and a
-// hook may restart it before its port is tested: the hook that is running
-// (and what it holds) lives on until it returns, and the old run takes no
-// further step.
-void TestSerialPort::scanRestartedFromItsOwnHooks()
-{
-    SerialPort probe;
-    PacedWriter writer;
-    PortScan scan(probe, writer);
-    QStringList seen;
-    std::function<PortScan::Hooks(int)> round = [&](int n) {
-        const QString name = QStringLiteral("round %1").arg(n);
-        PortScan::Hooks hooks;
-        hooks.checking = [&, name, n](int port) {
-            seen << name + " checks " + QString::number(port);
-            if (n == 1)
-                scan.start(round(2), 8, 8);
-            seen << name + " checked";
-        };
-        hooks.finished = [&, name, n](int port) {
-            seen << name + " finished " + QString::number(port);
-            if (n == 2)
-                scan.start(round(3), 8, 8);
-            seen << name + " over";
-        };
-        return hooks;
-    };
-    scan.start(round(1), 8, 8);  // no port 8: each test is over at once
-    const QStringList expected{"round 1 checks 8",   "round 1 checked", "round 2 checks 8", "round 2 checked",
-                               "round 2 finished 0", "round 2 over",    "round 3 checks 8", "round 3 checked",
-                               "round 3 finished 0", "round 3 over"};
-    QTRY_COMPARE(seen, expected);
-    QVERIFY(!scan.isRunning());
-    for (int i = 0; i < 3; ++i)
-        QCoreApplication::processEvents();
-    QCOMPARE(seen, expected);
 }
 
 void TestSerialPort::inputWithoutEventLoop_data()
