@@ -1,11 +1,10 @@
 #pragma once
 
 #include "CliRunner.h"
-#include "LocatorSimulator.h"
+#include "SimLocators.h"
 #include "TestEnvironment.h"
+#include "TestFiles.h"
 
-#include <QByteArray>
-#include <QFile>
 #include <QStringList>
 #include <QTimer>
 
@@ -18,17 +17,6 @@
 // folder holds simulated locators, and ways to act on them from inside a
 // running subcommand.
 namespace LinkFixture {
-
-inline QByteArray bytes(const std::string &s)
-{
-    return QByteArray(s.data(), qsizetype(s.size()));
-}
-
-inline QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // The probe reads the reply once, after the pauses: they must be long enough
 // for the simulator to answer on a loaded machine running sanitizer builds
@@ -94,6 +82,7 @@ protected:
 
     sim::LocatorSimulator *startSim(int com, sim::SimConfig cfg = {})
     {
+        // Kept even when it did not start: the test fails on what it lacks.
         auto s = std::make_unique<sim::LocatorSimulator>(cfg);
         std::string error;
         if (!s->start(link(com).toStdString(), &error))
@@ -103,13 +92,6 @@ protected:
     }
     QString link(int com) const { return m_env->portsDir() + QStringLiteral("/COM%1").arg(com); }
     QString outDir() const { return m_env->root() + QStringLiteral("/out"); }
-    static QStringList commands(const sim::LocatorSimulator &s)
-    {
-        QStringList out;
-        for (const std::string &c : s.commands())
-            out << QString::fromStdString(c);
-        return out;
-    }
 
     std::unique_ptr<TestEnvironment> m_env;
     std::vector<std::unique_ptr<sim::LocatorSimulator>> m_sims;

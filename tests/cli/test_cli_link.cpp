@@ -25,9 +25,7 @@ namespace {
 
 constexpr int kCom = 5;
 
-using LinkFixture::bytes;
 using LinkFixture::paced;
-using LinkFixture::readFile;
 using LinkFixture::Trigger;
 
 }  // namespace
@@ -63,7 +61,7 @@ void TestCliLink::identifyReportsTheLocator()
     QVERIFY(r.err.isEmpty());
     QCOMPARE(r.out, QByteArray("Port: 5\nModel: LOC2000\nSerial number: 001234\nUser: BOB\nFirmware version: 1.23\n"));
     // The identify exchange and nothing else: no live output, no settings.
-    QCOMPARE(commands(*s), (QStringList{"MM", "#X"}));
+    QCOMPARE(commandsOf(*s), (QStringList{"MM", "#X"}));
 }
 
 void TestCliLink::identifyFailures()
@@ -163,7 +161,7 @@ void TestCliLink::transferAllWritesTheWindowsFile()
     QVERIFY(sent.startsWith("#DA") && sent.endsWith('\x1a'));
     QVERIFY(sent.contains(bytes(s->logText())));
     QCOMPARE(readFile(QDir(folder).filePath(files.first())), DataFileFormat::DefaultCommentBlock() + sent);
-    QCOMPARE(commands(*s), (QStringList{"MM", "#X", "#DA"}));
+    QCOMPARE(commandsOf(*s), (QStringList{"MM", "#X", "#DA"}));
 }
 
 void TestCliLink::transferByDateAsksForTheRange()
@@ -177,7 +175,7 @@ void TestCliLink::transferByDateAsksForTheRange()
     const CliResult r
         = RunCli(paced({"transfer", "--port", "5", "--from", "01/10/26", "--to", "31/10/26", "--out", outDir()}));
     QCOMPARE(r.status, 0);
-    QCOMPARE(commands(*s), (QStringList{"MM", "#X", "#DD01/10/26,31/10/26"}));
+    QCOMPARE(commandsOf(*s), (QStringList{"MM", "#X", "#DD01/10/26,31/10/26"}));
     const QString path = QString::fromUtf8(r.out.trimmed());
     QVERIFY(QFileInfo(path).fileName().startsWith("Locator Usage for BOB LOC2000 001234__ (01-10-26 to 31-10-26)__("));
     const QByteArray sent = bytes(s->lastTransfer());
@@ -202,7 +200,7 @@ void TestCliLink::interruptStopsWithTheAbortExchange()
     QVERIFY(r.err.contains("Receiving from LOC2000 001234: "));  // the terminal's progress line
     QVERIFY(
         r.err.endsWith("locator-cli transfer: stopped on request; incomplete data written to " + path.toUtf8() + '\n'));
-    QVERIFY(commands(*s).contains("A"));
+    QVERIFY(commandsOf(*s).contains("A"));
     const QByteArray sent = bytes(s->lastTransfer());
     QVERIFY(sent.endsWith("ABORT\x1a"));
     QVERIFY(sent.size() < bytes(s->logText()).size());
@@ -265,7 +263,7 @@ void TestCliLink::fullDiskStopsTheLocator()
     QCOMPARE(r.errLines().size(), 1);
     QVERIFY(r.err.startsWith("locator-cli transfer: cannot write the data file " + path.toUtf8()));
     QVERIFY(r.err.contains("what arrived is in " + path.toUtf8()));
-    QTRY_VERIFY(commands(*s).contains("A"));
+    QTRY_VERIFY(commandsOf(*s).contains("A"));
     QCOMPARE(readFile(path), (block + bytes(s->lastTransfer())).left(limit));
 }
 
@@ -310,7 +308,7 @@ void TestCliLink::setClockSendsTheWindowsCommands()
     QVERIFY(r.out.startsWith("Date and time set on LOC2000 001234 (COM5): "));
     QVERIFY(s->waitForCommand("#TS", 5000));
 
-    const QStringList sent = commands(*s);
+    const QStringList sent = commandsOf(*s);
     QCOMPARE(sent.size(), 4);
     QCOMPARE(sent.mid(0, 2), (QStringList{"MM", "#X"}));
     QCOMPARE(sent[2].size(), 11);
@@ -328,14 +326,14 @@ void TestCliLink::setUserStoresTheName()
     QCOMPARE(r.status, 0);
     QCOMPARE(r.out, QByteArray("User name set on LOC2000 001234 (COM5): ALICE SMITH\n"));
     QVERIFY(s->waitForCommand("#FT", 5000));
-    QCOMPARE(commands(*s).last(), QStringLiteral("#FTALICE SMITH") + QString(21, ' '));
+    QCOMPARE(commandsOf(*s).last(), QStringLiteral("#FTALICE SMITH") + QString(21, ' '));
     QCOMPARE(s->user(), std::string("ALICE SMITH"));
     QVERIFY(RunCli(paced({"identify", "--port", "5"})).out.contains("User: ALICE SMITH\n"));
 
     s->clearCommands();
     QCOMPARE(RunCli(paced({"set-user", "--port", "5", ""})).status, 0);
     QVERIFY(s->waitForCommand("#FT", 5000));
-    QCOMPARE(commands(*s).last(), QStringLiteral("#FT") + QString(32, ' '));
+    QCOMPARE(commandsOf(*s).last(), QStringLiteral("#FT") + QString(32, ' '));
 }
 
 void TestCliLink::settingsOnASilentPortSendNothing()
@@ -351,7 +349,7 @@ void TestCliLink::settingsOnASilentPortSendNothing()
         QVERIFY(r.err.contains("no answer on port 5"));
     }
     // The silent locator still hears: only identify exchanges went out.
-    for (const QString &c : commands(*s))
+    for (const QString &c : commandsOf(*s))
         QVERIFY2(c == "MM" || c == "#X", qPrintable(c));
     QVERIFY(!QDir(outDir()).exists() || QDir(outDir()).entryList(QDir::Files).isEmpty());
 }

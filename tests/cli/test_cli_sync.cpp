@@ -16,9 +16,7 @@
 
 namespace {
 
-using LinkFixture::bytes;
 using LinkFixture::paced;
-using LinkFixture::readFile;
 
 constexpr int kCom = 5;
 
@@ -96,7 +94,7 @@ private:
     // The commands of the last sync: after its identify exchange and the clock's question.
     static QString transferCommand(const sim::LocatorSimulator &s)
     {
-        const QStringList all = commands(s);
+        const QStringList all = commandsOf(s);
         return all.size() >= 4 && all[all.size() - 4] == "MM" && all[all.size() - 3] == "#X"
                 && all[all.size() - 2] == "#AE"
             ? all.last()
@@ -114,7 +112,7 @@ void TestCliSync::emptyArchiveTakesEverything()
     const CliResult r = sync();
     QCOMPARE(r.status, 0);
     QVERIFY2(r.err.isEmpty(), r.err.constData());
-    QCOMPARE(commands(*s), (QStringList{"MM", "#X", "#AE", "#DA"}));
+    QCOMPARE(commandsOf(*s), (QStringList{"MM", "#X", "#AE", "#DA"}));
     const SyncLine line = readSyncLine(r.out);
     QCOMPARE(line.added, qint64(s->recordCount()));
     QCOMPARE(line.duplicates + line.conflicts, 0);
@@ -220,7 +218,7 @@ void TestCliSync::watchSyncsEachAppearance()
     cfg.targetRecords = 200;
     sim::LocatorSimulator *s = startSim(kCom, cfg);
     auto heardAfter = [s](const QString &command, const QString &then) {
-        const QStringList all = commands(*s);
+        const QStringList all = commandsOf(*s);
         const qsizetype at = all.lastIndexOf(command);
         return at >= 0 && all.indexOf(then, at + 1) > at;
     };
@@ -231,11 +229,11 @@ void TestCliSync::watchSyncsEachAppearance()
         {[&] { return heardAfter("#DA", "#X"); },
          [&] {
              s->setSilent(true);
-             silentFrom = commands(*s).size();
+             silentFrom = commandsOf(*s).size();
          }},
-        {[&] { return commands(*s).indexOf("#X", silentFrom) >= 0; }, [&] { s->setSilent(false); }},
+        {[&] { return commandsOf(*s).indexOf("#X", silentFrom) >= 0; }, [&] { s->setSilent(false); }},
         {[&] {
-             const QStringList all = commands(*s);
+             const QStringList all = commandsOf(*s);
              return !all.filter(QRegularExpression("^#DD")).isEmpty()
                  && all.indexOf("#X", all.indexOf(QRegularExpression("^#DD")) + 1) > 0;
          },
@@ -262,7 +260,7 @@ void TestCliSync::watchSyncsEachAppearance()
     QCOMPARE(second.added, 0);
     QVERIFY(second.duplicates > 0);
     QCOMPARE(archivedRecords(), qint64(s->recordCount()));
-    QCOMPARE(commands(*s).filter(QRegularExpression("^#D[AD]")).size(), 2);
+    QCOMPARE(commandsOf(*s).filter(QRegularExpression("^#D[AD]")).size(), 2);
 }
 
 void TestCliSync::rangeFollowsTheLocatorsClock_data()
@@ -349,11 +347,11 @@ void TestCliSync::watchRetriesAFailedSyncWhileTheLocatorStays()
     // started, as a database server that goes down: each sync opens it
     // afresh, so the one after it is back succeeds.
     auto afterSecondFailure = [s] {
-        const QStringList all = commands(*s);
+        const QStringList all = commandsOf(*s);
         return count(all, "#AE") >= 2 && all.indexOf("#X", all.lastIndexOf("#AE")) > 0;
     };
     LinkFixture::Script script({
-        {[s] { return commands(*s).contains("#X"); },
+        {[s] { return commandsOf(*s).contains("#X"); },
          [this] { QVERIFY(QFile::remove(database()) && QDir().mkpath(database())); }},
         {afterSecondFailure,
          [&] {
@@ -362,7 +360,7 @@ void TestCliSync::watchRetriesAFailedSyncWhileTheLocatorStays()
              QVERIFY(QDir(database()).removeRecursively());
          }},
         {[&] {
-             const QStringList all = commands(*s);
+             const QStringList all = commandsOf(*s);
              return !archiveBack || (all.contains("#DA") && all.indexOf("#X", all.indexOf("#DA")) > 0);
          },
          [&] {
@@ -389,7 +387,7 @@ void TestCliSync::watchRetriesAFailedSyncWhileTheLocatorStays()
         QCOMPARE(e.size(), 5);
     }
     // Nothing is transferred while the archive cannot take it.
-    QCOMPARE(count(commands(*s), "#DA"), archiveBack ? 1 : 0);
+    QCOMPARE(count(commandsOf(*s), "#DA"), archiveBack ? 1 : 0);
 }
 
 void TestCliSync::watchServesEveryKnownPort()
@@ -406,7 +404,7 @@ void TestCliSync::watchServesEveryKnownPort()
     // As scan --remember leaves it: both locators, and one entry that is no port.
     QVERIFY(PortList::SavePortList(m_env->portListPath(), {{"001234", "5"}, {"009999", "7"}, {"000001", "x"}}));
     auto synced = [](sim::LocatorSimulator *s) {
-        const QStringList all = commands(*s);
+        const QStringList all = commandsOf(*s);
         return all.contains("#DA") && all.indexOf("#X", all.indexOf("#DA")) > 0;
     };
     LinkFixture::Trigger stop([&] { return synced(a) && synced(b); }, [] { Cli::RequestInterrupt(); });

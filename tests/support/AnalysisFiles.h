@@ -1,11 +1,9 @@
 #pragma once
 
+#include "TestFiles.h"
 #include "core/datafile/DataFileFormat.h"
 
 #include <QByteArray>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QList>
 
 // Crafted data files: the comment block a transfer writes, a header line,
@@ -30,13 +28,6 @@ inline QByteArray DataFile(const QList<QByteArray> &lines, const QByteArray &hea
     for (const QByteArray &line : lines)
         out += line + "\r\n";
     return out + '\x1a';
-}
-
-inline bool WriteFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
 }  // namespace AnalysisFiles

@@ -6,9 +6,6 @@
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QList>
 #include <QRegularExpression>
 
@@ -44,7 +41,7 @@ using AnalysisFiles::DataFile;
 // The path written, or empty when it could not be.
 inline QString Write(const QString &path, const QByteArray &bytes)
 {
-    return AnalysisFiles::WriteFile(path, bytes) ? path : QString();
+    return writeFile(path, bytes) ? path : QString();
 }
 
 // The whole record lines of a data file (date first, line end after), as
