@@ -143,6 +143,23 @@ frmFleet *frmFleet::showFor(QWidget *owner)
 void frmFleet::buildWindow()
 {
     auto *layout = new QVBoxLayout(this);
+    layout->addLayout(buildHeader());
+    m_tabs = new QTabWidget(this);
+    layout->addWidget(m_tabs, 1);
+    m_tabs->addTab(buildLocatorsTab(), QStringLiteral("Locators"));
+    m_tabs->addTab(buildUsageTab(), QStringLiteral("Usage"));
+    m_status = new QLabel(this);
+    m_status->setObjectName(QStringLiteral("lblStatus"));
+    m_status->setWordWrap(true);
+    m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(m_status);
+    resize(960, 680);
+    CloseOnEscape(this);
+}
+
+// The archive shown, and the buttons that work on it.
+QHBoxLayout *frmFleet::buildHeader()
+{
     auto *top = new QHBoxLayout;
     top->addWidget(new QLabel(QStringLiteral("Archive:"), this));
     m_archiveLabel = new QLabel(this);
@@ -158,15 +175,14 @@ void frmFleet::buildWindow()
     top->addWidget(settings);
     top->addWidget(import);
     top->addWidget(refresh);
-    layout->addLayout(top);
     connect(settings, &QPushButton::clicked, this, &frmFleet::openSettings);
     connect(import, &QPushButton::clicked, this, [this] { openImport(); });
     connect(refresh, &QPushButton::clicked, this, &frmFleet::refresh);
+    return top;
+}
 
-    m_tabs = new QTabWidget(this);
-    layout->addWidget(m_tabs, 1);
-
-    // Locators.
+QWidget *frmFleet::buildLocatorsTab()
+{
     auto *locatorsTab = new QWidget(this);
     auto *locatorsLayout = new QVBoxLayout(locatorsTab);
     m_locatorView = makeTable(&m_locators, locatorsTab);
@@ -183,14 +199,16 @@ void frmFleet::buildWindow()
     overdueRow->addWidget(new QLabel(QStringLiteral("days"), locatorsTab));
     overdueRow->addStretch();
     locatorsLayout->addLayout(overdueRow);
-    m_tabs->addTab(locatorsTab, QStringLiteral("Locators"));
     m_locators.setOverdue(m_overdue->value(), Clock::nowUtc());
     connect(m_overdue, &QSpinBox::valueChanged, this, [this](int days) {
         FleetSettings::setOverdueDays(days);
         m_locators.setOverdue(days, Clock::nowUtc());
     });
+    return locatorsTab;
+}
 
-    // Usage.
+QWidget *frmFleet::buildUsageTab()
+{
     auto *usageTab = m_usageTab = new QWidget(this);
     auto *usageLayout = new QVBoxLayout(usageTab);
     auto *range = new QHBoxLayout;
@@ -245,6 +263,12 @@ void frmFleet::buildWindow()
     m_total = new QLabel(usageTab);
     m_total->setObjectName(QStringLiteral("lblTotal"));
     usageLayout->addWidget(m_total);
+    usageLayout->addLayout(buildExports(usageTab));
+    return usageTab;
+}
+
+QHBoxLayout *frmFleet::buildExports(QWidget *usageTab)
+{
     auto *exports = new QHBoxLayout;
     auto *csv = new QPushButton(QStringLiteral("Export CSV..."), usageTab);
     csv->setObjectName(QStringLiteral("cmdExportCsv"));
@@ -256,19 +280,10 @@ void frmFleet::buildWindow()
     exports->addWidget(csv);
     exports->addWidget(html);
     exports->addWidget(chart);
-    usageLayout->addLayout(exports);
     connect(csv, &QPushButton::clicked, this, &frmFleet::exportCsv);
     connect(html, &QPushButton::clicked, this, &frmFleet::exportHtml);
     connect(chart, &QPushButton::clicked, this, &frmFleet::saveChart);
-    m_tabs->addTab(usageTab, QStringLiteral("Usage"));
-
-    m_status = new QLabel(this);
-    m_status->setObjectName(QStringLiteral("lblStatus"));
-    m_status->setWordWrap(true);
-    m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    layout->addWidget(m_status);
-    resize(960, 680);
-    CloseOnEscape(this);
+    return exports;
 }
 
 QChart *frmFleet::barChart() const

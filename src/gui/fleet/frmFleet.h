@@ -28,6 +28,8 @@ class QTableView;
 // with bars per month and a pie of the chosen rows, import of data files,
 // and export as `locator-cli archive report` writes it. Every archive query
 // runs on the archive thread; the window only shows what comes back.
+class QHBoxLayout;
+
 class frmFleet : public QWidget
 {
     Q_OBJECT
@@ -80,6 +82,10 @@ protected:
 private:
     struct UsageData;
     void buildWindow();
+    QHBoxLayout *buildHeader();
+    QWidget *buildLocatorsTab();
+    QWidget *buildUsageTab();
+    QHBoxLayout *buildExports(QWidget *usageTab);
     void readPasswordThenRefresh();
     void loadLocators();
     void loadUsage();
