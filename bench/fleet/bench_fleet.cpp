@@ -9,6 +9,7 @@
 //     the longest stretch.
 // A user's click waits at most the longest stretch; the aim is 50 ms.
 // Usage: bench_fleet [folder for the files (default: a temporary one)]
+#include "LoopWatch.h"
 #include "gui/fleet/ImportDialog.h"
 #include "gui/fleet/frmFleet.h"
 
@@ -34,62 +35,6 @@ namespace {
 constexpr qint64 kRecords = 3000000;
 constexpr int kLocators = 50;
 constexpr int kUsers = 3;
-
-// The longest time between the event loop waking up and its next wait (as
-// bench_connect measures it).
-class LoopWatch
-{
-public:
-    LoopWatch()
-    {
-        auto *d = QAbstractEventDispatcher::instance();
-        m_connections = {QObject::connect(d, &QAbstractEventDispatcher::awake,
-                                          [this] {
-                                              lap();
-                                              m_busy.start();
-                                          }),
-                         QObject::connect(d, &QAbstractEventDispatcher::aboutToBlock, [this] { lap(); })};
-        m_busy.start();
-    }
-    ~LoopWatch()
-    {
-        for (const auto &c : m_connections)
-            QObject::disconnect(c);
-    }
-    void reset()
-    {
-        m_longestMs = 0;
-        m_busy.start();
-    }
-    double longestMs()
-    {
-        lap();
-        return m_longestMs;
-    }
-
-private:
-    void lap()
-    {
-        if (m_busy.isValid())
-            m_longestMs = std::max(m_longestMs, double(m_busy.nsecsElapsed()) / 1e6);
-        m_busy.invalidate();
-    }
-    QElapsedTimer m_busy;
-    double m_longestMs = 0;
-    QList<QMetaObject::Connection> m_connections;
-};
-
-template<class Done>
-bool waitUntil(Done done, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
-}
 
 double seconds(const QElapsedTimer &t)
 {
