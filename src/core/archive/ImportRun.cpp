@@ -192,8 +192,12 @@ ImportRun::~ImportRun()
 
 ImportResult ImportRun::run()
 {
+    // A file known already is answered from a read, without waiting for the
+    // write lock that another import may hold for minutes; under the lock it
+    // is asked again, as the same bytes may have been imported meanwhile
+    // (from another PC).
     bool before = false;
-    if (!load() || !begin() || !alreadyImported(&before) || before)
+    if (!load() || !alreadyImported(&before) || before || !begin() || !alreadyImported(&before) || before)
         return m_result;
     if (read() && writeUsageTotals() && recordFile() && commit()) {
         m_result.status = ImportResult::Imported;
@@ -235,6 +239,15 @@ bool ImportRun::begin()
     if (!q.exec(m_kind == Location::Sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN")))
         return fail(QStringLiteral("the archive cannot be written: %1").arg(q.lastError().text()));
     m_begun = true;
+    // PostgreSQL: imports of the same bytes take turns, so that the later
+    // finds the earlier's row instead of failing on it. Two keys: a lock
+    // space of its own, apart from the schema's.
+    if (m_kind == Location::Postgres) {
+        q.prepare(QStringLiteral("SELECT pg_advisory_xact_lock(1, hashtext(?))"));
+        q.addBindValue(m_fingerprint);
+        if (!q.exec())
+            return fail(QStringLiteral("the archive cannot be written: %1").arg(q.lastError().text()));
+    }
     return true;
 }
 
@@ -247,8 +260,10 @@ bool ImportRun::alreadyImported(bool *before)
     if (!m_query.exec())
         return fail(m_query.lastError().text());
     *before = m_query.next();
-    if (!*before)
+    if (!*before) {
+        m_query.finish();  // no read may stay open into the write transaction
         return true;
+    }
     m_result.status = ImportResult::AlreadyImported;
     m_result.counts.added = m_query.value(0).toLongLong();
     m_result.counts.duplicates = m_query.value(1).toLongLong();

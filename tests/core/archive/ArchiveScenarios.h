@@ -16,13 +16,14 @@
 #include <memory>
 #include <vector>
 
-// The test program as one of several programs opening an archive at once:
-// "<test> --open-archive ADDRESS" says "ready", opens the archive for
-// adding once a line arrives on its input, and exits 0, or 1 with the
-// reason. -1 when not asked to.
+// The test program as one of several programs using an archive at once:
+// "<test> --open-archive ADDRESS [FILE]" says "ready", opens the archive for
+// adding once a line arrives on its input, imports FILE if given and writes
+// "STATUS ADDED DUPLICATES CONFLICTS", and exits 0, or 1 with the reason.
+// -1 when not asked to.
 inline int RunArchiveOpener(int argc, char *argv[])
 {
-    if (argc != 3 || qstrcmp(argv[1], "--open-archive") != 0)
+    if ((argc != 3 && argc != 4) || qstrcmp(argv[1], "--open-archive") != 0)
         return -1;
     // The drivers are loaded before, so that the openings overlap.
     QSqlDatabase::drivers();
@@ -35,6 +36,15 @@ inline int RunArchiveOpener(int argc, char *argv[])
     if (!Archive::ParseLocation(QString::fromLocal8Bit(argv[2]), &where, &error) || !store.open(where, &error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
+    }
+    if (argc == 4) {
+        const Archive::ImportResult r = store.importFile(QString::fromLocal8Bit(argv[3]));
+        std::printf("%d %lld %lld %lld\n", int(r.status), qlonglong(r.counts.added), qlonglong(r.counts.duplicates),
+                    qlonglong(r.counts.conflicts));
+        if (r.status == Archive::ImportResult::Failed) {
+            std::fprintf(stderr, "%s\n", qPrintable(r.error));
+            return 1;
+        }
     }
     return 0;
 }
@@ -80,6 +90,37 @@ protected:
         if (r.status == Archive::ImportResult::Failed)
             qWarning() << r.error;
         return r;
+    }
+
+    // Runs the test program once per argument list (--open-archive ...),
+    // all let go together once all are started; their output lines.
+    QStringList runTogether(const QList<QStringList> &arguments)
+    {
+        std::vector<std::unique_ptr<QProcess>> programs;
+        for (const QStringList &args : arguments) {
+            programs.push_back(std::make_unique<QProcess>());
+            programs.back()->start(QCoreApplication::applicationFilePath(),
+                                   QStringList{QStringLiteral("--open-archive")} + args);
+        }
+        for (auto &p : programs) {
+            if (!p->waitForReadyRead(60000) || p->readLine() != "ready\n") {
+                QTest::qFail(qPrintable(p->errorString()), __FILE__, __LINE__);
+                return {};
+            }
+        }
+        for (auto &p : programs) {
+            p->write("\n");
+            p->waitForBytesWritten(10000);
+        }
+        QStringList out;
+        for (auto &p : programs) {
+            if (!p->waitForFinished(120000) || p->exitStatus() != QProcess::NormalExit || p->exitCode() != 0) {
+                QTest::qFail(p->readAllStandardError().constData(), __FILE__, __LINE__);
+                return {};
+            }
+            out << QString::fromLatin1(p->readAllStandardOutput()).trimmed();
+        }
+        return out;
     }
 
 private slots:
@@ -305,22 +346,7 @@ private slots:
     {
         store.close();
         const QString address = freshAddress();
-        std::vector<std::unique_ptr<QProcess>> openers;
-        for (int i = 0; i < 6; ++i) {
-            openers.push_back(std::make_unique<QProcess>());
-            openers.back()->start(QCoreApplication::applicationFilePath(), {QStringLiteral("--open-archive"), address});
-        }
-        // All started and waiting, then all let go together.
-        for (auto &p : openers)
-            QVERIFY2(p->waitForReadyRead(60000), qPrintable(p->errorString()));
-        for (auto &p : openers) {
-            p->write("\n");
-            QVERIFY(p->waitForBytesWritten(10000));
-        }
-        for (auto &p : openers) {
-            QVERIFY(p->waitForFinished(120000));
-            QVERIFY2(p->exitStatus() == QProcess::NormalExit && p->exitCode() == 0, p->readAllStandardError());
-        }
+        QCOMPARE(runTogether(QList<QStringList>(6, {address})).size(), 6);
         QString error;
         Archive::Location where;
         QVERIFY(Archive::ParseLocation(address, &where, &error));
@@ -329,6 +355,62 @@ private slots:
         QVERIFY(q.exec(QStringLiteral("SELECT COUNT(*), MAX(version) FROM archive_schema")) && q.next());
         QCOMPARE(q.value(0).toInt(), 1);
         QCOMPARE(q.value(1).toInt(), Archive::SchemaVersion);
+    }
+
+    // Imports from several PCs at once wait for each other: the same file
+    // is imported once and "already imported" for the others, never a
+    // failure, and overlapping files count each second once between them.
+    void concurrentImports()
+    {
+        // The archive made first: its first opening at once has its own test.
+        store.close();
+        const QString address = freshAddress();
+        Archive::Location where;
+        QString error;
+        QVERIFY(Archive::ParseLocation(address, &where, &error));
+        QVERIFY2(store.open(where, &error), qPrintable(error));
+        const QString same = file("same.csv", ArchiveFiles::Seconds(start, 3000));
+        const QString a = file("a.csv", ArchiveFiles::Seconds(start, 2000));
+        const QString b = file("b.csv", ArchiveFiles::Seconds(start.addSecs(1000), 2500));
+        const QStringList results = runTogether(
+            {{address, same}, {address, same}, {address, a}, {address, same}, {address, b}, {address, same}});
+        QCOMPARE(results.size(), 6);
+        int imported = 0, already = 0;
+        qint64 added = 0, duplicates = 0;
+        for (int i = 0; i < results.size(); ++i) {
+            const QStringList r = results[i].split(QLatin1Char(' '));
+            QCOMPARE(r.size(), 4);
+            QCOMPARE(r[3].toLongLong(), 0);  // no conflicts
+            const bool sameFile = i != 2 && i != 4;
+            if (r[0].toInt() == Archive::ImportResult::AlreadyImported) {
+                QVERIFY(sameFile);
+                ++already;
+                continue;
+            }
+            QCOMPARE(r[0].toInt(), int(Archive::ImportResult::Imported));
+            imported += sameFile;
+            added += r[1].toLongLong();
+            duplicates += r[2].toLongLong();
+        }
+        QCOMPARE(imported, 1);
+        QCOMPARE(already, 3);
+        QCOMPARE(added, 3500);  // the distinct seconds
+        QCOMPARE(added + duplicates, 3000 + 2000 + 2500);
+        QCOMPARE(store.recordCount(), 3500);
+        QCOMPARE(totalSeconds(), 3500);
+
+        // A file known already is answered at once, also while another
+        // import holds the write lock (for as long as a big file takes).
+        Archive::Store writer;
+        QVERIFY2(writer.open(where, &error), qPrintable(error));
+        QSqlQuery hold(writer.database());
+        if (where.kind == Archive::Location::Sqlite)
+            QVERIFY(hold.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        else
+            QVERIFY(hold.exec(QStringLiteral("BEGIN"))
+                    && hold.exec(QStringLiteral("LOCK TABLE imported_files IN EXCLUSIVE MODE")));
+        QCOMPARE(import(same).status, Archive::ImportResult::AlreadyImported);
+        QVERIFY(hold.exec(QStringLiteral("ROLLBACK")));
     }
 
     // Reading (a report) works where writing is not allowed and never

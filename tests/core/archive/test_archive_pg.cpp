@@ -101,6 +101,32 @@ private slots:
                  qPrintable(error));
         QCOMPARE(setting(own, "lock_timeout"), QStringLiteral("2s"));
     }
+
+    // After a server restart a connection opened before fails (a failure,
+    // never a file taken as imported), and the archive opened again works:
+    // the sync opens it anew for every sync, so a watching sync goes on.
+    void serverRestart()
+    {
+        const QString version = qEnvironmentVariable("PGVERSION");
+        if (version.isEmpty())
+            QSKIP("the server's version is not known (several installed): it cannot be restarted");
+        const Archive::Location where = store.location();
+        QCOMPARE(import(file("a.csv", ArchiveFiles::Seconds(start, 10))).status, Archive::ImportResult::Imported);
+        QCOMPARE(QProcess::execute(QStringLiteral("pg_ctlcluster"),
+                                   {version, QStringLiteral("regress"), QStringLiteral("restart")}),
+                 0);
+        const QString b = file("b.csv", ArchiveFiles::Seconds(start, 20));
+        const Archive::ImportResult lost = store.importFile(b);
+        QCOMPARE(lost.status, Archive::ImportResult::Failed);
+        QVERIFY(!lost.error.isEmpty());
+        store.close();
+        QString error;
+        QVERIFY2(store.open(where, &error), qPrintable(error));
+        const Archive::ImportResult r = import(b);
+        QCOMPARE(r.status, Archive::ImportResult::Imported);
+        QCOMPARE(r.counts.added, 10);
+        QCOMPARE(totalSeconds(), 20);
+    }
 };
 
 int main(int argc, char *argv[])
