@@ -13,7 +13,7 @@ namespace {
 
 // One list of statements per step; step i takes version i to version i + 1.
 // %ID% and %KEYED% stand for what the two servers spell differently.
-const std::vector<QStringList> &Migrations()
+const std::vector<QStringList> &migrations()
 {
     static const std::vector<QStringList> steps = {
         {
@@ -190,7 +190,7 @@ bool MigrateSchema(QSqlDatabase &db, bool postgres, QString *error)
         if (attempt == 3)
             return false;
     }
-    const std::vector<QStringList> &steps = Migrations();
+    const std::vector<QStringList> &steps = migrations();
     while (version < SchemaVersion) {
         if (!beginLocked(db, postgres, error))
             return false;
