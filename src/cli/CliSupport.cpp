@@ -112,19 +112,6 @@ QByteArray CsvField(QByteArrayView text)
     return out;
 }
 
-QString CsvField(const QString &text)
-{
-    return QString::fromUtf8(CsvField(QByteArrayView(text.toUtf8())));
-}
-
-QString CsvText(const QString &text)
-{
-    static const QString kFormulaStart = QStringLiteral("=+-@");
-    if (!text.isEmpty() && kFormulaStart.contains(text.front()))
-        return CsvField(QLatin1Char('\'') + text);
-    return CsvField(text);
-}
-
 QString ModeName(int mode)
 {
     const std::string_view name = ModeTable::Modes[std::size_t(mode)].name;

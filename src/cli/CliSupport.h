@@ -61,11 +61,6 @@ private:
 // A CSV field, quoted when it must be.
 QByteArray CsvField(QByteArrayView text);
 void AppendCsvField(QByteArray &to, QByteArrayView text);
-QString CsvField(const QString &text);
-// Text that a user or a data file supplied (a name, a file name), as a CSV
-// field: when it begins with "=", "+", "-" or "@" a "'" goes first, so a
-// spreadsheet opening the file shows it rather than running it as a formula.
-QString CsvText(const QString &text);
 
 // A mode's name as the windows show it: "DarAdar", "Transmitter", ...
 QString ModeName(int mode);

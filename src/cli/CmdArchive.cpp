@@ -194,9 +194,10 @@ int runConflicts(Context &ctx, const QString &database, const QStringList &argum
     if (Format(*chosen) == Format::Csv) {
         text = QStringLiteral("serial,date,time,archived,conflicting,file\n");
         for (const Archive::Conflict &c : conflicts) {
-            text += CsvText(c.serial) + QLatin1Char(',') + c.second.toString(QStringLiteral("dd/MM/yyyy,HH:mm:ss"))
-                + QLatin1Char(',') + CsvText(c.archived) + QLatin1Char(',') + CsvText(c.conflicting) + QLatin1Char(',')
-                + CsvText(c.file) + QLatin1Char('\n');
+            text += Archive::CsvText(c.serial) + QLatin1Char(',')
+                + c.second.toString(QStringLiteral("dd/MM/yyyy,HH:mm:ss")) + QLatin1Char(',')
+                + Archive::CsvText(c.archived) + QLatin1Char(',') + Archive::CsvText(c.conflicting) + QLatin1Char(',')
+                + Archive::CsvText(c.file) + QLatin1Char('\n');
         }
     } else if (conflicts.isEmpty()) {
         text = QStringLiteral("No conflicting records in the archive\n");

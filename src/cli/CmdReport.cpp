@@ -1,6 +1,7 @@
 // locator-cli report: usage per mode from data files, with the windows' accounting.
 #include "cli/CommandLine.h"
 
+#include "core/archive/UsageReport.h"
 #include "core/datafile/DataFileHandle.h"
 #include "core/datafile/DataFileHeader.h"
 #include "core/usage/UsageByMonth.h"
@@ -197,9 +198,9 @@ void printText(Context &ctx, const Block &b, int fileCount)
 
 void printCsv(Context &ctx, const Block &b)
 {
-    const QString who = CsvText(b.file.isEmpty() ? QString() : Native(b.file)) + QLatin1Char(',')
-        + CsvText(b.identity.model) + QLatin1Char(',') + CsvText(b.identity.serialNo) + QLatin1Char(',')
-        + CsvText(b.identity.user) + QLatin1Char(',');
+    const QString who = Archive::CsvText(b.file.isEmpty() ? QString() : Native(b.file)) + QLatin1Char(',')
+        + Archive::CsvText(b.identity.model) + QLatin1Char(',') + Archive::CsvText(b.identity.serialNo)
+        + QLatin1Char(',') + Archive::CsvText(b.identity.user) + QLatin1Char(',');
     QString text;
     for (const Period &p : b.periods) {
         auto row = [&](const QString &mode, qint64 seconds) {

@@ -7,11 +7,11 @@
 
 namespace Archive {
 
-namespace {
+namespace { }  // namespace
 
 // A name as a CSV field. One that begins with "=", "+", "-" or "@" gets a
 // "'" first, so a spreadsheet shows it rather than running it as a formula.
-QString csvField(QString text)
+QString CsvText(QString text)
 {
     static const QString kFormulaStart = QStringLiteral("=+-@");
     if (!text.isEmpty() && kFormulaStart.contains(text.front()))
@@ -23,8 +23,6 @@ QString csvField(QString text)
     quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
-
-}  // namespace
 
 QString PeriodText(const QDate &from, const QDate &to)
 {
@@ -57,10 +55,10 @@ QString UsageCsv(const QList<GroupBy> &by, const QList<UsageGroup> &groups, cons
     auto rows = [&](const UsageGroup &g, bool isWhole) {
         QString keys;
         for (GroupBy b : by) {
-            keys += isWhole ? QString() : csvField(g.keyText(b));
+            keys += isWhole ? QString() : CsvText(g.keyText(b));
             keys += QLatin1Char(',');
             if (b == GroupBy::Locator)
-                keys += (isWhole ? QString() : csvField(g.model)) + QLatin1Char(',');
+                keys += (isWhole ? QString() : CsvText(g.model)) + QLatin1Char(',');
         }
         auto row = [&](const QString &mode, qint64 seconds) {
             text += keys + mode + QLatin1Char(',') + QString::number(seconds) + QLatin1Char(',')

@@ -22,6 +22,12 @@ QString ModeNameText(int mode);
 // `whole` with empty group columns.
 QString UsageCsv(const QList<GroupBy> &by, const QList<UsageGroup> &groups, const UsageGroup &whole);
 
+// Text that a user or a data file supplied (a name, a file name) as a CSV
+// field: quoted when it holds a comma, a quote or a line end, and with a "'"
+// first when it begins with "=", "+", "-" or "@", so a spreadsheet shows it
+// rather than running it as a formula.
+QString CsvText(QString text);
+
 // One self-contained page (no scripts, no external files): the groups as a
 // table, a pie per locator and bars per month stacked by mode, in the modes'
 // colours. `period` describes the days reported; `days` is every archived day
