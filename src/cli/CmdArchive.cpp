@@ -7,8 +7,6 @@
 #include "core/usage/ModeTable.h"
 #include "core/usage/UsageTexts.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -114,25 +112,6 @@ bool ImportDataFile(Context &ctx, Archive::Store &store, const QString &file, Ar
 namespace {
 
 // The files named: a folder stands for its .csv files, in name order.
-QStringList expandFiles(const QStringList &arguments)
-{
-    QStringList files;
-    for (const QString &a : arguments) {
-        const QFileInfo info(a);
-        if (!info.isDir()) {
-            files << a;
-            continue;
-        }
-        const QDir dir(a);
-        const QStringList names = dir.entryList({QStringLiteral("*.csv"), QStringLiteral("*.CSV")},
-                                                QDir::Files | QDir::Readable, QDir::Name);
-        for (const QString &name : names)
-            files << dir.filePath(name);
-    }
-    files.removeDuplicates();
-    return files;
-}
-
 int runImport(Context &ctx, const QString &database, const QStringList &arguments)
 {
     if (arguments.isEmpty())
@@ -140,7 +119,7 @@ int runImport(Context &ctx, const QString &database, const QStringList &argument
     Archive::Store store;
     if (!OpenArchive(ctx, database, &store, Archive::Store::CreateIfMissing))
         return ctx.status();
-    const QStringList files = expandFiles(arguments);
+    const QStringList files = Archive::DataFilesIn(arguments);
     Archive::ImportCounts sum;
     int failed = 0;
     int done = 0;

@@ -322,4 +322,22 @@ qint64 Store::recordCount(QString *error)
     return q.value(0).toLongLong();
 }
 
+QStringList DataFilesIn(const QStringList &paths)
+{
+    QStringList files;
+    for (const QString &path : paths) {
+        if (!QFileInfo(path).isDir()) {
+            files << path;
+            continue;
+        }
+        const QDir dir(path);
+        const QStringList names = dir.entryList({QStringLiteral("*.csv"), QStringLiteral("*.CSV")},
+                                                QDir::Files | QDir::Readable, QDir::Name);
+        for (const QString &name : names)
+            files << dir.filePath(name);
+    }
+    files.removeDuplicates();
+    return files;
+}
+
 }  // namespace Archive

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QSqlDatabase>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <atomic>
@@ -153,5 +154,9 @@ private:
     QString m_connection;
     QSqlDatabase m_db;
 };
+
+// The data files that paths name for an import, in order and each once: a
+// file as it is, a folder as its .csv files (by name).
+QStringList DataFilesIn(const QStringList &paths);
 
 }  // namespace Archive

@@ -133,24 +133,12 @@ ImportDialog::~ImportDialog()
 
 void ImportDialog::addPaths(const QStringList &paths)
 {
-    for (const QString &p : paths) {
-        QStringList found;
-        const QFileInfo info(p);
-        if (info.isDir()) {
-            // As `locator-cli archive import` takes a folder: its .csv files.
-            const QDir dir(p);
-            for (const QString &name : dir.entryList({QStringLiteral("*.csv"), QStringLiteral("*.CSV")},
-                                                     QDir::Files | QDir::Readable, QDir::Name))
-                found << dir.filePath(name);
-        } else {
-            found << p;
-        }
-        for (const QString &f : std::as_const(found)) {
-            if (m_files.contains(f))
-                continue;
-            m_files << f;
-            m_list->addItem(QDir::toNativeSeparators(f));
-        }
+    // As `locator-cli archive import` takes them: a folder is its .csv files.
+    for (const QString &f : Archive::DataFilesIn(paths)) {
+        if (m_files.contains(f))
+            continue;
+        m_files << f;
+        m_list->addItem(QDir::toNativeSeparators(f));
     }
     m_import->setEnabled(!isImporting() && !m_files.isEmpty());
 }
