@@ -220,14 +220,17 @@ private:
     {
         QStringList hosts;
         QStringList ports;
-        do {
+        for (;;) {
             QString host;
             QString port;
             if (!readHost(&host, &port))
                 return false;
             hosts << host;
             ports << port;
-        } while (at(QLatin1Char(',')) && ++m_p);
+            if (!at(QLatin1Char(',')))
+                break;
+            ++m_p;  // the next host of the list
+        }
         QString hostList;
         QString portList;
         if (!decoded(hosts.join(QLatin1Char(',')), "host", &hostList)
